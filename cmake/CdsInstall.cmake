@@ -1,0 +1,1 @@
+# Install rules, the exported CMake package and the pkg-config file.

@@ -1,0 +1,14 @@
+# CDS_SANITIZE=address,undefined or CDS_SANITIZE=thread.
+if(CDS_SANITIZE)
+  set(_cds_san_flags -fsanitize=${CDS_SANITIZE} -fno-omit-frame-pointer)
+  if(CDS_SANITIZE MATCHES "undefined")
+    list(APPEND _cds_san_flags -fno-sanitize-recover=undefined)
+  endif()
+  if(CDS_SANITIZE MATCHES "thread")
+    # Debian's prebuilt protobuf changes a class layout when __SANITIZE_THREAD__ is
+    # defined; our objects must agree with the library they link against.
+    list(APPEND _cds_san_flags -U__SANITIZE_THREAD__ -Wno-tsan)
+  endif()
+  add_compile_options(${_cds_san_flags})
+  add_link_options(-fsanitize=${CDS_SANITIZE})
+endif()

@@ -1,0 +1,60 @@
+#pragma once
+// A named handler of the data store: its own session, its own notifications.
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "zu/cds/Records.h"
+#include "zu/cds/Transport.h"
+
+namespace boost { namespace asio { class io_context; } }
+
+namespace zu {
+namespace asio {
+
+// A handler opens its own session with the data store at `cds_login()`. The
+// notifications of that session are handed to `handle_response` on the thread
+// that runs the CIoManager the handler is attached to; notifications that
+// arrive before it is attached wait for it.
+//
+// submit_* are thread-safe. handle_response runs on the I/O thread only.
+class CCdsHandler {
+ public:
+  CCdsHandler(const std::string& name, std::uint32_t keepalive_seconds, std::uint32_t max_request,
+              std::uint32_t max_response);
+  virtual ~CCdsHandler();
+  CCdsHandler(const CCdsHandler&) = delete;
+  CCdsHandler& operator=(const CCdsHandler&) = delete;
+
+  // Opens the handler's session. Throws std::runtime_error when the data store
+  // cannot be reached.
+  void cds_login();
+  void cds_logout();
+  const std::string& name() const { return name_; }
+
+  virtual void handle_response(std::shared_ptr<cds::CRequestResponse> message) = 0;
+  virtual std::shared_ptr<cds::CRequestResponse> submit_wait(cds::CRequestResponse& request) const;
+  // Sends without waiting for an answer; true when it was sent.
+  virtual bool submit_forget(cds::CRequestResponse& request, bool urgent);
+  // Sends without waiting; the answer, if any, is dropped. True when sent.
+  virtual bool submit(cds::CRequestResponse& request, bool urgent);
+
+  // Called by CIoManager: notifications are posted to `io` from now on; with
+  // nullptr they are kept until the next attach.
+  void attach(boost::asio::io_context* io);
+
+ private:
+  void on_notification(std::shared_ptr<cds::CRequestResponse> message);
+  void deliver(std::shared_ptr<cds::CRequestResponse> message);
+  std::shared_ptr<cds::Session> session() const;
+
+  std::string name_;
+  // Guards the session, the attached loop and the messages waiting for it.
+  struct Shared;
+  std::shared_ptr<Shared> shared_;
+};
+
+}  // namespace asio
+}  // namespace zu
