@@ -1,0 +1,62 @@
+#pragma once
+// The data store engine: one thread-safe store shared by every session of a
+// process (the embedded store) or of the daemon.
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "store/ChangeSet.h"
+
+#include "zu/cds/Records.h"
+#include "zu/cds/Transport.h"
+
+namespace cds {
+namespace store {
+
+struct EngineOptions {
+  std::size_t alarm_log_size = 100000;  // updates kept in the alarm log
+};
+
+using SessionId = std::uint64_t;
+
+// Receives the change set of every request that changed the store, with the
+// session that sent it. Called on the requesting thread while the engine's
+// write lock is held, so change sets arrive in the order the changes were
+// made; it must not call back into the engine.
+using ChangeListener = std::function<void(SessionId, const ChangeSet&)>;
+
+// Answers request records as the data store does. Every public operation is
+// thread-safe. Sessions own their subscriptions; closing one releases them.
+class Engine {
+ public:
+  explicit Engine(EngineOptions options = {});
+  ~Engine();
+  Engine(const Engine&) = delete;
+  Engine& operator=(const Engine&) = delete;
+
+  // Opens a session; its notifications go to `sink` (may be empty).
+  SessionId open_session(const std::string& client_name, zu::cds::NotificationSink sink);
+  void close_session(SessionId session);
+
+  // Answers one request of `session` with a record of the request's class.
+  // Never returns null and never throws for bad input: refusals are statuses.
+  std::shared_ptr<zu::cds::CRequestResponse> handle(SessionId session, const zu::cds::CRequestResponse& request);
+
+  // Installs the change listener (an empty one removes it).
+  void set_change_listener(ChangeListener listener);
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+// A transport whose sessions are served by `engine` on the caller's thread.
+std::shared_ptr<zu::cds::Transport> make_embedded_transport(std::shared_ptr<Engine> engine,
+                                                           std::string endpoint = "embedded");
+
+// The engine behind the "embedded" endpoint of this process (created on first use).
+std::shared_ptr<Engine> process_engine();
+
+}  // namespace store
+}  // namespace cds
