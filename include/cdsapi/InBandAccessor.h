@@ -1,0 +1,132 @@
+#pragma once
+// Devices, channels and channel values of the data store.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "cdsapi/dataClient.h"
+#include "tova/common/Uuid.h"
+#include "zu/CChannel.h"
+#include "zu/CDevice.h"
+#include "zu/CValue.h"
+
+namespace cdsapi {
+
+// The identity attributes of a device; 0 is its UUID, 1..15 are texts kept
+// under the key attributeToString gives.
+enum DeviceAttribute {
+  Uuid = 0,
+  Family = 1,
+  ModelSeries = 2,
+  ConfigFile = 3,
+  ProfileFile = 4,
+  Model = 5,
+  Name = 6,
+  CanonicalModelName = 7,
+  NetworkAddress = 8,
+  Serial = 9,
+  Vendor = 10,
+  AssetId = 11,
+  Location = 12,
+  Contact = 13,
+  HardwareVersion = 14,
+  SoftwareVersion = 15,
+};
+
+// The accessor of devices and channels. Every operation is one or a few
+// blocking requests on the caller's thread; the accessor keeps no state but
+// the reference to its dataClient, so it is as thread-safe as the client.
+// Failures are std::invalid_argument or std::runtime_error with fixed texts;
+// some queries report absence by a value instead (nil UUID, all-ones id, 255).
+class InBandAccessor {
+ public:
+  // Keeps `client` and connects it with `connect_flag` (result not examined).
+  InBandAccessor(dataClient& client, bool connect_flag);
+
+  // ---- devices ----
+  unsigned long long createDevice(unsigned long long id, unsigned long long parent_id, bool use_given_id);
+  zu::CDevice getDevice(unsigned long long id);
+  std::vector<zu::CDevice> getDevices(const std::vector<unsigned long long>& ids, unsigned int depth);
+  std::vector<zu::CDevice> getDevices(unsigned long long parent_id, unsigned int depth);
+  std::vector<unsigned long long> getSubDevicesIds(unsigned long long parent_id, unsigned int depth);
+  int getDeviceIndex(unsigned long long id, unsigned int level);
+  unsigned long long getDeviceId(unsigned long long parent_id, const std::string& name);
+  void removeDevice(unsigned long long id);
+  void removeDevices(const std::vector<unsigned long long>& ids);
+
+  static tova::common::Uuid getDeviceUuid(const zu::CDevice& device);
+  tova::common::Uuid getDeviceUuid(unsigned long long id);
+  void setDeviceUuid(unsigned long long id, const tova::common::Uuid& uuid);
+  void setDeviceCommunicating(unsigned long long id, bool communicating);
+
+  static std::string attributeToString(DeviceAttribute attribute);
+  static std::string getDeviceAttribute(const zu::CDevice& device, DeviceAttribute attribute);
+  std::string getDeviceAttribute(unsigned long long id, DeviceAttribute attribute);
+  void setDeviceAttribute(unsigned long long id, DeviceAttribute attribute, const std::string& value);
+
+  std::string getDeviceVendor(unsigned long long id);
+  std::string getDeviceModel(unsigned long long id);
+  std::string getDeviceProduct(unsigned long long id);
+  std::string getDevicePartNumber(unsigned long long id);
+  std::string getDevicePhysicalName(unsigned long long id);
+  std::string getDeviceSerialNumber(unsigned long long id);
+  std::string getDeviceSwVersion(unsigned long long id);
+  std::string getDeviceHwVersion(unsigned long long id);
+  std::string getDeviceFriendlyName(unsigned long long id);
+  std::string getDeviceInterface(unsigned long long id);
+  std::string getDeviceLocation(unsigned long long id);
+  std::string getDeviceContact(unsigned long long id);
+  std::string getDeviceType(unsigned long long id);
+  void setDeviceVendor(unsigned long long id, const std::string& value);
+  void setDeviceModel(unsigned long long id, const std::string& value);
+  void setDeviceProduct(unsigned long long id, const std::string& value);
+  void setDevicePartNumber(unsigned long long id, const std::string& value);
+  void setDevicePhysicalName(unsigned long long id, const std::string& value);
+  void setDeviceSerialNumber(unsigned long long id, const std::string& value);
+  void setDeviceSwVersion(unsigned long long id, const std::string& value);
+  void setDeviceHwVersion(unsigned long long id, const std::string& value);
+  void setDeviceFriendlyName(unsigned long long id, const std::string& value);
+  void setDeviceInterface(unsigned long long id, const std::string& value);
+  void setDeviceLocation(unsigned long long id, const std::string& value);
+  void setDeviceContact(unsigned long long id, const std::string& value);
+  void setDeviceType(unsigned long long id, const std::string& value);
+
+  // ---- channels ----
+  unsigned long long createChannel(unsigned long long device_id, std::string name, bool settings_flag,
+                                   bool create_flag);
+  unsigned long long createChannel(unsigned long long device_id, std::string name, bool settings_flag);
+  unsigned long long emplaceChannel(unsigned long long device_id, const std::string& name, bool settings_flag,
+                                    bool create_flag);
+  unsigned long long emplaceChannel(unsigned long long device_id, const std::string& name, bool settings_flag);
+  zu::CChannel getChannel(unsigned long long channel_id);
+  zu::CChannel getChannel(unsigned long long device_id, const std::string& name);
+  unsigned long long getChannelId(unsigned long long device_id, const std::string& name);
+  unsigned long long getCatchedChannelId(unsigned long long device_id, const std::string& name);
+  std::uint8_t getChannelTypeByName(unsigned long long device_id, const std::string& name);
+  std::vector<unsigned long long> getDeviceChannelIds(unsigned long long device_id);
+  void removeChannel(unsigned long long channel_id);
+  void removeChannel(unsigned long long device_id, const std::string& name);
+  void removeChannels(const std::vector<unsigned long long>& ids);
+  void removeAllChannelsExcept(unsigned long long device_id, const std::vector<unsigned long long>& keep);
+  bool setChannelDescription(unsigned long long channel_id, const std::string& description);
+  bool setChannelUnits(unsigned long long channel_id, const std::string& units);
+  bool setChannelMultistateMap(unsigned long long channel_id, const zu::CMultistateMap& map);
+
+  // ---- channel values ----
+  zu::CValue getChannelCValue(unsigned long long channel_id);
+  std::vector<zu::CValue> getMultipleChannelValue(const std::vector<unsigned long long>& ids);
+  bool isChannelValueInitialized(unsigned long long channel_id);
+  std::uint8_t getChannelCDataType(unsigned long long channel_id);
+  std::uint8_t getChannelDataType(unsigned long long channel_id);
+  void setChannelCValue(unsigned long long channel_id, const zu::CValue& value);
+  template <typename T>
+  void setChannelValue(unsigned long long channel_id, const T& value);
+
+  dataClient& client;
+};
+
+// Text values are written as the string alternative.
+template <>
+void InBandAccessor::setChannelValue<std::string>(unsigned long long channel_id, const std::string& value);
+
+}  // namespace cdsapi
