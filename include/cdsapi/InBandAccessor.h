@@ -1,6 +1,7 @@
 #pragma once
 // Devices, channels and channel values of the data store.
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -9,6 +10,7 @@
 #include "zu/CChannel.h"
 #include "zu/CDevice.h"
 #include "zu/CValue.h"
+#include "zu/cds/Records.h"
 
 namespace cdsapi {
 
@@ -121,6 +123,25 @@ class InBandAccessor {
   void setChannelCValue(unsigned long long channel_id, const zu::CValue& value);
   template <typename T>
   void setChannelValue(unsigned long long channel_id, const T& value);
+
+  // ---- subscriptions ----
+  // Callbacks run on the event thread "Event CDS", created by the first
+  // subscription of the process. The id written to `id` is the key for
+  // unsubscribe; it is written as soon as it is reserved, even when the store
+  // then refuses the subscription.
+  using ValueCallback = std::function<void(unsigned long long, zu::CValue)>;
+  using DeviceCallback = std::function<void(unsigned long long)>;
+  using AlarmUpdateCallback = std::function<void(const zu::CAlarmUpdate&)>;
+  bool subscribeChannel(unsigned long long channel_id, ValueCallback callback, zu::sub::subscription_type type,
+                        unsigned long long* id);
+  bool subscribeMultipleChannels(const std::vector<unsigned long long>& channel_ids, ValueCallback callback,
+                                 zu::sub::subscription_type type, unsigned long long* id);
+  bool subscribeDevice(unsigned long long device_id, DeviceCallback callback, zu::sub::subscription_type type,
+                       bool flag, unsigned long long* id);
+  bool subscribeDeviceAlarms(unsigned long long device_id, AlarmUpdateCallback callback, unsigned long long* id);
+  bool subscribeMultipleDeviceAlarms(std::vector<unsigned long long> device_ids, AlarmUpdateCallback callback,
+                                     unsigned long long* id);
+  bool unsubscribe(unsigned long long subscription_id);
 
   dataClient& client;
 };

@@ -1,0 +1,59 @@
+#include <pthread.h>
+
+#include <cstdio>
+#include <iostream>
+
+#include "cdsapi/dataHandler.h"
+#include "zu/asio/CIoManager.h"
+
+namespace cdsapi {
+namespace {
+constexpr std::uint32_t kIoIdleSeconds = 90;
+}  // namespace
+
+arg_struct args;
+
+void dataServerCore::execute() {}
+
+SubscriberSingleton& SubscriberSingleton::instance() {
+  static SubscriberSingleton singleton;
+  return singleton;
+}
+
+SubscriberSingleton::SubscriberSingleton() {
+  handler = std::make_shared<dataHandler>();
+  server = std::make_shared<dataServerCore>();
+  thread = std::thread(&SubscriberSingleton::eventCDS, this);
+  pthread_setname_np(thread.native_handle(), "Event CDS");
+}
+
+SubscriberSingleton::~SubscriberSingleton() {
+  // Orderly exit: stop the loop, then wait for the thread, so no callback runs
+  // on objects being destroyed. When exit is called from a callback on the
+  // event thread itself, joining would wait forever: let it go instead.
+  if (server) server->shutdown();
+  if (thread.joinable()) {
+    if (thread.get_id() == std::this_thread::get_id()) thread.detach();
+    else thread.join();
+  }
+  if (handler) handler->cds_logout();
+}
+
+void SubscriberSingleton::eventCDS() {
+  std::fputs("Thread \"Event CDS\" launched ...\n", stdout);
+  std::fflush(stdout);
+  zu::asio::CIoManager manager(server, handler, kIoIdleSeconds);
+  manager.run();
+}
+
+void* eventCDS(void*) {
+  std::cout << "Thread \"Event CDS\" launched" << std::endl;
+  {
+    zu::asio::CIoManager manager(args.server, args.handler, kIoIdleSeconds);
+    manager.run();
+  }
+  std::cout << "Thread \"Event CDS\" stopped" << std::endl;
+  pthread_exit(nullptr);
+}
+
+}  // namespace cdsapi
