@@ -1,0 +1,142 @@
+// The engine: sessions, locking and the dispatch of records to the areas.
+#include <map>
+#include <mutex>
+#include <new>
+#include <shared_mutex>
+#include <string>
+#include <utility>
+
+#include "store/Engine.h"
+#include "store_data.h"
+#include "tova/common/Uuid.h"
+
+namespace cds {
+namespace store {
+
+using zu::cds::CRequestResponse;
+
+struct Engine::Impl {
+  template <typename R>
+  using Reader = void (*)(const detail::StoreData&, const R&, R&);
+  template <typename R>
+  using Writer = void (*)(detail::StoreData&, const R&, R&, ChangeSet&);
+
+  struct SessionInfo {
+    std::string client_name;
+    zu::cds::NotificationSink sink;
+  };
+
+  explicit Impl(EngineOptions o) : options(o) {
+    detail::init_store(data, tova::common::Uuid::generate().to_hex());
+  }
+
+  template <typename R>
+  static std::shared_ptr<R> start_response(const R& request) {
+    auto response = std::static_pointer_cast<R>(request.clone());
+    response->status = zu::cds::status_none;
+    response->message.clear();
+    return response;
+  }
+
+  template <typename R>
+  std::shared_ptr<CRequestResponse> read(const R& request, Reader<R> answer) {
+    auto response = start_response(request);
+    std::shared_lock<std::shared_mutex> lock(mutex);
+    answer(data, request, *response);
+    return response;
+  }
+
+  template <typename R>
+  std::shared_ptr<CRequestResponse> write(SessionId session, const R& request, Writer<R> apply) {
+    auto response = start_response(request);
+    ChangeSet changes;
+    std::unique_lock<std::shared_mutex> lock(mutex);
+    apply(data, request, *response, changes);
+    publish(session, changes);
+    return response;
+  }
+
+  // Every change reaches the listener here, under the write lock; the
+  // notification and alarm layers attach at this point.
+  void publish(SessionId session, const ChangeSet& changes) {
+    if (!changes.empty() && listener) listener(session, changes);
+  }
+
+  std::shared_ptr<CRequestResponse> dispatch(SessionId session, const CRequestResponse& request) {
+    using namespace zu::cds;
+    namespace d = detail;
+    if (auto r = dynamic_cast<const CGetDevice*>(&request)) return read(*r, &d::get_device);
+    if (auto r = dynamic_cast<const CCreateDevice*>(&request)) return write(session, *r, &d::create_device);
+    if (auto r = dynamic_cast<const CUpdateDevice*>(&request)) return write(session, *r, &d::update_device);
+    if (auto r = dynamic_cast<const CDeleteDevice*>(&request)) return write(session, *r, &d::delete_device);
+    if (auto r = dynamic_cast<const CCreateChannel*>(&request)) return write(session, *r, &d::create_channel);
+    if (auto r = dynamic_cast<const CGetChannel*>(&request)) return read(*r, &d::get_channel);
+    if (auto r = dynamic_cast<const CDeleteChannel*>(&request)) return write(session, *r, &d::delete_channel);
+    if (auto r = dynamic_cast<const CGetChannelValue*>(&request)) return read(*r, &d::get_channel_value);
+    if (auto r = dynamic_cast<const CUpdateChannelValue*>(&request))
+      return write(session, *r, &d::update_channel_value);
+    if (auto r = dynamic_cast<const CGetChannelSettings*>(&request)) return read(*r, &d::get_channel_settings);
+    if (auto r = dynamic_cast<const CUpdateChannelSettings*>(&request))
+      return write(session, *r, &d::update_channel_settings);
+    if (auto r = dynamic_cast<const CGetFieldValue*>(&request)) return read(*r, &d::get_field_value);
+    if (auto r = dynamic_cast<const CSetFieldValue*>(&request)) return write(session, *r, &d::set_field_value);
+    if (auto r = dynamic_cast<const CSetDeviceState*>(&request)) return write(session, *r, &d::set_device_state);
+    if (auto r = dynamic_cast<const CSetChannelState*>(&request)) return write(session, *r, &d::set_channel_state);
+
+    auto response = request.clone();
+    response->status = status_invalid;
+    response->message = std::string("the store does not answer ") + request.class_name();
+    return response;
+  }
+
+  EngineOptions options;
+  std::shared_mutex mutex;  // guards data and listener: reads shared, writes exclusive
+  detail::StoreData data;
+  ChangeListener listener;
+
+  std::mutex sessions_mutex;
+  std::map<SessionId, SessionInfo> sessions;
+  SessionId next_session = 1;
+};
+
+Engine::Engine(EngineOptions options) : impl_(std::make_unique<Impl>(options)) {}
+
+Engine::~Engine() = default;
+
+SessionId Engine::open_session(const std::string& client_name, zu::cds::NotificationSink sink) {
+  std::lock_guard<std::mutex> lock(impl_->sessions_mutex);
+  SessionId id = impl_->next_session++;
+  impl_->sessions.emplace(id, Impl::SessionInfo{client_name, std::move(sink)});
+  return id;
+}
+
+void Engine::close_session(SessionId session) {
+  std::lock_guard<std::mutex> lock(impl_->sessions_mutex);
+  impl_->sessions.erase(session);
+}
+
+std::shared_ptr<CRequestResponse> Engine::handle(SessionId session, const CRequestResponse& request) {
+  // Handlers check before they change anything, so the only exceptions are
+  // allocation failures, typically of an answer too large to build.
+  try {
+    return impl_->dispatch(session, request);
+  } catch (const std::bad_alloc&) {
+    auto response = request.clone();
+    response->status = zu::cds::status_too_big;
+    response->message = "the answer does not fit in memory";
+    return response;
+  } catch (const std::exception& e) {
+    auto response = request.clone();
+    response->status = zu::cds::status_refused;
+    response->message = std::string("request failed: ") + e.what();
+    return response;
+  }
+}
+
+void Engine::set_change_listener(ChangeListener listener) {
+  std::unique_lock<std::shared_mutex> lock(impl_->mutex);
+  impl_->listener = std::move(listener);
+}
+
+}  // namespace store
+}  // namespace cds

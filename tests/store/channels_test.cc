@@ -1,0 +1,200 @@
+// Channels: creation, lookup, removal, values and settings.
+#include <string>
+#include <vector>
+
+#include "store_fixture.h"
+
+namespace cds::store::testing {
+namespace {
+
+using Ids = std::vector<std::uint64_t>;
+
+class ChannelTest : public StoreTest {
+ protected:
+  ChannelTest() { add_device(1, 20); }
+};
+
+TEST_F(ChannelTest, CreatedChannelsGetIdsOfTheirOwnSpaceAndNoTypeYet) {
+  auto r = create_channel(20, "temperature", true);
+  ASSERT_EQ(r->status, 1u);
+  ASSERT_EQ(r->channels.size(), 1u);
+  const zu::CChannel& c = r->channels[0];
+  EXPECT_EQ(c.id(), 1024u);
+  EXPECT_EQ(c.device_id, 20u);
+  EXPECT_EQ(c.name, "temperature");
+  EXPECT_TRUE(c.create_flag);
+  EXPECT_EQ(c.settings()->data_type, zu::type_none);
+  EXPECT_EQ(add_device(1), 1024u);  // device ids are counted apart
+  EXPECT_EQ(add_channel(20, "humidity"), 1025u);
+  EXPECT_EQ(device(20).channels, (std::set<std::uint64_t>{1024, 1025}));
+
+  // An answer is a copy: changing it does not reach the store.
+  r->channels[0].settings()->description = "changed by the caller";
+  EXPECT_EQ(settings(1024).description, "");
+}
+
+TEST_F(ChannelTest, NamesAreUniqueWithinADevice) {
+  add_device(1, 30);
+  add_channel(20, "a");
+  EXPECT_EQ(create_channel(20, "a")->status, 6u);
+  EXPECT_EQ(create_channel(30, "a")->status, 1u);
+
+  zu::cds::CCreateChannel twice;
+  twice.requests = {{20, "b", false, zu::kNoId}, {20, "b", false, zu::kNoId}};
+  auto r = ask(twice);
+  EXPECT_EQ(r->status, 6u);
+  EXPECT_TRUE(r->channels.empty());
+  EXPECT_EQ(device(20).channels.size(), 1u);
+}
+
+TEST_F(ChannelTest, RefusedCreateCreatesNothing) {
+  EXPECT_EQ(create_channel(20, "")->status, 5u);
+  EXPECT_EQ(create_channel(404, "x")->status, 2u);
+  zu::cds::CCreateChannel mixed;
+  mixed.requests = {{20, "ok", false, zu::kNoId}, {0, "x", false, zu::kNoId}};
+  EXPECT_EQ(ask(mixed)->status, 2u);
+  EXPECT_TRUE(device(20).channels.empty());
+  EXPECT_TRUE(changes_.size() == 1u);  // only the device of the fixture
+  EXPECT_EQ(add_channel(20, "ok"), 1024u);
+}
+
+TEST_F(ChannelTest, GetFindsChannelsByIdByNameOrAllOfADevice) {
+  std::uint64_t a = add_channel(20, "a");
+  std::uint64_t b = add_channel(20, "b");
+
+  zu::cds::CGetChannel by_id;
+  by_id.ids = {b, 999, a};
+  auto r = ask(by_id);
+  ASSERT_EQ(r->results.size(), 2u);
+  EXPECT_EQ(r->results[0].channel.name, "b");
+  EXPECT_EQ(r->results[1].channel_id, a);
+
+  zu::cds::CGetChannel by_name;
+  by_name.device_id = 20;
+  by_name.names = {"missing", "a"};
+  r = ask(by_name);
+  ASSERT_EQ(r->results.size(), 1u);
+  EXPECT_EQ(r->results[0].channel.id(), a);
+
+  zu::cds::CGetChannel all;
+  all.device_id = 20;
+  r = ask(all);
+  ASSERT_EQ(r->results.size(), 2u);
+  EXPECT_EQ(r->results[1].channel_id, b);
+
+  all.device_id = 404;
+  EXPECT_EQ(ask(all)->status, 2u);
+}
+
+TEST_F(ChannelTest, DeleteNamingAnUnknownChannelRemovesNothing) {
+  std::uint64_t a = add_channel(20, "a");
+  zu::cds::CDeleteChannel remove;
+  remove.ids = {a, 404};
+  EXPECT_EQ(ask(remove)->status, 2u);
+  EXPECT_EQ(read({a}).size(), 1u);
+
+  remove.ids = {};
+  EXPECT_EQ(ask(remove)->status, 1u);
+  remove.ids = {a, a};
+  EXPECT_EQ(ask(remove)->status, 1u);
+  EXPECT_TRUE(device(20).channels.empty());
+  EXPECT_EQ(add_channel(20, "a"), 1025u);  // the name is free again, the id is not
+}
+
+TEST_F(ChannelTest, NeverWrittenChannelAnswersAnInvalidValueAndUnknownIdsAreSkipped) {
+  std::uint64_t a = add_channel(20, "a");
+  auto values = read({404, a});
+  ASSERT_EQ(values.size(), 1u);
+  EXPECT_EQ(values[0].channel_id, a);
+  EXPECT_FALSE(values[0].value.is_valid());
+}
+
+TEST_F(ChannelTest, FirstWriteFixesTheTypeAndLaterWritesConvertOnlyWithoutLoss) {
+  std::uint64_t a = add_channel(20, "a");
+  ASSERT_EQ(write({{a, zu::CValue(1.5F)}})->status, 1u);
+  EXPECT_EQ(settings(a).data_type, zu::type_float);
+
+  EXPECT_EQ(write({{a, zu::CValue(5)}})->status, 1u);
+  EXPECT_EQ(read({a})[0].value, zu::CValue(5.0F));
+
+  for (const zu::CValue& v : {zu::CValue(16777217), zu::CValue(2.1), zu::CValue("5"), zu::CValue(true)}) {
+    auto r = write({{a, v}});
+    EXPECT_EQ(r->status, 2u) << v.as_string();
+    EXPECT_NE(r->message.find("float"), std::string::npos) << r->message;
+  }
+  EXPECT_EQ(read({a})[0].value, zu::CValue(5.0F));
+
+  std::uint64_t d = add_channel(20, "d");
+  ASSERT_EQ(write({{d, zu::CValue(0.0)}})->status, 1u);
+  EXPECT_EQ(write({{d, zu::CValue(9223372036854775807LL)}})->status, 2u);
+  EXPECT_EQ(write({{d, zu::CValue(-9007199254740992LL)}})->status, 1u);
+}
+
+TEST_F(ChannelTest, ValueWriteIsAllOrNothing) {
+  std::uint64_t a = add_channel(20, "a");
+  std::uint64_t b = add_channel(20, "b");
+  ASSERT_EQ(write({{b, zu::CValue(1)}})->status, 1u);
+  changes_.clear();
+
+  EXPECT_EQ(write({{a, zu::CValue(7)}, {b, zu::CValue("text")}})->status, 2u);
+  EXPECT_EQ(write({{a, zu::CValue(7)}, {404, zu::CValue(1)}})->status, 2u);
+  EXPECT_EQ(write({{a, zu::CValue(7)}, {b, zu::CValue()}})->status, 5u);
+  // Within one request the first write fixes the type for the ones after it.
+  EXPECT_EQ(write({{a, zu::CValue(7)}, {a, zu::CValue("seven")}})->status, 2u);
+
+  EXPECT_FALSE(read({a})[0].value.is_valid());
+  EXPECT_EQ(settings(a).data_type, zu::type_none);
+  EXPECT_TRUE(changes_.empty());
+}
+
+TEST_F(ChannelTest, WriteKeepsTheRequestTimeAndReportsWhatChanged) {
+  std::uint64_t a = add_channel(20, "a");
+  zu::cds::CUpdateChannelValue update;
+  update.values = {{a, zu::CValue(std::string("on"))}};
+  update.time = zu::CWallTime::from_seconds(1700000000);
+  changes_.clear();
+  ASSERT_EQ(ask(update)->status, 1u);
+  ASSERT_EQ(ask(update)->status, 1u);
+
+  auto value = read({a});
+  EXPECT_EQ(value[0].time, update.time);
+  EXPECT_EQ(value[0].text, "on");
+  ASSERT_EQ(changes_.size(), 2u);
+  EXPECT_EQ(changes_[0].values_changed, (std::set<std::uint64_t>{a}));
+  EXPECT_EQ(changes_[0].channel_settings_changed, (std::set<std::uint64_t>{a}));
+  EXPECT_EQ(changes_[1].values_written.at(a), zu::CValue("on"));
+  EXPECT_TRUE(changes_[1].values_changed.empty());
+}
+
+TEST_F(ChannelTest, SettingsUpdateReplacesTheApplicationsPartOnly) {
+  std::uint64_t a = add_channel(20, "a");
+  write({{a, zu::CValue(1)}});
+  zu::CChannelSettings s = settings(a);
+  s.description = "Inlet temperature";
+  s.units = "C";
+  s.flags = zu::CChannelSettings::kSettingsFlag;
+  s.text1 = "t1";
+  s.multistate.clear();
+  s.multistate.emplace(1, "on");
+  s.data_type = zu::type_string;
+  zu::cds::CUpdateChannelSettings update;
+  update.settings = {s};
+  ASSERT_EQ(ask(update)->status, 1u);
+
+  zu::CChannelSettings now = settings(a);
+  EXPECT_EQ(now.description, "Inlet temperature");
+  EXPECT_EQ(now.flags, zu::CChannelSettings::kSettingsFlag);
+  EXPECT_EQ(now.text1, "t1");
+  EXPECT_EQ(now.data_type, zu::type_int32);
+  EXPECT_EQ(read({a})[0].text, "on");
+
+  zu::CChannelSettings unknown;
+  unknown.id = 404;
+  s.units = "K";
+  update.settings = {s, unknown};
+  EXPECT_EQ(ask(update)->status, 2u);
+  EXPECT_EQ(settings(a).units, "C");
+}
+
+}  // namespace
+}  // namespace cds::store::testing

@@ -1,0 +1,179 @@
+// Named fields, realtime state bits, and records the store does not answer.
+#include <string>
+#include <vector>
+
+#include "store_fixture.h"
+
+namespace cds::store::testing {
+namespace {
+
+zu::cds::CSingleField field(std::uint32_t kind, std::uint64_t id, const std::string& name,
+                            const std::string& scope = "", zu::CValue value = zu::CValue()) {
+  zu::cds::CSingleField f;
+  f.field_kind = kind;
+  f.id = id;
+  f.name = name;
+  f.scope = scope;
+  f.value = std::move(value);
+  return f;
+}
+
+class FieldTest : public StoreTest {
+ protected:
+  FieldTest() { add_device(1, 20); }
+
+  std::shared_ptr<zu::cds::CSetFieldValue> set(std::vector<zu::cds::CSingleField> fields) {
+    zu::cds::CSetFieldValue request;
+    request.fields.insert(fields.begin(), fields.end());
+    return ask(request);
+  }
+  zu::CValue get(const zu::cds::CSingleField& f) {
+    zu::cds::CGetFieldValue request;
+    request.fields = {f};
+    auto r = ask(request);
+    EXPECT_EQ(r->status, 1u);
+    EXPECT_EQ(r->fields.size(), 1u);
+    return r->fields.empty() ? zu::CValue() : r->fields.begin()->value;
+  }
+};
+
+TEST_F(FieldTest, AttributeKeysWriteTheDevicesIdentityAttributes) {
+  auto r = set({field(1, 20, "vendor", "", zu::CValue("Acme"))});
+  ASSERT_EQ(r->status, 1u) << r->message;
+  EXPECT_EQ(r->fields.begin()->value, zu::CValue("Acme"));
+  EXPECT_EQ(*device(20).attribute(zu::device_attribute_number("vendor")), "Acme");
+  EXPECT_EQ(get(field(1, 20, "vendor")), zu::CValue("Acme"));
+  EXPECT_EQ(get(field(1, 20, "serial")), zu::CValue(""));  // an attribute always has a text
+  EXPECT_EQ(changes_.back().device_records_changed, (std::set<std::uint64_t>{20}));
+
+  ASSERT_EQ(set({field(1, 20, "asset_id", "", zu::CValue(42))})->status, 1u);
+  EXPECT_EQ(*device(20).attribute(11), "42");
+  EXPECT_EQ(set({field(1, 20, "asset_id", "", zu::CValue(zu::CBytes{1, 0, 2}))})->status, 2u);
+  EXPECT_EQ(*device(20).attribute(11), "42");
+}
+
+TEST_F(FieldTest, OtherKeysAreExtraFieldsOfTheDeviceAndScopedFieldsAreKeptApart) {
+  ASSERT_EQ(set({field(1, 20, "temperature", "", zu::CValue(21.5)),
+                 field(3, 20, "max", "limits", zu::CValue(30)),
+                 field(3, 20, "max", "alarms", zu::CValue("high"))})->status, 1u);
+  EXPECT_EQ(get(field(1, 20, "temperature")), zu::CValue(21.5));
+  EXPECT_EQ(get(field(3, 20, "max", "limits")), zu::CValue(30));
+  EXPECT_EQ(get(field(3, 20, "max", "alarms")), zu::CValue("high"));
+  EXPECT_FALSE(get(field(1, 20, "max")).is_valid());
+  EXPECT_FALSE(get(field(3, 20, "temperature", "limits")).is_valid());
+  EXPECT_EQ(changes_.back().device_fields_written.size(), 3u);
+}
+
+TEST_F(FieldTest, RefusedFieldsComeBackWithoutValueAndNothingIsWritten) {
+  struct Case {
+    const char* what;
+    zu::cds::CSingleField bad;
+    std::uint32_t status;
+  };
+  const std::vector<Case> cases = {
+      {"unknown device", field(1, 404, "x", "", zu::CValue(1)), 2},
+      {"device id 0", field(1, 0, "x", "", zu::CValue(1)), 2},
+      {"kind 2", field(2, 404, "x", "", zu::CValue(1)), 2},
+      {"out-of-band document", field(4, 0, "hostname", "system/network", zu::CValue("h")), 2},
+      {"kind 0", field(0, 20, "x", "", zu::CValue(1)), 5},
+      {"kind 9", field(9, 20, "x", "", zu::CValue(1)), 5},
+      {"no name", field(1, 20, "", "", zu::CValue(1)), 5},
+      {"scope missing", field(3, 20, "x", "", zu::CValue(1)), 5},
+      {"no value", field(1, 20, "x"), 5},
+  };
+  for (const Case& c : cases) {
+    auto r = set({field(1, 20, "vendor", "", zu::CValue("Acme")), c.bad});
+    EXPECT_EQ(r->status, c.status) << c.what;
+    EXPECT_FALSE(r->message.empty()) << c.what;
+    for (const auto& f : r->fields) EXPECT_FALSE(f.value.is_valid()) << c.what;
+    EXPECT_EQ(*device(20).attribute(10), "") << c.what;
+    EXPECT_FALSE(get(c.bad).is_valid()) << c.what;
+  }
+}
+
+using StateTest = StoreTest;
+
+zu::cds::CSetSingleDeviceState device_op(std::uint64_t id, zu::realtime_state bits, zu::cds::state_op op) {
+  zu::cds::CSetSingleDeviceState s;
+  s.id = id;
+  s.state = zu::CStateBits(bits);
+  s.op = op;
+  return s;
+}
+
+TEST_F(StateTest, DeviceStateOpsKeepTheCommunicatingFlagInStep) {
+  add_device(1, 20);
+  using zu::realtime_state;
+  using zu::cds::state_op;
+  zu::cds::CSetDeviceState request;
+  request.states = {device_op(20, realtime_state::communicating, state_op::raise)};
+  ASSERT_EQ(ask(request)->status, 1u);
+  EXPECT_TRUE(device(20).communicating);
+
+  request.states = {device_op(20, realtime_state::stale, state_op::assign)};
+  ASSERT_EQ(ask(request)->status, 1u);
+  EXPECT_FALSE(device(20).communicating);
+  EXPECT_EQ(device(20).state.bits(), static_cast<std::uint32_t>(realtime_state::stale));
+
+  request.states = {device_op(20, realtime_state::stale, state_op::lower)};
+  ASSERT_EQ(ask(request)->status, 1u);
+  EXPECT_TRUE(device(20).state.empty());
+}
+
+TEST_F(StateTest, RefusedStateChangeAppliesNoEntry) {
+  add_device(1, 20);
+  using zu::realtime_state;
+  using zu::cds::state_op;
+  const std::vector<std::pair<zu::cds::CSetSingleDeviceState, std::uint32_t>> bad = {
+      {device_op(404, realtime_state::stale, state_op::raise), 2},
+      {device_op(20, realtime_state::alarm_active, state_op::raise), 5},
+      {device_op(20, realtime_state::stale, state_op::none), 5},
+      {device_op(20, realtime_state::stale, static_cast<state_op>(7)), 5},
+  };
+  for (const auto& [entry, status] : bad) {
+    zu::cds::CSetDeviceState request;
+    request.states = {device_op(20, realtime_state::communicating, state_op::raise), entry};
+    auto r = ask(request);
+    EXPECT_EQ(r->status, status);
+    ASSERT_EQ(r->results.size(), 2u);
+    EXPECT_EQ(r->results[1].status, status);
+    EXPECT_FALSE(device(20).communicating);
+  }
+}
+
+TEST_F(StateTest, ChannelStateOpsChangeOnlyApplicationBits) {
+  add_device(1, 20);
+  std::uint64_t a = add_channel(20, "a");
+  using zu::realtime_state;
+  zu::cds::CSetChannelState request;
+  zu::cds::CSetSingleChannelState s;
+  s.id = a;
+  s.state = zu::CStateBits(realtime_state::alarm_disabled);
+  s.op = zu::cds::state_op::raise;
+  request.states = {s};
+  changes_.clear();
+  ASSERT_EQ(ask(request)->status, 1u);
+  EXPECT_TRUE(read({a})[0].state.test(realtime_state::alarm_disabled));
+  EXPECT_EQ(changes_.back().channel_states_changed, (std::set<std::uint64_t>{a}));
+
+  s.state = zu::CStateBits(realtime_state::stale);
+  s.op = zu::cds::state_op::assign;
+  request.states = {s};
+  ASSERT_EQ(ask(request)->status, 1u);
+  EXPECT_EQ(read({a})[0].state.bits(), static_cast<std::uint32_t>(realtime_state::stale));
+
+  s.state = zu::CStateBits(realtime_state::communicating);
+  request.states = {s};
+  EXPECT_EQ(ask(request)->status, 5u);
+}
+
+TEST_F(StateTest, RecordsTheStoreDoesNotAnswerAreRefusedAsInvalidNamingTheClass) {
+  zu::cds::CGetAlarms query;
+  auto r = engine_->handle(session_, query);
+  ASSERT_TRUE(std::dynamic_pointer_cast<zu::cds::CGetAlarms>(r));
+  EXPECT_EQ(r->status, 5u);
+  EXPECT_NE(r->message.find("CGetAlarms"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace cds::store::testing

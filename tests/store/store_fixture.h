@@ -1,0 +1,105 @@
+#pragma once
+// A fresh engine per test and short helpers that speak to it through records.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "store/Engine.h"
+
+namespace cds::store::testing {
+
+class StoreTest : public ::testing::Test {
+ protected:
+  StoreTest() : engine_(std::make_shared<Engine>()), session_(engine_->open_session("test", nullptr)) {
+    engine_->set_change_listener([this](SessionId, const ChangeSet& c) { changes_.push_back(c); });
+  }
+
+  // The engine's answer, as the class sent.
+  template <typename R>
+  std::shared_ptr<R> ask(const R& request) {
+    auto response = engine_->handle(session_, request);
+    auto typed = std::dynamic_pointer_cast<R>(response);
+    EXPECT_TRUE(typed) << "answer of another class to " << request.class_name();
+    return typed ? typed : std::make_shared<R>();
+  }
+
+  static zu::CDevice device_under(std::uint64_t parent, std::uint64_t id = zu::kNoId) {
+    zu::CDevice d;
+    d.id = id;
+    d.parent_id = parent;
+    return d;
+  }
+
+  // Creates one device and returns its id; fails the test when refused.
+  std::uint64_t add_device(std::uint64_t parent, std::uint64_t given_id = zu::kNoId) {
+    zu::cds::CCreateDevice create;
+    create.use_given_ids = given_id != zu::kNoId;
+    create.devices.push_back(device_under(parent, given_id));
+    auto r = ask(create);
+    EXPECT_EQ(r->status, 1u) << r->message;
+    return r->devices.empty() ? zu::kNoId : r->devices[0].id;
+  }
+
+  std::vector<std::uint64_t> walk(std::vector<std::uint64_t> ids, std::uint32_t depth) {
+    zu::cds::CGetDevice get;
+    get.ids = std::move(ids);
+    get.depth = depth;
+    auto r = ask(get);
+    EXPECT_EQ(r->status, 1u);
+    std::vector<std::uint64_t> out;
+    for (const auto& d : r->devices) out.push_back(d.id);
+    return out;
+  }
+
+  zu::CDevice device(std::uint64_t id) {
+    zu::cds::CGetDevice get;
+    get.ids = {id};
+    auto r = ask(get);
+    EXPECT_EQ(r->devices.size(), 1u) << "device " << id;
+    return r->devices.empty() ? zu::CDevice() : r->devices[0];
+  }
+
+  std::shared_ptr<zu::cds::CCreateChannel> create_channel(std::uint64_t device, const std::string& name,
+                                                          bool flag = false) {
+    zu::cds::CCreateChannel create;
+    create.requests.push_back({device, name, flag, zu::kNoId});
+    return ask(create);
+  }
+
+  std::uint64_t add_channel(std::uint64_t device, const std::string& name) {
+    auto r = create_channel(device, name);
+    EXPECT_EQ(r->status, 1u) << r->message;
+    return r->channels.empty() ? zu::kNoId : r->channels[0].id();
+  }
+
+  std::shared_ptr<zu::cds::CUpdateChannelValue> write(std::vector<zu::cds::CUpdateSingleChannelValue> values) {
+    zu::cds::CUpdateChannelValue update;
+    update.values = std::move(values);
+    update.time = zu::CWallTime::now();
+    return ask(update);
+  }
+
+  std::vector<zu::cds::CChannelValueResult> read(std::vector<std::uint64_t> ids) {
+    zu::cds::CGetChannelValue get;
+    get.ids = std::move(ids);
+    auto r = ask(get);
+    EXPECT_EQ(r->status, 1u);
+    return r->values;
+  }
+
+  zu::CChannelSettings settings(std::uint64_t channel) {
+    zu::cds::CGetChannelSettings get;
+    get.ids = {channel};
+    auto r = ask(get);
+    EXPECT_EQ(r->settings.size(), 1u);
+    return r->settings.empty() ? zu::CChannelSettings() : r->settings[0];
+  }
+
+  std::shared_ptr<Engine> engine_;
+  SessionId session_;
+  std::vector<ChangeSet> changes_;  // one per request that changed the store
+};
+
+}  // namespace cds::store::testing
