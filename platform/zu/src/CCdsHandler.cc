@@ -102,12 +102,13 @@ bool CCdsHandler::submit_forget(cds::CRequestResponse& request, bool) {
 bool CCdsHandler::submit(cds::CRequestResponse& request, bool urgent) { return submit_forget(request, urgent); }
 
 void CCdsHandler::attach(boost::asio::io_context* io) {
+  // The waiting notifications are posted under the lock: one arriving meanwhile
+  // from the transport's thread must queue behind them, not overtake them.
+  std::lock_guard<std::mutex> lock(shared_->mutex);
+  shared_->io = io;
+  if (!io) return;
   std::deque<std::shared_ptr<cds::CRequestResponse>> waiting;
-  {
-    std::lock_guard<std::mutex> lock(shared_->mutex);
-    shared_->io = io;
-    if (io) waiting.swap(shared_->pending);
-  }
+  waiting.swap(shared_->pending);
   std::weak_ptr<Shared> weak = shared_;
   for (auto& m : waiting) {
     boost::asio::post(*io, [weak, m] {

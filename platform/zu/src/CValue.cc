@@ -1,6 +1,6 @@
 #include "zu/CValue.h"
 
-#include <cerrno>
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -34,18 +34,35 @@ To saturate(From v) {
     if (v > 0 && static_cast<U>(v) > static_cast<U>(std::numeric_limits<To>::max()))
       return std::numeric_limits<To>::max();
     return static_cast<To>(v);
+  } else if constexpr (std::is_floating_point_v<From> && std::is_floating_point_v<To>) {
+    // A finite value past the target's range would be undefined to convert.
+    if (std::isfinite(v) && v > static_cast<From>(std::numeric_limits<To>::max())) return std::numeric_limits<To>::max();
+    if (std::isfinite(v) && v < static_cast<From>(std::numeric_limits<To>::lowest())) return std::numeric_limits<To>::lowest();
+    return static_cast<To>(v);
   } else {
     return static_cast<To>(v);
   }
 }
 
+// Whether the floating value f is exactly the integer i. Bounds are powers of
+// two, exact in any floating type, so this holds where long double is no wider
+// than double (32-bit ARM).
+template <typename I, typename F>
+bool holds_integer(F f, I i) {
+  if (!std::isfinite(f) || std::trunc(f) != f) return false;
+  const F upper = std::ldexp(F(1), std::numeric_limits<I>::digits);  // max + 1
+  const F lower = std::is_signed_v<I> ? -upper : F(0);
+  if (f < lower || f >= upper) return false;
+  return static_cast<I>(f) == i;
+}
+
 // Parses a whole text as a number of T; nullopt when the text is not one.
 template <typename T>
 std::optional<T> parse_number(const std::string& s) {
-  if (s.empty()) return std::nullopt;
+  // The strto* functions skip leading blanks; the whole text must be the number.
+  if (s.empty() || std::isspace(static_cast<unsigned char>(s[0]))) return std::nullopt;
   const char* b = s.c_str();
   char* end = nullptr;
-  errno = 0;
   if constexpr (std::is_same_v<T, bool>) {
     if (s == "true") return true;
     if (s == "false") return false;
@@ -57,13 +74,14 @@ std::optional<T> parse_number(const std::string& s) {
     if (*end != '\0' || end == b) return std::nullopt;
     return static_cast<T>(d);
   } else if constexpr (std::is_signed_v<T>) {
+    // Out of range, strtoll gives the bound: saturated like any other number.
     long long n = std::strtoll(b, &end, 10);
-    if (*end != '\0' || end == b || errno == ERANGE) return std::nullopt;
+    if (*end != '\0' || end == b) return std::nullopt;
     return saturate<T>(n);
   } else {
     if (s[0] == '-') return std::nullopt;
     unsigned long long n = std::strtoull(b, &end, 10);
-    if (*end != '\0' || end == b || errno == ERANGE) return std::nullopt;
+    if (*end != '\0' || end == b) return std::nullopt;
     return saturate<T>(n);
   }
 }
@@ -123,6 +141,7 @@ double CValue::as_double() const { return read_as<double>(v_); }
 CTimestamp CValue::as_timestamp() const {
   if (auto t = std::get_if<CTimestamp>(&v_)) return *t;
   if (auto d = std::get_if<double>(&v_)) {
+    if (!std::isfinite(*d)) return CTimestamp{saturate<long long>(*d), 0};
     double s = std::floor(*d);
     return CTimestamp{saturate<long long>(s), static_cast<std::uint32_t>((*d - s) * 1e9)};
   }
@@ -201,13 +220,9 @@ std::optional<CValue> CValue::convert_lossless(std::uint8_t target) const {
                     if constexpr (std::is_floating_point_v<A> && std::is_floating_point_v<B>) {
                       return (std::isnan(a) && std::isnan(b)) || static_cast<long double>(a) == static_cast<long double>(b);
                     } else {
-                      // Integer against floating: the float must hold an integer the integer equals.
-                      long double fa = static_cast<long double>(a), fb = static_cast<long double>(b);
-                      if (std::isnan(fa) || std::isnan(fb) || std::isinf(fa) || std::isinf(fb)) return false;
-                      if (fa != fb) return false;
-                      // Integer types compare exactly with each other below.
-                      if constexpr (std::is_integral_v<A>) return saturate<A>(b) == a;
-                      else return saturate<B>(a) == b;
+                      // Integer against floating: the float must hold exactly that integer.
+                      if constexpr (std::is_integral_v<A>) return holds_integer(b, a);
+                      else return holds_integer(a, b);
                     }
                   } else if constexpr (std::is_signed_v<A> == std::is_signed_v<B>) {
                     return a == b;

@@ -22,9 +22,12 @@ void from_value(const gp::Value& in, proto::toolkitValue& out) {
     case gp::Value::kStringValue: out.set_string_value(in.string_value()); break;
     case gp::Value::kBoolValue: out.set_bool_value(in.bool_value()); break;
     case gp::Value::kStructValue: from_struct(in.struct_value(), *out.mutable_struct_value()); break;
-    case gp::Value::kListValue:
-      for (const auto& v : in.list_value().values()) from_value(v, *out.mutable_list_value()->add_values());
+    case gp::Value::kListValue: {
+      // Made before filling, so an empty list stays a list.
+      auto& list = *out.mutable_list_value();
+      for (const auto& v : in.list_value().values()) from_value(v, *list.add_values());
       break;
+    }
     default: out.set_null_value(proto::NULL_VALUE); break;
   }
 }
@@ -41,9 +44,11 @@ void to_value(const proto::toolkitValue& in, gp::Value& out) {
     case proto::toolkitValue::kStringValue: out.set_string_value(in.string_value()); break;
     case proto::toolkitValue::kBoolValue: out.set_bool_value(in.bool_value()); break;
     case proto::toolkitValue::kStructValue: to_struct(in.struct_value(), *out.mutable_struct_value()); break;
-    case proto::toolkitValue::kListValue:
-      for (const auto& v : in.list_value().values()) to_value(v, *out.mutable_list_value()->add_values());
+    case proto::toolkitValue::kListValue: {
+      auto& list = *out.mutable_list_value();
+      for (const auto& v : in.list_value().values()) to_value(v, *list.add_values());
       break;
+    }
     default: out.set_null_value(gp::NULL_VALUE); break;
   }
 }

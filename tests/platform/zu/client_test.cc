@@ -1,0 +1,383 @@
+#include "zu/cds/CClient.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <future>
+#include <memory>
+#include <mutex>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "zu/asio/CCdsHandler.h"
+#include "zu/asio/CIoManager.h"
+#include "zu/asio/CServerCore.h"
+#include "zu/cds/Transport.h"
+
+namespace zc = zu::cds;
+namespace za = zu::asio;
+using namespace std::chrono_literals;
+
+namespace {
+
+// Answers every record with a copy of it, status 1; can be broken by the test.
+class FakeSession : public zc::Session {
+ public:
+  FakeSession(std::string name, zc::NotificationSink sink) : name(std::move(name)), sink(std::move(sink)) {}
+
+  std::shared_ptr<zc::CRequestResponse> round_trip(const zc::CRequestResponse& request,
+                                                   std::chrono::milliseconds timeout) override {
+    if (!open) return nullptr;
+    last_timeout = timeout.count();
+    ++round_trips;
+    auto response = request.clone();
+    response->status = zc::status_ok;
+    response->origin = name;
+    return response;
+  }
+  bool send(const zc::CRequestResponse&) override {
+    if (!open) return false;
+    ++sends;
+    return true;
+  }
+  bool is_open() const override { return open; }
+  void close() override { open = false; }
+
+  // Hands a notification to the session's owner, as the store would.
+  void notify(std::uint32_t sequence) {
+    auto n = std::make_shared<zc::CSubscriberNotify>();
+    n->sequence = sequence;
+    sink(n);
+  }
+
+  const std::string name;
+  const zc::NotificationSink sink;
+  std::atomic<bool> open{true};
+  std::atomic<int> round_trips{0};
+  std::atomic<int> sends{0};
+  std::atomic<long long> last_timeout{0};
+};
+
+class FakeTransport : public zc::Transport {
+ public:
+  std::shared_ptr<zc::Session> open(const std::string& name, zc::NotificationSink sink) override {
+    std::lock_guard<std::mutex> lock(mutex);
+    if (refuse) return nullptr;
+    sessions.push_back(std::make_shared<FakeSession>(name, std::move(sink)));
+    return sessions.back();
+  }
+  std::string endpoint() const override { return "fake:store"; }
+
+  std::shared_ptr<FakeSession> session(std::size_t i) {
+    std::lock_guard<std::mutex> lock(mutex);
+    return sessions.at(i);
+  }
+  std::size_t opened() {
+    std::lock_guard<std::mutex> lock(mutex);
+    return sessions.size();
+  }
+
+  std::mutex mutex;
+  std::vector<std::shared_ptr<FakeSession>> sessions;
+  std::atomic<bool> refuse{false};
+};
+
+// The client is process-wide: every test leaves it as it found it.
+class ClientTest : public ::testing::Test {
+ protected:
+  void SetUp() override { client->set_transport(transport); }
+  void TearDown() override {
+    client->disconnect();
+    client->set_transport(nullptr);
+    client->set_endpoint("");
+    client->set_timeout(zc::CClient::kDefaultTimeout);
+  }
+
+  zc::CClient* const client = zc::CClient::get();
+  const std::shared_ptr<FakeTransport> transport = std::make_shared<FakeTransport>();
+};
+
+TEST_F(ClientTest, TheClientIsOneObjectForTheProcess) {
+  EXPECT_EQ(zc::CClient::get(), client);
+  zc::CClient* from_thread = nullptr;
+  std::thread([&] { from_thread = zc::CClient::get(); }).join();
+  EXPECT_EQ(from_thread, client);
+}
+
+TEST_F(ClientTest, ConnectReportsWhetherASessionOpened) {
+  transport->refuse = true;
+  EXPECT_EQ(client->connect(true, "app", 4194304, 4194304), 0);
+  EXPECT_FALSE(client->is_connected());
+
+  transport->refuse = false;
+  EXPECT_NE(client->connect(true, "app", 4194304, 4194304), 0);
+  EXPECT_TRUE(client->is_connected());
+  ASSERT_EQ(transport->opened(), 1U);
+  EXPECT_EQ(transport->session(0)->name, "app");
+
+  zc::CGetDevice request;
+  request.ids = {1};
+  auto response = client->submit_wait(request);
+  ASSERT_TRUE(response);
+  auto* typed = dynamic_cast<zc::CGetDevice*>(response.get());
+  ASSERT_NE(typed, nullptr);
+  EXPECT_EQ(typed->status, zc::status_ok);
+  EXPECT_EQ(typed->ids, request.ids);
+  EXPECT_NE(client->submit(request, 0, false), 0);
+  EXPECT_EQ(transport->session(0)->sends, 1);
+
+  client->disconnect();
+  EXPECT_FALSE(client->is_connected());
+  EXPECT_FALSE(transport->session(0)->open);
+  EXPECT_FALSE(client->submit_wait(request));
+}
+
+TEST_F(ClientTest, RequestsWithoutAConnectionGetNoResponse) {
+  zc::CDeleteDevice request;
+  EXPECT_FALSE(client->submit_wait(request));
+  EXPECT_EQ(client->submit(request, 0, false), 0);
+  EXPECT_EQ(transport->opened(), 0U);
+}
+
+TEST_F(ClientTest, ABrokenSessionIsReopenedOnTheNextRequestOnlyWhenAsked) {
+  zc::CGetDevice request;
+  ASSERT_NE(client->connect(false, "no-retry", 4194304, 4194304), 0);
+  transport->session(0)->open = false;
+  EXPECT_FALSE(client->submit_wait(request));
+  EXPECT_EQ(transport->opened(), 1U);
+
+  ASSERT_NE(client->connect(true, "retry", 4194304, 4194304), 0);
+  ASSERT_EQ(transport->opened(), 2U);
+  transport->session(1)->open = false;
+  transport->refuse = true;  // the store is still away: no response, and no hang
+  EXPECT_FALSE(client->submit_wait(request));
+  transport->refuse = false;  // back again
+  auto response = client->submit_wait(request);
+  ASSERT_TRUE(response);
+  ASSERT_EQ(transport->opened(), 3U);
+  EXPECT_EQ(transport->session(2)->name, "retry");
+  EXPECT_EQ(response->origin, "retry");
+  EXPECT_TRUE(client->is_connected());
+
+  // After disconnect nothing comes back by itself.
+  client->disconnect();
+  EXPECT_FALSE(client->submit_wait(request));
+  EXPECT_EQ(transport->opened(), 3U);
+}
+
+TEST_F(ClientTest, TransportAndEndpointSettingsApplyFromTheNextConnect) {
+  EXPECT_EQ(client->endpoint(), "fake:store");
+  client->set_timeout(250ms);
+  ASSERT_NE(client->connect(true, "app", 4194304, 4194304), 0);
+  zc::CGetDevice request;
+  ASSERT_TRUE(client->submit_wait(request));
+  EXPECT_EQ(transport->session(0)->last_timeout, 250);
+
+  client->disconnect();
+  client->set_transport(nullptr);
+  client->set_endpoint("nowhere:at-all");
+  EXPECT_EQ(client->endpoint(), "nowhere:at-all");
+  std::string error;
+  EXPECT_FALSE(client->transport(&error));
+  EXPECT_NE(error.find("nowhere:at-all"), std::string::npos) << error;
+  EXPECT_EQ(client->connect(true, "app", 4194304, 4194304), 0);
+  EXPECT_FALSE(client->submit_wait(request));
+
+  // A registered scheme is reached through the endpoint alone.
+  // The registry outlives the test: the factory owns what it uses.
+  auto asked = std::make_shared<std::string>();
+  zc::register_transport("zutest", [t = transport, asked](const std::string& endpoint) {
+    *asked = endpoint;
+    return std::static_pointer_cast<zc::Transport>(t);
+  });
+  client->set_endpoint("zutest:one");
+  EXPECT_NE(client->connect(true, "app", 4194304, 4194304), 0);
+  EXPECT_EQ(*asked, "zutest:one");
+  EXPECT_EQ(transport->opened(), 2U);
+}
+
+TEST_F(ClientTest, ManyThreadsSubmitAtOnceAndEachGetsItsOwnResponse) {
+  ASSERT_NE(client->connect(true, "app", 4194304, 4194304), 0);
+  constexpr int kThreads = 4;
+  constexpr int kRequests = 200;
+  std::atomic<int> mismatches{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < kRequests; ++i) {
+        zc::CGetChannelValue request;
+        request.ids = {static_cast<std::uint64_t>(t * kRequests + i)};
+        auto response = std::dynamic_pointer_cast<zc::CGetChannelValue>(client->submit_wait(request));
+        if (!response || response->ids != request.ids) ++mismatches;
+      }
+    });
+  }
+  for (auto& th : threads) th.join();
+  EXPECT_EQ(mismatches, 0);
+  EXPECT_EQ(transport->session(0)->round_trips, kThreads * kRequests);
+}
+
+// ---- handler, server core and I/O loop --------------------------------------
+
+class RecordingHandler : public za::CCdsHandler {
+ public:
+  static constexpr std::uint32_t kThrowing = 1000000;
+
+  RecordingHandler() : CCdsHandler("zu_test_handler", 60, 4194304, 4194304) {}
+
+  void handle_response(std::shared_ptr<zc::CRequestResponse> message) override {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      sequences_.push_back(message->sequence);
+      threads_.push_back(std::this_thread::get_id());
+    }
+    changed_.notify_all();
+    if (message->sequence == kThrowing) throw std::runtime_error("handler failed on purpose");
+  }
+
+  // Waits until `count` notifications arrived; false after a generous bound.
+  bool wait_for(std::size_t count) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    return changed_.wait_for(lock, 30s, [&] { return sequences_.size() >= count; });
+  }
+  std::vector<std::uint32_t> sequences() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return sequences_;
+  }
+  std::vector<std::thread::id> threads() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return threads_;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::vector<std::uint32_t> sequences_;
+  std::vector<std::thread::id> threads_;
+};
+
+class RecordingCore : public za::CServerCore {
+ public:
+  void execute() override { executed_on = std::this_thread::get_id(); }
+  std::atomic<std::thread::id> executed_on{};
+};
+
+class LoopTest : public ClientTest {
+ protected:
+  void SetUp() override {
+    ClientTest::SetUp();
+    handler->cds_login();
+    ASSERT_EQ(transport->opened(), 1U);
+    session = transport->session(0);
+  }
+  void TearDown() override {
+    stop();
+    ClientTest::TearDown();
+  }
+
+  void start() {
+    loop = std::thread([this] {
+      loop_id = std::this_thread::get_id();
+      manager->run();
+    });
+  }
+  // Ends run() and fails the test instead of hanging when it does not end.
+  void stop() {
+    if (!loop.joinable()) return;
+    auto done = std::async(std::launch::async, [this] { loop.join(); });
+    core->shutdown();
+    ASSERT_EQ(done.wait_for(30s), std::future_status::ready) << "run() did not end after shutdown()";
+  }
+
+  // Whether the handler got exactly 0, 1, ..., count - 1; names the first slip.
+  ::testing::AssertionResult received_in_order(std::uint32_t count) {
+    const auto got = handler->sequences();
+    for (std::size_t i = 0; i < got.size() && i < count; ++i) {
+      if (got[i] != i) return ::testing::AssertionFailure() << "position " << i << " holds " << got[i];
+    }
+    if (got.size() != count) return ::testing::AssertionFailure() << got.size() << " received, " << count << " sent";
+    return ::testing::AssertionSuccess();
+  }
+
+  const std::shared_ptr<RecordingHandler> handler = std::make_shared<RecordingHandler>();
+  const std::shared_ptr<RecordingCore> core = std::make_shared<RecordingCore>();
+  const std::unique_ptr<za::CIoManager> manager = std::make_unique<za::CIoManager>(core, handler, 90);
+  std::shared_ptr<FakeSession> session;
+  std::thread loop;
+  std::atomic<std::thread::id> loop_id{};
+};
+
+TEST_F(LoopTest, NotificationsReachTheHandlerOnTheLoopThreadInOrder) {
+  start();
+  for (std::uint32_t i = 0; i < 200; ++i) session->notify(i);
+  ASSERT_TRUE(handler->wait_for(200));
+  EXPECT_TRUE(received_in_order(200));
+  for (auto id : handler->threads()) ASSERT_EQ(id, loop_id.load());
+  EXPECT_EQ(core->executed_on.load(), loop_id.load());
+  EXPECT_FALSE(core->is_shut_down());
+  EXPECT_TRUE(core->ready());
+}
+
+TEST_F(LoopTest, NotificationsBeforeTheLoopRunsAreDeliveredOnceAndInOrder) {
+  for (std::uint32_t i = 0; i < 50; ++i) session->notify(i);
+  // The store keeps sending from its own thread until the loop has delivered
+  // something, so the loop attaches while notifications arrive. Bounded well
+  // below what a handler keeps waiting, so none is dropped.
+  std::atomic<std::uint32_t> sent{0};
+  std::thread store([&] {
+    std::uint32_t i = 50;
+    for (; i < 20000 && (i < 1000 || handler->sequences().empty()); ++i) session->notify(i);
+    sent = i;
+  });
+  start();
+  store.join();
+  ASSERT_TRUE(handler->wait_for(sent));
+  std::this_thread::sleep_for(50ms);  // a duplicate would show up now
+  EXPECT_TRUE(received_in_order(sent));
+}
+
+TEST_F(LoopTest, AnExceptionFromTheHandlerIsReportedAndTheLoopGoesOn) {
+  ::testing::internal::CaptureStderr();
+  start();
+  session->notify(1);
+  session->notify(RecordingHandler::kThrowing);
+  session->notify(2);
+  const bool arrived = handler->wait_for(3);
+  stop();
+  const std::string err = ::testing::internal::GetCapturedStderr();
+  ASSERT_TRUE(arrived);
+  EXPECT_EQ(handler->sequences(), (std::vector<std::uint32_t>{1, RecordingHandler::kThrowing, 2}));
+  EXPECT_NE(err.find("handler failed on purpose"), std::string::npos) << err;
+}
+
+TEST_F(LoopTest, ShutdownBeforeRunEndsRunAtOnce) {
+  core->shutdown();
+  EXPECT_TRUE(core->is_shut_down());
+  EXPECT_FALSE(core->ready());
+  start();
+  auto done = std::async(std::launch::async, [this] { loop.join(); });
+  ASSERT_EQ(done.wait_for(30s), std::future_status::ready) << "run() ignored an earlier shutdown()";
+}
+
+TEST_F(LoopTest, TheHandlerTalksOverItsOwnSession) {
+  zc::CGetDevice request;
+  auto response = handler->submit_wait(request);
+  ASSERT_TRUE(response);
+  EXPECT_EQ(response->origin, "zu_test_handler");
+  EXPECT_TRUE(handler->submit_forget(request, false));
+  EXPECT_EQ(session->sends, 1);
+  EXPECT_FALSE(client->is_connected());  // the process client stays as it was
+
+  handler->cds_logout();
+  EXPECT_FALSE(session->open);
+  EXPECT_FALSE(handler->submit_wait(request));
+
+  transport->refuse = true;
+  EXPECT_THROW(handler->cds_login(), std::runtime_error);
+}
+
+}  // namespace
