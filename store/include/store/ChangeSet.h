@@ -7,7 +7,9 @@
 #include <set>
 #include <string>
 #include <tuple>
+#include <vector>
 
+#include "zu/CAlarm.h"
 #include "zu/CValue.h"
 
 namespace cds {
@@ -31,12 +33,16 @@ struct ChangeSet {
   std::set<std::uint64_t> values_changed;                   // written channels whose value differs
   std::set<std::uint64_t> channel_settings_changed;         // includes a data type fixed by a first write
   std::set<std::uint64_t> channel_states_changed;
+  std::set<std::uint64_t> channel_alarm_configs_changed;  // triggers or the alarm-enabled state
+  std::vector<zu::CAlarmUpdate> alarm_updates;              // raises and returns to normal, in order
+  std::set<std::string> oob_paths_written;                  // documents written, by exact path
 
   bool empty() const {
     return devices_created.empty() && devices_removed.empty() && device_records_changed.empty() &&
            device_trees_changed.empty() && device_channels_changed.empty() && device_fields_written.empty() &&
            channels_created.empty() && channels_removed.empty() && values_written.empty() &&
-           values_changed.empty() && channel_settings_changed.empty() && channel_states_changed.empty();
+           values_changed.empty() && channel_settings_changed.empty() && channel_states_changed.empty() &&
+           channel_alarm_configs_changed.empty() && alarm_updates.empty() && oob_paths_written.empty();
   }
 };
 
