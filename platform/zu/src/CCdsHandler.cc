@@ -1,6 +1,13 @@
 #include "zu/asio/CCdsHandler.h"
 
+#include <algorithm>
+#include <condition_variable>
+#include <iostream>
+#include <map>
+#include <set>
 #include <stdexcept>
+#include <thread>
+#include <vector>
 
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/post.hpp>
@@ -12,28 +19,198 @@ namespace asio {
 namespace {
 // Notifications kept while no loop is attached; past this the oldest are dropped.
 constexpr std::size_t kMaxPending = 65536;
+// How often a healthy session is checked, and the pauses between reconnection
+// attempts (doubling up to the longest).
+constexpr std::chrono::milliseconds kWatchInterval{200};
+constexpr std::chrono::milliseconds kFirstRetry{50};
+constexpr std::chrono::milliseconds kLongestRetry{2000};
+
+bool same_key(const cds::CSubscribeSingle& a, const cds::CSubscribeSingle& b) {
+  return a.type == b.type && a.object_id == b.object_id && a.path == b.path && a.flag == b.flag && a.flag2 == b.flag2;
+}
 }  // namespace
 
-struct CCdsHandler::Shared {
-  std::mutex mutex;
+struct CCdsHandler::Shared : std::enable_shared_from_this<CCdsHandler::Shared> {
+  std::mutex mutex;  // guards everything below but the reconnection's own members
   std::shared_ptr<cds::Session> session;
   boost::asio::io_context* io = nullptr;
   std::deque<std::shared_ptr<cds::CRequestResponse>> pending;
   CCdsHandler* owner = nullptr;
   std::uint32_t max_request = 0;
+  std::string name;
+  bool logged_in = false;
+  // What to restore after a reconnection: ids reserved through the handler and
+  // the subscribe entries sent for each, in order.
+  std::set<std::uint64_t> reserved;
+  std::map<std::uint64_t, std::vector<cds::CSubscribeSingle>> subscribed;
+
+  // The watcher thread that reconnects a lost session.
+  std::thread watcher;
+  std::condition_variable wake;
+  bool stopping = false;
+  std::mutex reconnect_mutex;  // one reconnection at a time
+
+  void post(std::shared_ptr<cds::CRequestResponse> m) {
+    std::weak_ptr<Shared> weak = shared_from_this();
+    boost::asio::post(*io, [weak, m] {
+      auto sh = weak.lock();
+      if (!sh) return;
+      CCdsHandler* o;
+      {
+        std::lock_guard<std::mutex> l(sh->mutex);
+        o = sh->owner;
+      }
+      if (o) o->handle_response(m);
+    });
+  }
+
+  cds::NotificationSink sink() {
+    std::weak_ptr<Shared> weak = shared_from_this();
+    return [weak](std::shared_ptr<cds::CRequestResponse> m) {
+      auto shared = weak.lock();
+      if (!shared) return;
+      std::lock_guard<std::mutex> lock(shared->mutex);
+      if (shared->io) {
+        shared->post(std::move(m));
+      } else {
+        if (shared->pending.size() >= kMaxPending) shared->pending.pop_front();
+        shared->pending.push_back(std::move(m));
+      }
+    };
+  }
+
+  std::shared_ptr<cds::Session> current() {
+    std::lock_guard<std::mutex> lock(mutex);
+    return session;
+  }
+
+  // Keeps what a successful request changed in the handler's subscriptions.
+  void remember(const cds::CRequestResponse& request, const cds::CRequestResponse* response) {
+    if (!response || response->status != cds::status_ok) return;
+    std::lock_guard<std::mutex> lock(mutex);
+    if (auto ids = dynamic_cast<const cds::CManageSubscriberIDs*>(&request)) {
+      auto answer = dynamic_cast<const cds::CManageSubscriberIDs*>(response);
+      if (ids->op == 1 && answer) {
+        reserved.insert(answer->reserved_ids.begin(), answer->reserved_ids.end());
+      } else if (ids->op == 0) {
+        for (std::uint64_t id : ids->release_ids) {
+          reserved.erase(id);
+          subscribed.erase(id);
+        }
+      }
+    } else if (auto subscribe = dynamic_cast<const cds::CSubscribe*>(&request)) {
+      if (!dynamic_cast<const cds::CSubscribe*>(response)) return;
+      for (const cds::CSubscribeSingle& entry : subscribe->subscriptions) {
+        if (reserved.count(entry.subscription_id) == 0) continue;
+        auto& entries = subscribed[entry.subscription_id];
+        if (std::none_of(entries.begin(), entries.end(), [&](const auto& e) { return same_key(e, entry); }))
+          entries.push_back(entry);
+      }
+    }
+  }
+
+  // Opens a new session when the current one is lost, and restores the
+  // subscriptions on it. True when the handler has an open session.
+  bool reconnect() {
+    std::lock_guard<std::mutex> one_at_a_time(reconnect_mutex);
+    std::vector<std::uint64_t> ids;
+    std::map<std::uint64_t, std::vector<cds::CSubscribeSingle>> entries;
+    {
+      std::lock_guard<std::mutex> lock(mutex);
+      if (!logged_in || stopping) return false;
+      if (session && session->is_open()) return true;
+      ids.assign(reserved.begin(), reserved.end());
+      entries = subscribed;
+    }
+    std::shared_ptr<cds::Transport> t = cds::CClient::get()->transport();
+    std::shared_ptr<cds::Session> fresh = t ? t->open(name, sink()) : nullptr;
+    if (!fresh) return false;
+    const auto timeout = cds::CClient::get()->timeout();
+    std::string lost;
+    if (!ids.empty()) {
+      cds::CManageSubscriberIDs reserve;
+      reserve.op = 1;
+      reserve.other_ids = ids;
+      auto answer = fresh->round_trip(reserve, timeout);
+      if (!answer || answer->status != cds::status_ok) {
+        lost = "its subscription ids could not be reserved again (" +
+               std::string(answer ? answer->get_status_text() : "no answer") + ")";
+      } else {
+        cds::CSubscribe subscribe;
+        for (const auto& entry : entries)
+          subscribe.subscriptions.insert(subscribe.subscriptions.end(), entry.second.begin(), entry.second.end());
+        if (!subscribe.subscriptions.empty()) {
+          answer = fresh->round_trip(subscribe, timeout);
+          if (!answer || answer->status != cds::status_ok)
+            lost = "its subscriptions could not be made again (" +
+                   std::string(answer ? answer->get_status_text() : "no answer") + ")";
+        }
+      }
+    }
+    if (!lost.empty()) std::cerr << "zu: handler \"" << name << "\" reconnected, but " << lost << std::endl;
+    std::shared_ptr<cds::Session> old;
+    {
+      std::lock_guard<std::mutex> lock(mutex);
+      if (!logged_in || stopping) {
+        old = std::move(fresh);
+      } else {
+        old = std::move(session);
+        session = std::move(fresh);
+      }
+    }
+    if (old) old->close();
+    return true;
+  }
+
+  void start_watcher() {
+    std::lock_guard<std::mutex> lock(mutex);
+    if (watcher.joinable()) return;
+    // The handler's destructor stops and joins it before `this` goes.
+    watcher = std::thread([this] { watch(); });
+  }
+
+  void watch() {
+    std::chrono::milliseconds pause = kWatchInterval;
+    std::unique_lock<std::mutex> lock(mutex);
+    while (!stopping) {
+      wake.wait_for(lock, pause);
+      if (stopping) break;
+      const bool lost = logged_in && session && !session->is_open();
+      if (!lost) {
+        pause = kWatchInterval;
+        continue;
+      }
+      lock.unlock();
+      const bool ok = reconnect();
+      lock.lock();
+      pause = ok ? kWatchInterval : (pause >= kWatchInterval ? kFirstRetry : std::min(pause * 2, kLongestRetry));
+    }
+  }
+
+  void stop_watcher() {
+    {
+      std::lock_guard<std::mutex> lock(mutex);
+      stopping = true;
+    }
+    wake.notify_all();
+    if (watcher.joinable()) watcher.join();
+  }
 };
 
 CCdsHandler::CCdsHandler(const std::string& name, std::uint32_t, std::uint32_t max_request, std::uint32_t)
     : name_(name), shared_(std::make_shared<Shared>()) {
   shared_->owner = this;
   shared_->max_request = max_request;
+  shared_->name = name;
 }
 
 CCdsHandler::~CCdsHandler() {
+  shared_->stop_watcher();
   std::shared_ptr<cds::Session> s;
   {
     std::lock_guard<std::mutex> lock(shared_->mutex);
     shared_->owner = nullptr;
+    shared_->logged_in = false;
     s = std::move(shared_->session);
   }
   if (s) s->close();
@@ -43,35 +220,20 @@ void CCdsHandler::cds_login() {
   std::string error;
   std::shared_ptr<cds::Transport> t = cds::CClient::get()->transport(&error);
   if (!t) throw std::runtime_error("cds_login: " + error);
-  std::weak_ptr<Shared> weak = shared_;
-  std::shared_ptr<cds::Session> s = t->open(name_, [weak](std::shared_ptr<cds::CRequestResponse> m) {
-    if (auto shared = weak.lock()) {
-      std::lock_guard<std::mutex> lock(shared->mutex);
-      if (shared->io) {
-        boost::asio::post(*shared->io, [weak, m] {
-          auto sh = weak.lock();
-          if (!sh) return;
-          CCdsHandler* owner;
-          {
-            std::lock_guard<std::mutex> l(sh->mutex);
-            owner = sh->owner;
-          }
-          if (owner) owner->handle_response(m);
-        });
-      } else {
-        if (shared->pending.size() >= kMaxPending) shared->pending.pop_front();
-        shared->pending.push_back(std::move(m));
-      }
-    }
-  });
+  std::shared_ptr<cds::Session> s = t->open(name_, shared_->sink());
   if (!s) throw std::runtime_error("cds_login: cannot reach the data store at " + t->endpoint());
   std::shared_ptr<cds::Session> old;
   {
     std::lock_guard<std::mutex> lock(shared_->mutex);
     old = std::move(shared_->session);
     shared_->session = std::move(s);
+    shared_->logged_in = true;
+    // A new login starts with no subscriptions: the store released the old session's.
+    shared_->reserved.clear();
+    shared_->subscribed.clear();
   }
   if (old) old->close();
+  shared_->start_watcher();
 }
 
 void CCdsHandler::cds_logout() {
@@ -79,19 +241,26 @@ void CCdsHandler::cds_logout() {
   {
     std::lock_guard<std::mutex> lock(shared_->mutex);
     s = std::move(shared_->session);
+    shared_->logged_in = false;
+    shared_->reserved.clear();
+    shared_->subscribed.clear();
   }
   if (s) s->close();
 }
 
 std::shared_ptr<cds::Session> CCdsHandler::session() const {
-  std::lock_guard<std::mutex> lock(shared_->mutex);
-  return shared_->session;
+  std::shared_ptr<cds::Session> s = shared_->current();
+  // A lost session is replaced at once rather than at the watcher's next round.
+  if (s && !s->is_open() && shared_->reconnect()) s = shared_->current();
+  return s;
 }
 
 std::shared_ptr<cds::CRequestResponse> CCdsHandler::submit_wait(cds::CRequestResponse& request) const {
   std::shared_ptr<cds::Session> s = session();
   if (!s) return nullptr;
-  return s->round_trip(request, cds::CClient::get()->timeout());
+  auto response = s->round_trip(request, cds::CClient::get()->timeout());
+  shared_->remember(request, response.get());
+  return response;
 }
 
 bool CCdsHandler::submit_forget(cds::CRequestResponse& request, bool) {
@@ -109,19 +278,7 @@ void CCdsHandler::attach(boost::asio::io_context* io) {
   if (!io) return;
   std::deque<std::shared_ptr<cds::CRequestResponse>> waiting;
   waiting.swap(shared_->pending);
-  std::weak_ptr<Shared> weak = shared_;
-  for (auto& m : waiting) {
-    boost::asio::post(*io, [weak, m] {
-      auto sh = weak.lock();
-      if (!sh) return;
-      CCdsHandler* owner;
-      {
-        std::lock_guard<std::mutex> l(sh->mutex);
-        owner = sh->owner;
-      }
-      if (owner) owner->handle_response(m);
-    });
-  }
+  for (auto& m : waiting) shared_->post(std::move(m));
 }
 
 }  // namespace asio

@@ -19,6 +19,14 @@ namespace asio {
 // that runs the CIoManager the handler is attached to; notifications that
 // arrive before it is attached wait for it.
 //
+// A logged-in handler keeps its session: when the data store is lost (a
+// daemon restart), a thread of the handler reconnects with growing pauses
+// (and a request made meanwhile tries at once), then restores the
+// subscriptions made through submit_wait under the same ids: the ids reserved
+// (CManageSubscriberIDs op 1) are reserved again by asking for exactly those
+// ids, and the subscribe requests sent for them are sent again. Ids released
+// through the handler are forgotten.
+//
 // submit_* are thread-safe. handle_response runs on the I/O thread only.
 class CCdsHandler {
  public:
@@ -46,8 +54,6 @@ class CCdsHandler {
   void attach(boost::asio::io_context* io);
 
  private:
-  void on_notification(std::shared_ptr<cds::CRequestResponse> message);
-  void deliver(std::shared_ptr<cds::CRequestResponse> message);
   std::shared_ptr<cds::Session> session() const;
 
   std::string name_;
