@@ -7,9 +7,9 @@
 namespace zu {
 namespace testing {
 
-EmbeddedStore::EmbeddedStore(cds::store::EngineOptions options)
-    : engine_(std::make_shared<cds::store::Engine>(options)),
-      faulty_(std::make_shared<FaultInjectingTransport>(cds::store::make_embedded_transport(engine_))) {
+EmbeddedStore::EmbeddedStore(::cds::store::EngineOptions options)
+    : engine_(std::make_shared<::cds::store::Engine>(options)),
+      faulty_(std::make_shared<FaultInjectingTransport>(::cds::store::make_embedded_transport(engine_))) {
   auto* client = cds::CClient::get();
   client->disconnect();
   client->set_transport(faulty_);

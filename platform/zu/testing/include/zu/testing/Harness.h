@@ -18,17 +18,17 @@ namespace testing {
 // disconnected and returned to its endpoint.
 class EmbeddedStore {
  public:
-  explicit EmbeddedStore(cds::store::EngineOptions options = {});
+  explicit EmbeddedStore(::cds::store::EngineOptions options = {});
   ~EmbeddedStore();
   EmbeddedStore(const EmbeddedStore&) = delete;
   EmbeddedStore& operator=(const EmbeddedStore&) = delete;
 
   FaultInjectingTransport& faults() { return *faulty_; }
-  cds::store::Engine& engine() { return *engine_; }
-  std::shared_ptr<cds::store::Engine> shared_engine() const { return engine_; }
+  ::cds::store::Engine& engine() { return *engine_; }
+  std::shared_ptr<::cds::store::Engine> shared_engine() const { return engine_; }
 
  private:
-  std::shared_ptr<cds::store::Engine> engine_;
+  std::shared_ptr<::cds::store::Engine> engine_;
   std::shared_ptr<FaultInjectingTransport> faulty_;
 };
 
