@@ -33,7 +33,7 @@ void BM_GetChannelValue(benchmark::State& state) {
   Installation inst(static_cast<int>(state.range(0)));
   auto* client = zu::cds::CClient::get();
   zu::cds::CGetChannelValue request;
-  request.ids = inst.channels;
+  request.ids.assign(inst.channels.begin(), inst.channels.end());
   for (auto _ : state) {
     auto response = client->submit_wait(request);
     benchmark::DoNotOptimize(response);
