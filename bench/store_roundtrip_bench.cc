@@ -23,7 +23,10 @@ struct Installation {
     zu::cds::CUpdateChannelValue write;
     for (const auto& c : made->channels) {
       channels.push_back(c.id());
-      write.values.push_back({c.id(), zu::CValue(21.5)});
+      zu::cds::CUpdateSingleChannelValue entry;
+      entry.channel_id = c.id();
+      entry.value = zu::CValue(21.5);
+      write.values.push_back(entry);
     }
     client->submit_wait(write);
   }

@@ -50,7 +50,10 @@ std::uint8_t InBandAccessor::getChannelDataType(unsigned long long channel_id) {
 
 void InBandAccessor::setChannelCValue(unsigned long long channel_id, const zu::CValue& value) {
   zu::cds::CUpdateChannelValue request;
-  request.values.push_back({channel_id, value});
+  zu::cds::CUpdateSingleChannelValue entry;
+  entry.channel_id = channel_id;
+  entry.value = value;
+  request.values.push_back(entry);
   request.time = zu::CWallTime::now();
   client.client->submit_wait(request);
 }
