@@ -6,6 +6,7 @@
 #include <string>
 #include <utility>
 
+#include "alarms.h"
 #include "store/Engine.h"
 #include "store_data.h"
 #include "tova/common/Uuid.h"
@@ -52,6 +53,7 @@ struct Engine::Impl {
     ChangeSet changes;
     std::unique_lock<std::shared_mutex> lock(mutex);
     apply(data, request, *response, changes);
+    detail::evaluate_alarms(data, changes);
     publish(session, changes);
     return response;
   }
@@ -60,6 +62,15 @@ struct Engine::Impl {
   // notification and alarm layers attach at this point.
   void publish(SessionId session, const ChangeSet& changes) {
     if (!changes.empty() && listener) listener(session, changes);
+  }
+
+  // Alarm delays that ran out raise their alarms: a change the store makes by
+  // itself, published under session 0.
+  void alarm_delays_due() {
+    ChangeSet changes;
+    std::unique_lock<std::shared_mutex> lock(mutex);
+    detail::run_alarm_timers(data, changes);
+    publish(0, changes);
   }
 
   std::shared_ptr<CRequestResponse> dispatch(SessionId session, const CRequestResponse& request) {
@@ -82,6 +93,12 @@ struct Engine::Impl {
     if (auto r = dynamic_cast<const CSetFieldValue*>(&request)) return write(session, *r, &d::set_field_value);
     if (auto r = dynamic_cast<const CSetDeviceState*>(&request)) return write(session, *r, &d::set_device_state);
     if (auto r = dynamic_cast<const CSetChannelState*>(&request)) return write(session, *r, &d::set_channel_state);
+    if (auto r = dynamic_cast<const CGetAlarmConfig*>(&request)) return read(*r, &d::get_alarm_config);
+    if (auto r = dynamic_cast<const CSetAlarmConfig*>(&request)) return write(session, *r, &d::set_alarm_config);
+    if (auto r = dynamic_cast<const CGetAlarms*>(&request)) return read(*r, &d::get_alarms);
+    if (auto r = dynamic_cast<const CDeleteAlarms*>(&request)) return write(session, *r, &d::delete_alarms);
+    if (auto r = dynamic_cast<const CGetAlarmUpdateGlobalCount*>(&request))
+      return read(*r, &d::get_alarm_global_count);
 
     auto response = request.clone();
     response->status = status_invalid;
@@ -97,6 +114,8 @@ struct Engine::Impl {
   std::mutex sessions_mutex;
   std::map<SessionId, SessionInfo> sessions;
   SessionId next_session = 1;
+  // Last, so it stops before anything its thread uses is destroyed.
+  detail::AlarmTimers alarm_timers{data.alarms, options, [this] { alarm_delays_due(); }};
 };
 
 Engine::Engine(EngineOptions options) : impl_(std::make_unique<Impl>(options)) {}

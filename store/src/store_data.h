@@ -12,6 +12,7 @@
 #include <string>
 #include <unordered_map>
 
+#include "alarm_state.h"
 #include "store/ChangeSet.h"
 #include "zu/CChannel.h"
 #include "zu/CDevice.h"
@@ -65,6 +66,7 @@ struct ChannelNode {
   zu::CChannel channel;  // owns its settings; never shared with a response
   zu::CValue value;      // invalid until first written
   zu::CWallTime time;    // when the value was last written
+  ChannelAlarms alarm;   // runtime state of its triggers (alarm_engine.cc)
 };
 
 struct StoreData {
@@ -72,6 +74,7 @@ struct StoreData {
   std::unordered_map<std::uint64_t, ChannelNode> channels;
   IdAllocator device_ids;
   IdAllocator channel_ids;
+  AlarmData alarms;  // the alarm log, active alarms and pending delays (alarm_*.cc)
 
   DeviceNode* device(std::uint64_t id) {
     auto it = devices.find(id);

@@ -167,12 +167,18 @@ TEST_F(StateTest, ChannelStateOpsChangeOnlyApplicationBits) {
   EXPECT_EQ(ask(request)->status, 5u);
 }
 
+// A record class no store answers.
+struct CUnknownRecord : zu::cds::CRequestResponse {
+  std::shared_ptr<zu::cds::CRequestResponse> clone() const override { return std::make_shared<CUnknownRecord>(*this); }
+  const char* class_name() const override { return "CUnknownRecord"; }
+};
+
 TEST_F(StateTest, RecordsTheStoreDoesNotAnswerAreRefusedAsInvalidNamingTheClass) {
-  zu::cds::CGetAlarms query;
+  CUnknownRecord query;
   auto r = engine_->handle(session_, query);
-  ASSERT_TRUE(std::dynamic_pointer_cast<zu::cds::CGetAlarms>(r));
+  ASSERT_TRUE(std::dynamic_pointer_cast<CUnknownRecord>(r));
   EXPECT_EQ(r->status, 5u);
-  EXPECT_NE(r->message.find("CGetAlarms"), std::string::npos);
+  EXPECT_NE(r->message.find("CUnknownRecord"), std::string::npos);
 }
 
 }  // namespace

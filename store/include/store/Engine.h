@@ -7,6 +7,7 @@
 #include <string>
 
 #include "store/ChangeSet.h"
+#include "store/Clock.h"
 
 #include "zu/cds/Records.h"
 #include "zu/cds/Transport.h"
@@ -16,6 +17,8 @@ namespace store {
 
 struct EngineOptions {
   std::size_t alarm_log_size = 100000;  // updates kept in the alarm log
+  // Time for alarm delays and update stamps; empty: the system clock.
+  std::shared_ptr<Clock> clock;
 };
 
 using SessionId = std::uint64_t;
@@ -23,7 +26,8 @@ using SessionId = std::uint64_t;
 // Receives the change set of every request that changed the store, with the
 // session that sent it. Called on the requesting thread while the engine's
 // write lock is held, so change sets arrive in the order the changes were
-// made; it must not call back into the engine.
+// made; it must not call back into the engine. Changes the store makes by
+// itself (alarms raised when their delay runs out) come with session 0.
 using ChangeListener = std::function<void(SessionId, const ChangeSet&)>;
 
 // Answers request records as the data store does. Every public operation is
