@@ -35,6 +35,37 @@ enum DeviceAttribute {
   SoftwareVersion = 15,
 };
 
+// ---- channel alarm configuration ----
+
+// An alarm level as the library presents it. The values from 4 up are the
+// library's; 0 to 3 are the data store's own encoding (see translateTriggerLevel),
+// and 0 is also "no level" where a level filters a query.
+enum LevelAlarm : unsigned int {
+  LevelNone = 0,
+  LevelStoreInfo = 0,
+  LevelStoreGood = 1,
+  LevelStoreWarning = 2,
+  LevelStoreCritical = 3,
+  LevelGood = 4,
+  LevelInfo = 5,
+  LevelWarning = 6,
+  LevelCritical = 7,
+};
+
+// A trigger of a channel alarm by its position in ascending-threshold order:
+// 0 is the trigger with the lowest threshold. Any position can be named by a
+// cast; the enumerators name the first few.
+enum TriggerId : unsigned int {
+  FirstTrigger = 0,
+  SecondTrigger = 1,
+  ThirdTrigger = 2,
+  FourthTrigger = 3,
+};
+
+// The LevelAlarm of a data store level: 0 info -> 5, 1 good -> 4,
+// 2 warning -> 6, 3 critical -> 7. A level above 3 is returned unchanged.
+unsigned int translateTriggerLevel(unsigned int level);
+
 // The accessor of devices and channels. Every operation is one or a few
 // blocking requests on the caller's thread; the accessor keeps no state but
 // the reference to its dataClient, so it is as thread-safe as the client.
@@ -123,6 +154,40 @@ class InBandAccessor {
   void setChannelCValue(unsigned long long channel_id, const zu::CValue& value);
   template <typename T>
   void setChannelValue(unsigned long long channel_id, const T& value);
+
+  // ---- channel alarm configuration ----
+  // A channel's alarm configuration is its list of triggers. Every setter but
+  // setChannelAlarmConfig and setChannelAlarmEnabled reads the whole
+  // configuration, changes it and writes it back without examining the
+  // write's answer; two setters on one channel at once can lose a change.
+  // A channel that cannot be read, a channel without triggers and a trigger
+  // position past the last trigger throw std::invalid_argument
+  // "Unknown channel Number <id>".
+  zu::cds::CSingleAlarmConfig getChannelAlarmConfig(unsigned long long channel_id);
+  // Writes `config` as the channel's configuration (its channel_id is ignored).
+  unsigned long long setChannelAlarmConfig(unsigned long long channel_id, const zu::cds::CSingleAlarmConfig& config);
+  // False also when the channel cannot be read.
+  bool getChannelAlarmEnabled(unsigned long long channel_id);
+  // Throws std::runtime_error "Can't set channel" when the store refuses.
+  unsigned long long setChannelAlarmEnabled(unsigned long long channel_id, bool enabled);
+  // The first trigger's level, translated (translateTriggerLevel).
+  LevelAlarm getChannelAlarmLevel(unsigned long long channel_id);
+  // Stores `level` as given into the first trigger.
+  unsigned long long setChannelAlarmLevel(unsigned long long channel_id, LevelAlarm level);
+  float getChannelAlarmHysteresis(unsigned long long channel_id);
+  // Sets the hysteresis of every trigger.
+  unsigned long long setChannelAlarmHysteresis(unsigned long long channel_id, float hysteresis);
+  unsigned int getChannelAlarmDelay(unsigned long long channel_id);
+  // Sets the delay of every trigger.
+  unsigned long long setChannelAlarmDelay(unsigned long long channel_id, unsigned int delay);
+  // The first trigger's threshold as a bool (for contacts).
+  bool getChannelAlarmTriggerThreshold(unsigned long long channel_id);
+  unsigned long long setChannelAlarmTriggerThreshold(unsigned long long channel_id, bool threshold);
+  // The threshold of the trigger at position `trigger` in ascending-threshold order.
+  float getChannelAlarmTriggerThreshold(unsigned long long channel_id, TriggerId trigger);
+  // Writes the triggers back sorted by threshold, with the one at `trigger`
+  // changed, even when the new threshold breaks that order.
+  unsigned long long setChannelAlarmTriggerThreshold(unsigned long long channel_id, TriggerId trigger, float threshold);
 
   // ---- subscriptions ----
   // Callbacks run on the event thread "Event CDS", created by the first
