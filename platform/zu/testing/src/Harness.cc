@@ -21,7 +21,7 @@ EmbeddedStore::~EmbeddedStore() {
   client->set_transport(nullptr);
 }
 
-CapturedStream::CapturedStream(std::ostream& stream) : stream_(stream), saved_(stream.rdbuf(buffer_.rdbuf())) {}
+CapturedStream::CapturedStream(std::ostream& stream) : stream_(stream), buffer_(), saved_(stream.rdbuf(buffer_.rdbuf())) {}
 
 CapturedStream::~CapturedStream() { stream_.rdbuf(saved_); }
 

@@ -46,8 +46,8 @@ class CapturedStream {
 
  private:
   std::ostream& stream_;
+  std::stringstream buffer_;  // before saved_: the constructor hands its buffer to the stream
   std::streambuf* saved_;
-  std::stringstream buffer_;
 };
 
 }  // namespace testing
