@@ -16,7 +16,7 @@ namespace cdsapi {
 
 // The identity attributes of a device; 0 is its UUID, 1..15 are texts kept
 // under the key attributeToString gives.
-enum DeviceAttribute {
+enum DeviceAttribute : int {  // int: values outside 0..15 are valid to pass, and rejected by the operations
   Uuid = 0,
   Family = 1,
   ModelSeries = 2,
