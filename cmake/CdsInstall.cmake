@@ -27,3 +27,8 @@ install(FILES ${PROJECT_BINARY_DIR}/cdsapiConfig.cmake ${PROJECT_BINARY_DIR}/cds
 file(RELATIVE_PATH CDS_PC_TO_PREFIX "/${CMAKE_INSTALL_LIBDIR}/pkgconfig" "/")
 configure_file(${PROJECT_SOURCE_DIR}/cmake/tova-mn-cdsapi.pc.in ${PROJECT_BINARY_DIR}/tova-mn-cdsapi.pc @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/tova-mn-cdsapi.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+
+# The data store daemon, with the tools.
+if(CDS_BUILD_TOOLS)
+  install(TARGETS cdsd RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+endif()

@@ -9,6 +9,7 @@
 #include "alarms.h"
 #include "store/Engine.h"
 #include "store_data.h"
+#include "subscriptions.h"
 #include "tova/common/Uuid.h"
 
 namespace cds {
@@ -24,10 +25,9 @@ struct Engine::Impl {
 
   struct SessionInfo {
     std::string client_name;
-    zu::cds::NotificationSink sink;
   };
 
-  explicit Impl(EngineOptions o) : options(o) {
+  explicit Impl(EngineOptions o) : options(o), outboxes(o.notify_queue_limit) {
     detail::init_store(data, tova::common::Uuid::generate().to_hex());
   }
 
@@ -51,6 +51,7 @@ struct Engine::Impl {
   std::shared_ptr<CRequestResponse> write(SessionId session, const R& request, Writer<R> apply) {
     auto response = start_response(request);
     ChangeSet changes;
+    detail::DeliverAfter deliver(outboxes);  // runs once the lock below is released
     std::unique_lock<std::shared_mutex> lock(mutex);
     apply(data, request, *response, changes);
     detail::evaluate_alarms(data, changes);
@@ -59,15 +60,37 @@ struct Engine::Impl {
   }
 
   // Every change reaches the listener here, under the write lock; the
-  // notification and alarm layers attach at this point.
+  // notification and alarm layers attach at this point. Notifications are only
+  // queued here: whoever holds the lock calls outboxes.deliver() once it is
+  // released (write() does, through DeliverAfter).
   void publish(SessionId session, const ChangeSet& changes) {
     if (!changes.empty() && listener) listener(session, changes);
+    if (!changes.empty()) subscriptions.publish(data, changes, outboxes);
+  }
+
+  std::shared_ptr<CRequestResponse> manage_ids(SessionId session, const zu::cds::CManageSubscriberIDs& request) {
+    auto response = start_response(request);
+    std::vector<std::uint64_t> released;
+    {
+      std::unique_lock<std::shared_mutex> lock(mutex);
+      subscriptions.manage_ids(outboxes.is_open(session), session, request, *response, released);
+    }
+    outboxes.drop(session, released);  // may wait for a delivery: not under the lock
+    return response;
+  }
+
+  std::shared_ptr<CRequestResponse> subscribe(SessionId session, const zu::cds::CSubscribe& request) {
+    auto response = start_response(request);
+    std::unique_lock<std::shared_mutex> lock(mutex);
+    subscriptions.subscribe(data, session, request, *response);
+    return response;
   }
 
   // Alarm delays that ran out raise their alarms: a change the store makes by
   // itself, published under session 0.
   void alarm_delays_due() {
     ChangeSet changes;
+    detail::DeliverAfter deliver(outboxes);
     std::unique_lock<std::shared_mutex> lock(mutex);
     detail::run_alarm_timers(data, changes);
     publish(0, changes);
@@ -99,6 +122,8 @@ struct Engine::Impl {
     if (auto r = dynamic_cast<const CDeleteAlarms*>(&request)) return write(session, *r, &d::delete_alarms);
     if (auto r = dynamic_cast<const CGetAlarmUpdateGlobalCount*>(&request))
       return read(*r, &d::get_alarm_global_count);
+    if (auto r = dynamic_cast<const CManageSubscriberIDs*>(&request)) return manage_ids(session, *r);
+    if (auto r = dynamic_cast<const CSubscribe*>(&request)) return subscribe(session, *r);
 
     auto response = request.clone();
     response->status = status_invalid;
@@ -110,6 +135,8 @@ struct Engine::Impl {
   std::shared_mutex mutex;  // guards data and listener: reads shared, writes exclusive
   detail::StoreData data;
   ChangeListener listener;
+  detail::Subscriptions subscriptions;  // guarded by mutex
+  detail::Outboxes outboxes;            // has its own lock
 
   std::mutex sessions_mutex;
   std::map<SessionId, SessionInfo> sessions;
@@ -125,11 +152,19 @@ Engine::~Engine() = default;
 SessionId Engine::open_session(const std::string& client_name, zu::cds::NotificationSink sink) {
   std::lock_guard<std::mutex> lock(impl_->sessions_mutex);
   SessionId id = impl_->next_session++;
-  impl_->sessions.emplace(id, Impl::SessionInfo{client_name, std::move(sink)});
+  impl_->sessions.emplace(id, Impl::SessionInfo{client_name});
+  impl_->outboxes.open(id, std::move(sink));
   return id;
 }
 
 void Engine::close_session(SessionId session) {
+  std::shared_ptr<detail::Outboxes::Outbox> outbox;
+  {
+    std::unique_lock<std::shared_mutex> lock(impl_->mutex);
+    outbox = impl_->outboxes.detach(session);
+    impl_->subscriptions.release_session(session);
+  }
+  if (outbox) outbox->queue.close();  // drops what was queued; waits for a delivery under way
   std::lock_guard<std::mutex> lock(impl_->sessions_mutex);
   impl_->sessions.erase(session);
 }

@@ -19,6 +19,9 @@ struct EngineOptions {
   std::size_t alarm_log_size = 100000;  // updates kept in the alarm log
   // Time for alarm delays and update stamps; empty: the system clock.
   std::shared_ptr<Clock> clock;
+  // Notifications a session's queue holds before it merges new ones into those
+  // queued (see NotificationQueue.h).
+  std::size_t notify_queue_limit = 10000;
 };
 
 using SessionId = std::uint64_t;
@@ -39,7 +42,9 @@ class Engine {
   Engine(const Engine&) = delete;
   Engine& operator=(const Engine&) = delete;
 
-  // Opens a session; its notifications go to `sink` (may be empty).
+  // Opens a session; its notifications go to `sink` (may be empty). They are
+  // handed to it on the thread of the request that caused them, after that
+  // request's response is complete, one delivery at a time and in order.
   SessionId open_session(const std::string& client_name, zu::cds::NotificationSink sink);
   void close_session(SessionId session);
 

@@ -1,15 +1,158 @@
 #include "zu/testing/Harness.h"
 
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iostream>
 #include <ostream>
+#include <stdexcept>
+#include <thread>
 
 #include "zu/cds/CClient.h"
 
+#ifndef ZU_TESTING_CDSD
+#define ZU_TESTING_CDSD "cdsd"
+#endif
+#ifndef ZU_TESTING_EMULATOR
+#define ZU_TESTING_EMULATOR ""
+#endif
+
 namespace zu {
 namespace testing {
+namespace {
 
-EmbeddedStore::EmbeddedStore(::cds::store::EngineOptions options)
-    : engine_(std::make_shared<::cds::store::Engine>(options)),
-      faulty_(std::make_shared<FaultInjectingTransport>(::cds::store::make_embedded_transport(engine_))) {
+using Clock = std::chrono::steady_clock;
+constexpr std::chrono::seconds kDaemonPatience{20};
+
+bool accepts_connections(const std::string& path) {
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  if (path.size() >= sizeof address.sun_path) return false;
+  std::memcpy(address.sun_path, path.data(), path.size());
+  int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return false;
+  bool ok = ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+  ::close(fd);
+  return ok;
+}
+
+}  // namespace
+
+// ---- DaemonProcess
+
+DaemonProcess::DaemonProcess(std::string socket_path, std::string log_path, std::vector<std::string> extra_args)
+    : socket_path_(std::move(socket_path)), log_path_(std::move(log_path)), extra_args_(std::move(extra_args)) {}
+
+DaemonProcess::~DaemonProcess() {
+  if (running()) stop(SIGKILL);
+}
+
+std::string DaemonProcess::executable() {
+  const char* env = std::getenv("CDS_TEST_CDSD");
+  return env && *env ? env : ZU_TESTING_CDSD;
+}
+
+std::vector<std::string> DaemonProcess::command() {
+  std::vector<std::string> words;
+  // A cross build's tests run under an emulator, and so must the daemon they start.
+  const std::string emulator = ZU_TESTING_EMULATOR;
+  for (std::size_t at = 0; at < emulator.size();) {
+    std::size_t bar = emulator.find('|', at);
+    if (bar == std::string::npos) bar = emulator.size();
+    if (bar > at) words.push_back(emulator.substr(at, bar - at));
+    at = bar + 1;
+  }
+  words.push_back(executable());
+  return words;
+}
+
+bool DaemonProcess::emulated() { return std::string(ZU_TESTING_EMULATOR).size() > 0; }
+
+bool DaemonProcess::start() {
+  if (running()) return true;
+  // Everything the child needs is made before fork: after it, in a process
+  // with threads, the child may only make system calls.
+  std::vector<std::string> args = command();
+  const std::string program = args.front();
+  args.insert(args.end(), {"--socket", socket_path_});
+  args.insert(args.end(), extra_args_.begin(), extra_args_.end());
+  std::vector<char*> argv;
+  for (auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  const pid_t parent = ::getpid();
+
+  pid_t pid = ::fork();
+  if (pid < 0) return false;
+  if (pid == 0) {
+    // The daemon must not outlive a test process that crashes.
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (::getppid() != parent) ::_exit(127);
+    int log = ::open(log_path_.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+    if (log >= 0) ::dup2(log, 2);
+    ::execv(program.c_str(), argv.data());
+    ::_exit(127);
+  }
+  pid_ = pid;
+  const auto deadline = Clock::now() + kDaemonPatience;
+  while (Clock::now() < deadline) {
+    int status = 0;
+    if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+      pid_ = -1;
+      return false;
+    }
+    if (accepts_connections(socket_path_)) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  stop(SIGKILL);
+  return false;
+}
+
+int DaemonProcess::stop(int signal) {
+  if (!running()) return -1;
+  ::kill(pid_, signal);
+  const auto deadline = Clock::now() + kDaemonPatience;
+  int status = 0;
+  while (Clock::now() < deadline) {
+    if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+      pid_ = -1;
+      return status;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  ::kill(pid_, SIGKILL);
+  ::waitpid(pid_, &status, 0);
+  pid_ = -1;
+  return -1;
+}
+
+// ---- EmbeddedStore
+
+bool EmbeddedStore::daemon_mode() {
+  const char* mode = std::getenv("CDS_TEST_TRANSPORT");
+  return mode && std::string(mode) == "daemon";
+}
+
+EmbeddedStore::EmbeddedStore(::cds::store::EngineOptions options) {
+  std::shared_ptr<cds::Transport> inner;
+  if (daemon_mode()) {
+    start_daemon(options);
+    std::string error;
+    inner = cds::make_transport("unix:" + socket_path_, &error);
+    if (!inner) throw std::runtime_error("test store: " + error);
+  } else {
+    engine_ = std::make_shared<::cds::store::Engine>(options);
+    inner = ::cds::store::make_embedded_transport(engine_);
+  }
+  faulty_ = std::make_shared<FaultInjectingTransport>(std::move(inner));
   auto* client = cds::CClient::get();
   client->disconnect();
   client->set_transport(faulty_);
@@ -19,7 +162,52 @@ EmbeddedStore::~EmbeddedStore() {
   auto* client = cds::CClient::get();
   client->disconnect();
   client->set_transport(nullptr);
+  stop_daemon();
 }
+
+::cds::store::Engine& EmbeddedStore::engine() {
+  if (!engine_) throw std::logic_error("the test store runs in cdsd: its engine is out of reach");
+  return *engine_;
+}
+
+void EmbeddedStore::start_daemon(const ::cds::store::EngineOptions& options) {
+  if (options.clock) throw std::logic_error("a test store with its own clock runs embedded only");
+  char pattern[] = "/tmp/cds-test-XXXXXX";
+  if (!::mkdtemp(pattern)) throw std::runtime_error("test store: cannot make a temporary directory");
+  directory_ = pattern;
+  socket_path_ = directory_ + "/cds.sock";
+  std::vector<std::string> args;
+  if (options.alarm_log_size != ::cds::store::EngineOptions().alarm_log_size)
+    args = {"--log-size", std::to_string(options.alarm_log_size)};
+  auto daemon = std::make_unique<DaemonProcess>(socket_path_, directory_ + "/cdsd.log", args);
+  if (!daemon->start()) {
+    std::string log = daemon_log();
+    throw std::runtime_error("test store: cdsd (" + DaemonProcess::executable() + ") did not start: " + log);
+  }
+  pid_ = daemon->pid();
+  daemon_ = std::move(daemon);
+}
+
+void EmbeddedStore::stop_daemon() {
+  if (!daemon_) return;
+  const int status = daemon_->stop(SIGTERM);
+  if (!(status >= 0 && WIFEXITED(status) && WEXITSTATUS(status) == 0))
+    std::cerr << "test store: cdsd did not stop cleanly (status " << status << "); its log:\n"
+              << daemon_log() << std::endl;
+  daemon_.reset();
+  ::unlink((directory_ + "/cdsd.log").c_str());
+  ::unlink(socket_path_.c_str());
+  ::rmdir(directory_.c_str());
+}
+
+std::string EmbeddedStore::daemon_log() const {
+  std::ifstream in(directory_ + "/cdsd.log");
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// ---- CapturedStream
 
 CapturedStream::CapturedStream(std::ostream& stream) : stream_(stream), buffer_(), saved_(stream.rdbuf(buffer_.rdbuf())) {}
 

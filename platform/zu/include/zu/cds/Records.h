@@ -386,10 +386,10 @@ struct CSubscribe : CRequestResponse {
 struct CManageSubscriberIDs : CRequestResponse {
   ZU_CDS_RECORD(CManageSubscriberIDs)
   void clean() override;
-  std::uint32_t op = 0;  // 1 reserve an id, 0 release `release_ids`
+  std::uint32_t op = 0;  // 1 reserve an id (or `other_ids`), 0 release `release_ids`
   IdList release_ids;
   IdList reserved_ids;
-  IdList other_ids;  // unused
+  IdList other_ids;  // op 1: the ids wanted, all or none (empty: one new id)
   std::uint16_t aux = 0;
 };
 

@@ -6,6 +6,7 @@
 #include <memory>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "store/Engine.h"
 #include "zu/testing/FaultInjectingTransport.h"
@@ -13,9 +14,45 @@
 namespace zu {
 namespace testing {
 
-// Installs a fresh embedded store as the endpoint of CClient::get() for its
+// A cdsd process of its own on `socket_path`, for tests of the daemon: started
+// by start(), killed by the destructor. Its standard error goes to `log_path`.
+class DaemonProcess {
+ public:
+  DaemonProcess(std::string socket_path, std::string log_path, std::vector<std::string> extra_args = {});
+  ~DaemonProcess();
+  DaemonProcess(const DaemonProcess&) = delete;
+  DaemonProcess& operator=(const DaemonProcess&) = delete;
+
+  // Starts the daemon and waits until it accepts connections; false when it
+  // exited or did not listen within 20 s.
+  bool start();
+  // Sends `signal` and waits for the exit; the exit status as from waitpid,
+  // or -1 when it did not end within 20 s (it is then killed).
+  int stop(int signal);
+  int pid() const { return pid_; }
+  bool running() const { return pid_ > 0; }
+  // The cdsd built with the tests (or $CDS_TEST_CDSD).
+  static std::string executable();
+  // The command that runs cdsd: the executable, behind the emulator of a
+  // cross build (the process then is the emulator's).
+  static std::vector<std::string> command();
+  static bool emulated();
+
+ private:
+  std::string socket_path_;
+  std::string log_path_;
+  std::vector<std::string> extra_args_;
+  int pid_ = -1;
+};
+
+// Installs a fresh data store as the endpoint of CClient::get() for its
 // lifetime, behind a FaultInjectingTransport; afterwards the client is
 // disconnected and returned to its endpoint.
+//
+// The store is an engine in this process, or, when the environment variable
+// CDS_TEST_TRANSPORT is "daemon", a cdsd process started on a socket in a
+// fresh temporary directory and reached through the "unix" transport; it is
+// stopped at the end. The engine itself is reachable in embedded mode only.
 class EmbeddedStore {
  public:
   explicit EmbeddedStore(::cds::store::EngineOptions options = {});
@@ -23,13 +60,29 @@ class EmbeddedStore {
   EmbeddedStore(const EmbeddedStore&) = delete;
   EmbeddedStore& operator=(const EmbeddedStore&) = delete;
 
+  // Whether stores made in this process run in cdsd.
+  static bool daemon_mode();
+
   FaultInjectingTransport& faults() { return *faulty_; }
-  ::cds::store::Engine& engine() { return *engine_; }
+  // Throws std::logic_error in daemon mode.
+  ::cds::store::Engine& engine();
   std::shared_ptr<::cds::store::Engine> shared_engine() const { return engine_; }
 
+  // Daemon mode: the daemon's process and socket, and what it logged.
+  int daemon_pid() const { return pid_; }
+  const std::string& socket_path() const { return socket_path_; }
+  std::string daemon_log() const;
+
  private:
+  void start_daemon(const ::cds::store::EngineOptions& options);
+  void stop_daemon();
+
   std::shared_ptr<::cds::store::Engine> engine_;
   std::shared_ptr<FaultInjectingTransport> faulty_;
+  std::unique_ptr<DaemonProcess> daemon_;
+  int pid_ = -1;
+  std::string directory_;
+  std::string socket_path_;
 };
 
 // Captures what is written to a standard stream (std::cout, std::cerr) for its

@@ -1,0 +1,315 @@
+// The data store over cdsd's Unix socket, next to its floor: one run gives,
+// side by side, the latency (median and p99 counters, microseconds) of
+//   - getChannelCValue through the library over the daemon,
+//   - a bare ping-pong of frames of the same sizes between two processes,
+//   - a value written here reaching a handler's callback in another process,
+// and the aggregate throughput of 8 client threads sharing one connection.
+//
+// The subscriber of the third measure is this executable started again with
+// CDS_BENCH_SUBSCRIBER set; it never reaches main().
+#include <benchmark/benchmark.h>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "cdsapi/InBandAccessor.h"
+#include "cdsapi/dataClient.h"
+#include "zu/asio/CCdsHandler.h"
+#include "zu/asio/CIoManager.h"
+#include "zu/asio/CServerCore.h"
+#include "zu/cds/CClient.h"
+#include "zu/testing/Harness.h"
+#include "zu/wire/Codec.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+long long now_ns() {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch()).count();
+}
+
+void report(benchmark::State& state, std::vector<double>& micros) {
+  if (micros.empty()) return;
+  std::sort(micros.begin(), micros.end());
+  state.counters["median_us"] = micros[micros.size() / 2];
+  state.counters["p99_us"] = micros[std::min(micros.size() - 1, micros.size() * 99 / 100)];
+}
+
+bool write_all(int fd, const char* data, std::size_t size) {
+  while (size > 0) {
+    ssize_t n = ::send(fd, data, size, MSG_NOSIGNAL);
+    if (n <= 0) return false;
+    data += n;
+    size -= static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+bool read_all(int fd, char* data, std::size_t size) {
+  while (size > 0) {
+    ssize_t n = ::recv(fd, data, size, 0);
+    if (n <= 0) return false;
+    data += n;
+    size -= static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+// One daemon for every benchmark of the run, with one channel holding a value.
+struct Daemon {
+  std::string directory;
+  std::string socket;
+  std::unique_ptr<zu::testing::DaemonProcess> process;
+  std::uint64_t channel = 0;
+
+  Daemon() {
+    char pattern[] = "/tmp/cds-bench-XXXXXX";
+    directory = ::mkdtemp(pattern) ? pattern : "/tmp";
+    socket = directory + "/cds.sock";
+    process = std::make_unique<zu::testing::DaemonProcess>(socket, directory + "/cdsd.log");
+    if (!process->start()) std::abort();
+    auto* client = zu::cds::CClient::get();
+    client->set_endpoint("unix:" + socket);
+    client->connect(true, "bench", 4194304, 4194304);
+    zu::cds::CCreateChannel create;
+    create.requests.push_back({1, "bench", false, zu::kNoId});
+    auto made = std::dynamic_pointer_cast<zu::cds::CCreateChannel>(client->submit_wait(create));
+    if (!made || made->channels.empty()) std::abort();
+    channel = made->channels[0].id();
+    zu::cds::CUpdateChannelValue write;
+    zu::cds::CUpdateSingleChannelValue entry;
+    entry.channel_id = channel;
+    entry.value = zu::CValue(21.5);
+    write.values.push_back(entry);
+    client->submit_wait(write);
+  }
+  ~Daemon() {
+    zu::cds::CClient::get()->disconnect();
+    process->stop(SIGTERM);
+    ::unlink((directory + "/cdsd.log").c_str());
+    ::rmdir(directory.c_str());
+  }
+};
+
+Daemon& daemon() {
+  static Daemon d;
+  return d;
+}
+
+// ---- getChannelCValue over the daemon
+
+void BM_DaemonGetChannelCValue(benchmark::State& state) {
+  Daemon& d = daemon();
+  cdsapi::dataClient data("bench-inband");
+  cdsapi::InBandAccessor inband(data, true);
+  std::vector<double> micros;
+  for (auto _ : state) {
+    auto start = Clock::now();
+    zu::CValue v = inband.getChannelCValue(d.channel);
+    micros.push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
+    benchmark::DoNotOptimize(v);
+  }
+  report(state, micros);
+}
+BENCHMARK(BM_DaemonGetChannelCValue)->UseRealTime();
+
+// ---- the floor: frames of the same sizes between two processes
+
+void BM_UnixSocketPingPongFloor(benchmark::State& state) {
+  Daemon& d = daemon();
+  // The frames getChannelCValue exchanges.
+  zu::cds::CGetChannelValue request;
+  request.ids = {d.channel};
+  std::string ask;
+  zu::wire::encode_record(request, 1, &ask, nullptr);
+  auto answer_record = zu::cds::CClient::get()->submit_wait(request);
+  std::string answer;
+  if (answer_record) zu::wire::encode_record(*answer_record, 1, &answer, nullptr);
+  const std::string ask_frame = zu::wire::frame(ask);
+  const std::string answer_frame = zu::wire::frame(answer);
+
+  int fds[2];
+  if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) != 0) {
+    state.SkipWithError("socketpair failed");
+    return;
+  }
+  std::vector<char> in_child(ask_frame.size());
+  pid_t child = ::fork();
+  if (child == 0) {
+    // Only system calls from here: the echo answers each request frame.
+    ::close(fds[0]);
+    while (read_all(fds[1], in_child.data(), in_child.size()) &&
+           write_all(fds[1], answer_frame.data(), answer_frame.size())) {
+    }
+    ::_exit(0);
+  }
+  ::close(fds[1]);
+  std::vector<char> reply(answer_frame.size());
+  std::vector<double> micros;
+  for (auto _ : state) {
+    auto start = Clock::now();
+    if (!write_all(fds[0], ask_frame.data(), ask_frame.size()) || !read_all(fds[0], reply.data(), reply.size())) {
+      state.SkipWithError("the echo process went away");
+      break;
+    }
+    micros.push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
+  }
+  ::close(fds[0]);
+  ::waitpid(child, nullptr, 0);
+  report(state, micros);
+  state.counters["request_bytes"] = static_cast<double>(ask_frame.size());
+  state.counters["answer_bytes"] = static_cast<double>(answer_frame.size());
+}
+BENCHMARK(BM_UnixSocketPingPongFloor)->UseRealTime();
+
+// ---- a write here, a callback there
+
+// The subscriber process: each value of the channel is the writer's clock at
+// the write; the callback answers on the pipe with how long it took.
+class LatencyHandler : public zu::asio::CCdsHandler {
+ public:
+  explicit LatencyHandler(int pipe) : CCdsHandler("bench-subscriber", 60, 4194304, 4194304), pipe_(pipe) {}
+  void handle_response(std::shared_ptr<zu::cds::CRequestResponse> m) override {
+    auto n = std::dynamic_pointer_cast<zu::cds::CSubscriberNotify>(m);
+    if (!n) return;
+    const long long now = now_ns();
+    for (const auto& entry : n->values) {
+      long long took = now - entry.second.as_int64();
+      if (::write(pipe_, &took, sizeof took) != sizeof took) std::_Exit(1);
+    }
+  }
+
+ private:
+  int pipe_;
+};
+
+[[noreturn]] void run_subscriber(const char* spec) {
+  // spec: "SOCKET CHANNEL FD"
+  char socket[256] = {};
+  unsigned long long channel = 0;
+  int pipe = -1;
+  if (std::sscanf(spec, "%255s %llu %d", socket, &channel, &pipe) != 3) std::_Exit(2);
+  ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+  zu::cds::CClient::get()->set_endpoint(std::string("unix:") + socket);
+  auto handler = std::make_shared<LatencyHandler>(pipe);
+  handler->cds_login();
+  zu::cds::CManageSubscriberIDs reserve;
+  reserve.op = 1;
+  auto ids = std::dynamic_pointer_cast<zu::cds::CManageSubscriberIDs>(handler->submit_wait(reserve));
+  if (!ids || ids->reserved_ids.empty()) std::_Exit(3);
+  zu::cds::CSubscribe subscribe;
+  zu::cds::CSubscribeSingle single;
+  single.subscription_id = ids->reserved_ids[0];
+  single.type = zu::sub::channel_value_written;
+  single.object_id = channel;
+  subscribe.subscriptions.push_back(single);
+  auto done = handler->submit_wait(subscribe);
+  if (!done || done->status != zu::cds::status_ok) std::_Exit(4);
+  long long ready = -1;
+  if (::write(pipe, &ready, sizeof ready) != sizeof ready) std::_Exit(5);
+  zu::asio::CIoManager io(std::make_shared<zu::asio::CServerCore>(), handler, 90);
+  io.run();
+  std::_Exit(0);
+}
+
+struct SubscriberRole {
+  SubscriberRole() {
+    if (const char* spec = std::getenv("CDS_BENCH_SUBSCRIBER")) run_subscriber(spec);
+  }
+} subscriber_role;
+
+bool read_latency(int fd, long long* value) {
+  pollfd p{fd, POLLIN, 0};
+  if (::poll(&p, 1, 10000) <= 0) return false;
+  return ::read(fd, value, sizeof *value) == sizeof *value;
+}
+
+void BM_DaemonWriteToCallbackInAnotherProcess(benchmark::State& state) {
+  Daemon& d = daemon();
+  int fds[2];
+  if (::pipe2(fds, O_CLOEXEC) != 0) {
+    state.SkipWithError("pipe failed");
+    return;
+  }
+  // Everything exec needs is made before fork: after it, only system calls.
+  std::vector<std::string> env{"CDS_BENCH_SUBSCRIBER=" + d.socket + " " + std::to_string(d.channel) + " " +
+                               std::to_string(fds[1])};
+  for (char** e = environ; *e; ++e)
+    if (std::string(*e).rfind("CDS_BENCH_SUBSCRIBER=", 0) != 0) env.emplace_back(*e);
+  std::vector<char*> envp;
+  for (auto& e : env) envp.push_back(e.data());
+  envp.push_back(nullptr);
+  const char* exe = "/proc/self/exe";
+  pid_t child = ::fork();
+  if (child == 0) {
+    ::fcntl(fds[1], F_SETFD, 0);  // the write end stays open across exec
+    ::execle(exe, exe, static_cast<char*>(nullptr), envp.data());
+    ::_exit(127);
+  }
+  ::close(fds[1]);
+  long long latency = 0;
+  if (!read_latency(fds[0], &latency) || latency != -1) {
+    state.SkipWithError("the subscriber process did not start");
+    ::kill(child, SIGKILL);
+    ::waitpid(child, nullptr, 0);
+    ::close(fds[0]);
+    return;
+  }
+  auto* client = zu::cds::CClient::get();
+  std::vector<double> micros;
+  for (auto _ : state) {
+    zu::cds::CUpdateChannelValue write;
+    zu::cds::CUpdateSingleChannelValue entry;
+    entry.channel_id = d.channel;
+    entry.value = zu::CValue(now_ns());
+    write.values.push_back(entry);
+    write.time = zu::CWallTime::now();
+    client->submit_wait(write);
+    if (!read_latency(fds[0], &latency)) {
+      state.SkipWithError("no callback within 10 s");
+      break;
+    }
+    micros.push_back(static_cast<double>(latency) / 1000.0);
+  }
+  ::kill(child, SIGTERM);
+  ::waitpid(child, nullptr, 0);
+  ::close(fds[0]);
+  report(state, micros);
+}
+BENCHMARK(BM_DaemonWriteToCallbackInAnotherProcess)->UseRealTime();
+
+// ---- 8 threads on the one connection of the process
+
+void BM_DaemonEightClientThreads(benchmark::State& state) {
+  Daemon& d = daemon();
+  auto* client = zu::cds::CClient::get();
+  zu::cds::CGetChannelValue request;
+  request.ids = {d.channel};
+  std::vector<double> micros;
+  for (auto _ : state) {
+    auto start = Clock::now();
+    auto answer = client->submit_wait(request);
+    micros.push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
+    benchmark::DoNotOptimize(answer);
+  }
+  state.SetItemsProcessed(state.iterations());
+  if (state.thread_index() == 0) report(state, micros);
+}
+BENCHMARK(BM_DaemonEightClientThreads)->Threads(8)->UseRealTime();
+
+}  // namespace

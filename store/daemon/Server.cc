@@ -1,0 +1,509 @@
+#include "Server.h"
+
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <array>
+#include <atomic>
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <deque>
+#include <map>
+#include <mutex>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include <boost/asio/bind_executor.hpp>
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/local/stream_protocol.hpp>
+#include <boost/asio/post.hpp>
+#include <boost/asio/signal_set.hpp>
+#include <boost/asio/steady_timer.hpp>
+#include <boost/asio/strand.hpp>
+#include <boost/asio/write.hpp>
+
+#include "Log.h"
+#include "store/NotificationQueue.h"
+#include "zu/proto/wire.pb.h"
+#include "zu/wire/Codec.h"
+
+namespace cdsd {
+namespace {
+
+namespace asio = boost::asio;
+using stream = asio::local::stream_protocol;
+using boost::system::error_code;
+
+// A client gets this long to send its hello after connecting.
+constexpr std::chrono::seconds kHelloTimeout{10};
+// A connection closed after an error gets this long to read the answer explaining it.
+constexpr std::chrono::seconds kFlushTimeout{5};
+// Bytes handed to the socket in one write, past which queued frames wait for
+// the next one. One frame may exceed it.
+constexpr std::size_t kWriteBatch = 256 * 1024;
+// Answers waiting for the socket past which the connection's next requests
+// are not read: a client that sends without reading stalls only itself.
+constexpr std::size_t kMaxQueuedAnswers = 8 * 1024 * 1024;
+
+std::string errno_text(int e) { return std::strerror(e); }
+
+// Whether a process accepts connections on the socket at `path`.
+bool someone_listens(const std::string& path) {
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::memcpy(address.sun_path, path.data(), path.size());
+  int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return false;
+  bool live = ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 || errno == EAGAIN;
+  ::close(fd);
+  return live;
+}
+
+}  // namespace
+
+class Connection;
+
+struct Server::Impl {
+  Impl(std::shared_ptr<cds::store::Engine> e, ServerOptions o)
+      : engine(std::move(e)), options(std::move(o)), control(asio::make_strand(io)), acceptor(control), signals(control) {}
+
+  void accept();
+  void stop();
+  void forget(std::uint64_t number) {
+    std::lock_guard<std::mutex> lock(mutex);
+    connections.erase(number);
+  }
+
+  std::shared_ptr<cds::store::Engine> engine;
+  ServerOptions options;
+  asio::io_context io;
+  // The acceptor and the signals are used from handlers on any thread: they
+  // share one strand.
+  asio::strand<asio::io_context::executor_type> control;
+  stream::acceptor acceptor;
+  asio::signal_set signals;
+  ino_t socket_inode = 0;  // the socket file this daemon made, to remove only that one
+
+  std::mutex mutex;  // guards connections, next_number and stopping
+  std::map<std::uint64_t, std::weak_ptr<Connection>> connections;
+  std::uint64_t next_number = 1;
+  bool stopping = false;
+};
+
+// One client connection: its socket, its engine session, its outbound frames.
+// Everything but on_notification runs on the connection's strand.
+class Connection : public std::enable_shared_from_this<Connection> {
+ public:
+  Connection(Server::Impl& server, stream::socket socket, std::uint64_t number)
+      : server_(server),
+        socket_(std::move(socket)),
+        strand_(asio::make_strand(server.io)),
+        timer_(server.io),
+        number_(number),
+        notes_(server.options.notify_queue_limit) {}
+
+  void start() {
+    auto self = shared_from_this();
+    asio::post(strand_, [self] {
+      self->timer_.expires_after(kHelloTimeout);
+      self->timer_.async_wait(asio::bind_executor(self->strand_, [self](error_code ec) {
+        if (!ec && self->state_ == State::awaiting_hello) self->close_now("sent no hello in time", Level::warning);
+      }));
+      self->read_more();
+    });
+  }
+
+  // Closes the connection from any thread.
+  void close(const std::string& why) {
+    auto self = shared_from_this();
+    asio::post(strand_, [self, why] { self->close_now(why, Level::debug); });
+  }
+
+  // The engine's sink: may run on any thread, must not block.
+  void on_notification(std::shared_ptr<zu::cds::CRequestResponse> message) {
+    auto n = std::dynamic_pointer_cast<zu::cds::CSubscriberNotify>(message);
+    if (!n || !notes_.push(std::move(n))) return;
+    auto self = shared_from_this();
+    const std::size_t waiting = notes_.size();
+    std::size_t peak = peak_notes_.load();
+    while (waiting > peak && !peak_notes_.compare_exchange_weak(peak, waiting)) {
+    }
+    if (waiting > 2 * notes_.limit() && !overflowed_.exchange(true)) {
+      asio::post(strand_, [self] {
+        self->close_now("does not read its notifications: " + std::to_string(self->notes_.size()) +
+                            " are waiting; the session is closed",
+                        Level::warning);
+      });
+      return;
+    }
+    if (!kicked_.exchange(true)) {
+      asio::post(strand_, [self] {
+        self->kicked_.store(false);
+        self->pump();
+      });
+    }
+  }
+
+ private:
+  enum class State { awaiting_hello, serving, flushing, closed };
+
+  std::string who() const {
+    return "connection " + std::to_string(number_) + (name_.empty() ? "" : " (\"" + name_ + "\")");
+  }
+
+  void read_more() {
+    if (reading_ || (state_ != State::awaiting_hello && state_ != State::serving)) return;
+    if (queued_bytes_ > kMaxQueuedAnswers || frames_.ready() > 0) return;  // paused until answers are written
+    reading_ = true;
+    auto self = shared_from_this();
+    socket_.async_read_some(asio::buffer(input_), asio::bind_executor(strand_, [self](error_code ec, std::size_t n) {
+                              self->on_read(ec, n);
+                            }));
+  }
+
+  void on_read(error_code ec, std::size_t n) {
+    reading_ = false;
+    if (state_ != State::awaiting_hello && state_ != State::serving) return;
+    if (ec) {
+      if (frames_.partial())
+        close_now("closed its connection in the middle of a frame", Level::warning);
+      else
+        close_now(ec == asio::error::eof ? "closed its connection" : "read failed: " + ec.message(), Level::debug);
+      return;
+    }
+    frames_.feed(input_.data(), n);
+    serve_frames();
+  }
+
+  // Serves the frames read, as long as their answers do not pile up.
+  void serve_frames() {
+    std::string payload;
+    while ((state_ == State::awaiting_hello || state_ == State::serving) && queued_bytes_ <= kMaxQueuedAnswers &&
+           frames_.pop(&payload)) {
+      if (state_ == State::awaiting_hello) hello(payload);
+      else serve(payload);
+    }
+    if (frames_.failed() && frames_.ready() == 0 && state_ != State::flushing && state_ != State::closed) {
+      // The stream cannot be resynchronised after a bad length: explain, then close.
+      warn(frames_.error());
+      answer_error(zu::cds::status_too_big, frames_.error(), 0);
+      flush_and_close();
+    }
+    pump();
+    read_more();
+  }
+
+  void hello(const std::string& payload) {
+    zu::wire::Envelope envelope;
+    zu::wire::HelloInfo info;
+    std::string error;
+    zu::wire::HelloAckInfo ack;
+    if (!zu::wire::parse_envelope(payload, &envelope, &error) || !zu::wire::decode_hello(envelope, &info, &error)) {
+      ack.accepted = false;
+      ack.message = "session refused: " + error;
+      name_ = info.client_name;
+      warn(ack.message);
+      queue_hello_ack(ack);
+      flush_and_close();
+      return;
+    }
+    name_ = info.client_name;
+    std::weak_ptr<Connection> weak = shared_from_this();
+    session_ = server_.engine->open_session(info.client_name, [weak](std::shared_ptr<zu::cds::CRequestResponse> m) {
+      if (auto self = weak.lock()) self->on_notification(std::move(m));
+    });
+    has_session_ = true;
+    state_ = State::serving;
+    timer_.cancel();
+    ack.accepted = true;
+    queue_hello_ack(ack);
+    debug(who() + ": session opened");
+  }
+
+  void serve(const std::string& payload) {
+    zu::wire::Envelope envelope;
+    std::string error;
+    if (!zu::wire::parse_envelope(payload, &envelope, &error)) {
+      warn(error);
+      answer_error(zu::cds::status_invalid, error, 0);
+      return;
+    }
+    const std::uint64_t correlation = envelope.correlation_id();
+    if (envelope.body_case() == zu::wire::Envelope::kHello) {
+      answer_error(zu::cds::status_invalid, "the session is already open: a hello comes only first", correlation);
+      return;
+    }
+    if (correlation == 0) {
+      // Correlation id 0 marks notifications: an answer carrying it would be taken for one.
+      answer_error(zu::cds::status_invalid, "a request needs a correlation id other than 0", 0);
+      return;
+    }
+    auto request = zu::wire::decode_record(envelope, &error);
+    if (!request) {
+      warn(error);
+      answer_error(zu::cds::status_invalid, error, correlation);
+      return;
+    }
+    auto response = server_.engine->handle(session_, *request);
+    if (!zu::wire::encode_record(*response, correlation, &payload_, &error)) {
+      // The answer cannot travel (too big, or a text it cannot carry): its
+      // class and status still can.
+      auto refused = response->clone();
+      refused->clean();
+      const bool too_big = error.find("frame limit") != std::string::npos;
+      refused->status = too_big ? zu::cds::status_too_big : zu::cds::status_invalid;
+      refused->message = error;
+      if (!zu::wire::encode_record(*refused, correlation, &payload_, &error)) {
+        answer_error(refused->status, refused->message, correlation);
+        return;
+      }
+    }
+    queue(zu::wire::frame(payload_));
+  }
+
+  void queue_hello_ack(const zu::wire::HelloAckInfo& ack) {
+    std::string payload;
+    if (zu::wire::encode_hello_ack(ack, 0, &payload, nullptr)) queue(zu::wire::frame(payload));
+  }
+
+  void answer_error(std::uint32_t status, const std::string& message, std::uint64_t correlation) {
+    std::string payload;
+    if (zu::wire::encode_error(status, message, correlation, &payload, nullptr)) queue(zu::wire::frame(payload));
+  }
+
+  void queue(std::string frame) {
+    if (frame.empty()) return;
+    queued_bytes_ += frame.size();
+    answers_.push_back(std::move(frame));
+  }
+
+  // Hands the next batch to the socket: answers first, then, once none waits,
+  // notifications. An answer is queued on this strand right after its request
+  // was handled, and the notifications it caused cannot exist before that, so
+  // they always leave after it.
+  void pump() {
+    if (writing_ || state_ == State::closed) return;
+    output_.clear();
+    while (!answers_.empty() && output_.size() < kWriteBatch) {
+      output_ += answers_.front();
+      queued_bytes_ -= answers_.front().size();
+      answers_.pop_front();
+    }
+    if (answers_.empty() && state_ == State::serving) {
+      while (output_.size() < kWriteBatch) {
+        auto n = notes_.pop();
+        if (!n) break;
+        std::string error;
+        if (!zu::wire::encode_record(*n, 0, &payload_, &error)) {
+          warn("a notification of subscription " + std::to_string(n->subscription_id) + " cannot be sent: " + error);
+          continue;
+        }
+        output_ += zu::wire::frame(payload_);
+      }
+    }
+    if (output_.empty()) {
+      if (state_ == State::flushing) close_now("closed after an error", Level::debug);
+      return;
+    }
+    writing_ = true;
+    auto self = shared_from_this();
+    asio::async_write(socket_, asio::buffer(output_), asio::bind_executor(strand_, [self](error_code ec, std::size_t) {
+                        self->on_written(ec);
+                      }));
+  }
+
+  void on_written(error_code ec) {
+    writing_ = false;
+    if (state_ == State::closed) return;
+    if (ec) {
+      close_now("write failed: " + ec.message(), Level::debug);
+      return;
+    }
+    serve_frames();  // resumes serving when answers had piled up; pumps again
+  }
+
+  // Stops reading, sends what is queued (the explanation of the error), then
+  // closes; a client that does not read it is cut off after kFlushTimeout.
+  void flush_and_close() {
+    if (state_ == State::flushing || state_ == State::closed) return;
+    state_ = State::flushing;
+    error_code ignored;
+    socket_.shutdown(stream::socket::shutdown_receive, ignored);
+    timer_.cancel();
+    timer_.expires_after(kFlushTimeout);
+    auto self = shared_from_this();
+    timer_.async_wait(asio::bind_executor(strand_, [self](error_code ec) {
+      if (!ec) self->close_now("did not read the error answer in time", Level::debug);
+    }));
+  }
+
+  void close_now(const std::string& why, Level level) {
+    if (state_ == State::closed) return;
+    state_ = State::closed;
+    log(level, who() + ": " + why);
+    if (peak_notes_.load() > 0)
+      debug(who() + ": notifications waiting at most: " + std::to_string(peak_notes_.load()) +
+            ", merged into waiting ones: " + std::to_string(notes_.merged()));
+    error_code ignored;
+    timer_.cancel();
+    socket_.shutdown(stream::socket::shutdown_both, ignored);
+    socket_.close(ignored);
+    notes_.close();
+    if (has_session_) server_.engine->close_session(session_);
+    has_session_ = false;
+    answers_.clear();
+    queued_bytes_ = 0;
+    server_.forget(number_);
+  }
+
+  void warn(const std::string& what) { warning(who() + ": " + what); }
+
+  Server::Impl& server_;
+  stream::socket socket_;
+  asio::strand<asio::io_context::executor_type> strand_;
+  asio::steady_timer timer_;
+  const std::uint64_t number_;
+  std::string name_;
+  State state_ = State::awaiting_hello;
+  cds::store::SessionId session_ = 0;
+  bool has_session_ = false;
+
+  std::array<char, 65536> input_{};
+  zu::wire::FrameReader frames_;
+  bool reading_ = false;
+
+  std::deque<std::string> answers_;  // framed answers, hello answer and errors, in order
+  std::size_t queued_bytes_ = 0;
+  std::string output_;   // the batch being written
+  std::string payload_;  // scratch for encoding
+  bool writing_ = false;
+
+  cds::store::NotificationQueue notes_;
+  std::atomic<bool> kicked_{false};
+  std::atomic<bool> overflowed_{false};
+  std::atomic<std::size_t> peak_notes_{0};  // the most notifications that waited at once
+};
+
+void Server::Impl::accept() {
+  acceptor.async_accept([this](error_code ec, stream::socket socket) {
+    if (ec == asio::error::operation_aborted) return;
+    if (ec) {
+      // Out of descriptors, typically: wait a little instead of spinning.
+      warning("accepting a connection failed: " + ec.message());
+      auto timer = std::make_shared<asio::steady_timer>(control, std::chrono::milliseconds(100));
+      timer->async_wait([this, timer](error_code) {
+        std::lock_guard<std::mutex> lock(mutex);
+        if (!stopping) accept();
+      });
+      return;
+    }
+    std::shared_ptr<Connection> connection;
+    std::uint64_t number;
+    {
+      std::lock_guard<std::mutex> lock(mutex);
+      if (stopping) return;
+      number = next_number++;
+      connection = std::make_shared<Connection>(*this, std::move(socket), number);
+      connections.emplace(number, connection);
+    }
+    accept();
+    debug("connection " + std::to_string(number) + " accepted");
+    connection->start();
+  });
+}
+
+void Server::Impl::stop() {
+  std::vector<std::shared_ptr<Connection>> open;
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    if (stopping) return;
+    stopping = true;
+    for (auto& entry : connections)
+      if (auto c = entry.second.lock()) open.push_back(std::move(c));
+  }
+  asio::post(control, [this] {
+    error_code ignored;
+    acceptor.close(ignored);
+    signals.cancel(ignored);
+  });
+  for (auto& c : open) c->close("the daemon stops");
+}
+
+Server::Server(std::shared_ptr<cds::store::Engine> engine, ServerOptions options)
+    : impl_(std::make_shared<Impl>(std::move(engine), std::move(options))) {}
+
+Server::~Server() = default;
+
+bool Server::listen(std::string* error) {
+  const std::string& path = impl_->options.socket_path;
+  sockaddr_un probe{};
+  if (path.empty() || path.size() >= sizeof probe.sun_path) {
+    *error = "the socket path \"" + path + "\" is empty or longer than " + std::to_string(sizeof probe.sun_path - 1) +
+             " bytes";
+    return false;
+  }
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) == 0) {
+    if (!S_ISSOCK(st.st_mode)) {
+      *error = path + " exists and is not a socket; not touching it";
+      return false;
+    }
+    if (someone_listens(path)) {
+      *error = "another daemon already listens on " + path;
+      return false;
+    }
+    if (::unlink(path.c_str()) != 0 && errno != ENOENT) {
+      *error = "cannot remove the stale socket " + path + ": " + errno_text(errno);
+      return false;
+    }
+    info("removed the stale socket " + path);
+  }
+  error_code ec;
+  impl_->acceptor.open(stream(), ec);
+  if (!ec) {
+    // The file is born with mode 0660: no moment where others may connect.
+    const mode_t old = ::umask(0117);
+    impl_->acceptor.bind(stream::endpoint(path), ec);
+    ::umask(old);
+  }
+  if (!ec && ::chmod(path.c_str(), 0660) != 0) ec = error_code(errno, boost::system::system_category());
+  if (!ec) impl_->acceptor.listen(asio::socket_base::max_listen_connections, ec);
+  if (ec) {
+    *error = "cannot listen on " + path + ": " + ec.message();
+    return false;
+  }
+  if (::lstat(path.c_str(), &st) == 0) impl_->socket_inode = st.st_ino;
+  return true;
+}
+
+void Server::run() {
+  Impl& impl = *impl_;
+  impl.signals.add(SIGTERM);
+  impl.signals.add(SIGINT);
+  impl.signals.async_wait([&impl](error_code ec, int signal) {
+    if (ec) return;
+    info(std::string("received ") + (signal == SIGTERM ? "SIGTERM" : "SIGINT") + ": stopping");
+    impl.stop();
+  });
+  impl.accept();
+  info("listening on " + impl.options.socket_path);
+
+  std::vector<std::thread> threads;
+  const unsigned n = impl.options.threads == 0 ? 1 : impl.options.threads;
+  for (unsigned i = 1; i < n; ++i) threads.emplace_back([&impl] { impl.io.run(); });
+  impl.io.run();
+  for (auto& t : threads) t.join();
+
+  struct stat st {};
+  const std::string& path = impl.options.socket_path;
+  if (::lstat(path.c_str(), &st) == 0 && st.st_ino == impl.socket_inode) ::unlink(path.c_str());
+  info("stopped");
+}
+
+void Server::stop() { impl_->stop(); }
+
+}  // namespace cdsd

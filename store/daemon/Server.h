@@ -1,0 +1,58 @@
+#pragma once
+// cdsd's server: the store engine served on a Unix stream socket.
+//
+// One engine session per connection. The first frame of a connection must be
+// a hello; every later frame carries one request record under a correlation
+// id and is answered with the engine's response under the same id. A
+// connection's requests are served one after the other, in arrival order, so
+// that its notifications can follow the responses that caused them; separate
+// connections are served in parallel by a small pool of threads, and none
+// waits for another's socket.
+//
+// Notifications wait for their socket in a bounded NotificationQueue per
+// connection. A connection that does not read its socket only fills its own
+// queue, where new notifications are merged into queued ones; one whose
+// alarm updates (never merged) outgrow twice that bound is closed.
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "store/Engine.h"
+
+namespace cdsd {
+
+struct ServerOptions {
+  std::string socket_path = "/run/cds/cds.sock";
+  // Threads that serve connections; each serves one request at a time.
+  unsigned threads = 4;
+  // Notifications a connection's queue holds before it merges new ones into them.
+  std::size_t notify_queue_limit = 10000;
+};
+
+class Server {
+ public:
+  Server(std::shared_ptr<cds::store::Engine> engine, ServerOptions options);
+  ~Server();
+  Server(const Server&) = delete;
+  Server& operator=(const Server&) = delete;
+
+  // Creates the socket file (mode 0660) and listens on it. A socket file that
+  // nobody listens on is replaced; one a live daemon listens on is left alone.
+  // False with `*error` set when the socket cannot be made.
+  bool listen(std::string* error);
+
+  // Serves until SIGTERM or SIGINT (or stop()), then closes every session and
+  // removes the socket file.
+  void run();
+
+  // Ends run() from any thread.
+  void stop();
+
+ private:
+  friend class Connection;
+  struct Impl;
+  std::shared_ptr<Impl> impl_;
+};
+
+}  // namespace cdsd

@@ -1,0 +1,127 @@
+// The bounded outbound queue of a session's notifications.
+#include <algorithm>
+
+#include "store/NotificationQueue.h"
+
+namespace cds {
+namespace store {
+namespace {
+
+// Folds `from` into `into`, a queued notification of the same subscription and
+// type: the newer values win, the sets are united.
+void merge(zu::cds::CSubscriberNotify& into, const zu::cds::CSubscriberNotify& from) {
+  for (const auto& [channel, value] : from.values) into.values[channel] = value;
+  into.numbers_2.insert(from.numbers_2.begin(), from.numbers_2.end());
+  into.numbers_5.insert(from.numbers_5.begin(), from.numbers_5.end());
+  into.device_ids.insert(from.device_ids.begin(), from.device_ids.end());
+  into.device_ids_14.insert(from.device_ids_14.begin(), from.device_ids_14.end());
+  into.paths.insert(from.paths.begin(), from.paths.end());
+}
+
+bool mergeable(const zu::cds::CSubscriberNotify& n) { return n.type != zu::sub::device_alarms; }
+
+}  // namespace
+
+bool NotificationQueue::push(Notification n) {
+  if (!n) return false;
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (closed_) return false;
+  const Key key(n->subscription_id, n->type);
+  if (queue_.size() >= limit_ && mergeable(*n)) {
+    auto target = newest_.find(key);
+    if (target != newest_.end()) {
+      merge(*target->second, *n);
+      ++merged_;
+      return true;
+    }
+  }
+  if (mergeable(*n)) newest_[key] = n;
+  queue_.push_back(std::move(n));
+  return true;
+}
+
+void NotificationQueue::unindex(const Notification& n) {
+  auto it = newest_.find(Key(n->subscription_id, n->type));
+  if (it != newest_.end() && it->second == n) newest_.erase(it);
+}
+
+NotificationQueue::Notification NotificationQueue::pop() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (queue_.empty()) return nullptr;
+  Notification n = std::move(queue_.front());
+  queue_.pop_front();
+  unindex(n);
+  return n;
+}
+
+bool NotificationQueue::drain(const Deliver& deliver) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  if (draining_) return false;
+  draining_ = true;
+  drainer_ = std::this_thread::get_id();
+  while (!queue_.empty()) {
+    in_delivery_ = std::move(queue_.front());
+    queue_.pop_front();
+    unindex(in_delivery_);
+    Notification n = in_delivery_;
+    lock.unlock();
+    try {
+      deliver(n);
+    } catch (...) {
+      // A failing receiver must not stop the session's later notifications.
+    }
+    n.reset();
+    lock.lock();
+    in_delivery_.reset();
+    delivered_.notify_all();
+  }
+  draining_ = false;
+  drainer_ = std::thread::id();
+  return true;
+}
+
+template <typename Pred>
+void NotificationQueue::wait_delivery(std::unique_lock<std::mutex>& lock, Pred pred) {
+  // The drainer itself (a receiver releasing from inside its delivery) must
+  // not wait for its own delivery to end.
+  if (drainer_ == std::this_thread::get_id()) return;
+  delivered_.wait(lock, [&] { return !in_delivery_ || !pred(*in_delivery_); });
+}
+
+void NotificationQueue::drop_subscription(std::uint64_t subscription_id) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  queue_.erase(std::remove_if(queue_.begin(), queue_.end(),
+                              [&](const Notification& n) { return n->subscription_id == subscription_id; }),
+               queue_.end());
+  for (auto it = newest_.begin(); it != newest_.end();) {
+    if (it->first.first == subscription_id) it = newest_.erase(it);
+    else ++it;
+  }
+  wait_delivery(lock, [&](const zu::cds::CSubscriberNotify& n) { return n.subscription_id == subscription_id; });
+}
+
+void NotificationQueue::close() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  closed_ = true;
+  queue_.clear();
+  newest_.clear();
+  wait_delivery(lock, [](const zu::cds::CSubscriberNotify&) { return true; });
+}
+
+bool NotificationQueue::closed() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return closed_;
+}
+
+std::size_t NotificationQueue::size() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return queue_.size();
+}
+
+std::size_t NotificationQueue::merged() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return merged_;
+}
+
+}  // namespace store
+}  // namespace cds

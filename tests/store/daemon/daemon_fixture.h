@@ -1,0 +1,199 @@
+#pragma once
+// Shared fixture of the cdsd tests: a daemon of its own on a socket in a fresh
+// temporary directory, raw socket clients that speak the frames by hand, and
+// the framework's client pointed at the daemon.
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "zu/cds/CClient.h"
+#include "zu/proto/wire.pb.h"
+#include "zu/testing/Harness.h"
+#include "zu/wire/Codec.h"
+
+namespace cdsd_test {
+
+using namespace std::chrono_literals;
+
+// A client that writes and reads the socket's bytes itself.
+class RawClient {
+ public:
+  explicit RawClient(const std::string& path) {
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::memcpy(address.sun_path, path.data(), path.size());
+    fd_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (::connect(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+      ::close(fd_);
+      fd_ = -1;
+    }
+  }
+  ~RawClient() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  RawClient(const RawClient&) = delete;
+  RawClient& operator=(const RawClient&) = delete;
+
+  bool connected() const { return fd_ >= 0; }
+
+  bool send_bytes(const std::string& bytes) {
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+      ssize_t n = ::send(fd_, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
+      if (n <= 0) return false;
+      done += static_cast<std::size_t>(n);
+    }
+    return true;
+  }
+  bool send_payload(const std::string& payload) { return send_bytes(zu::wire::frame(payload)); }
+
+  // The next frame's envelope; false at the end of the stream or after `timeout`.
+  bool read(zu::wire::Envelope* envelope, std::chrono::milliseconds timeout = 10s) {
+    std::string payload;
+    while (!frames_.pop(&payload)) {
+      if (!fill(timeout)) return false;
+    }
+    return zu::wire::parse_envelope(payload, envelope, nullptr);
+  }
+
+  // Reads until the daemon closes the connection; false when it stays open past `timeout`.
+  bool closed_by_daemon(std::chrono::milliseconds timeout = 10s) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (std::chrono::steady_clock::now() < deadline) {
+      pollfd p{fd_, POLLIN, 0};
+      if (::poll(&p, 1, 50) <= 0) continue;
+      char buffer[4096];
+      ssize_t n = ::recv(fd_, buffer, sizeof buffer, 0);
+      if (n <= 0) return true;
+    }
+    return false;
+  }
+
+  // Sends a hello and returns the answer.
+  zu::wire::HelloAckInfo hello(const std::string& name, std::uint32_t version = zu::wire::kProtocolVersion) {
+    zu::wire::HelloInfo info;
+    info.client_name = name;
+    info.protocol_version = version;
+    info.handler = true;
+    std::string payload;
+    zu::wire::encode_hello(info, 0, &payload, nullptr);
+    send_payload(payload);
+    zu::wire::HelloAckInfo ack;
+    zu::wire::Envelope envelope;
+    if (read(&envelope) && envelope.body_case() == zu::wire::Envelope::kHelloAck) {
+      ack.accepted = envelope.hello_ack().accepted();
+      ack.message = envelope.hello_ack().message();
+    } else {
+      ack.message = "no hello answer";
+    }
+    return ack;
+  }
+
+  bool send_record(const zu::cds::CRequestResponse& record, std::uint64_t correlation) {
+    std::string payload;
+    return zu::wire::encode_record(record, correlation, &payload, nullptr) && send_payload(payload);
+  }
+
+  // Sends `record` and reads the answer, skipping notifications.
+  std::shared_ptr<zu::cds::CRequestResponse> ask(const zu::cds::CRequestResponse& record, std::uint64_t correlation) {
+    if (!send_record(record, correlation)) return nullptr;
+    zu::wire::Envelope envelope;
+    while (read(&envelope)) {
+      if (envelope.correlation_id() == correlation) return zu::wire::decode_record(envelope, nullptr);
+    }
+    return nullptr;
+  }
+
+ private:
+  bool fill(std::chrono::milliseconds timeout) {
+    pollfd p{fd_, POLLIN, 0};
+    if (::poll(&p, 1, static_cast<int>(timeout.count())) <= 0) return false;
+    char buffer[65536];
+    ssize_t n = ::recv(fd_, buffer, sizeof buffer, 0);
+    if (n <= 0) return false;
+    return frames_.feed(buffer, static_cast<std::size_t>(n));
+  }
+
+  int fd_ = -1;
+  zu::wire::FrameReader frames_;
+};
+
+// A daemon on a fresh socket; SetUp starts it with `args()`.
+class DaemonTest : public ::testing::Test {
+ protected:
+  DaemonTest() {
+    char pattern[] = "/tmp/cdsd-test-XXXXXX";
+    directory_ = ::mkdtemp(pattern) ? pattern : "/tmp";
+    socket_ = directory_ + "/cds.sock";
+  }
+
+  ~DaemonTest() override {
+    auto* client = zu::cds::CClient::get();
+    client->disconnect();
+    client->set_transport(nullptr);
+    client->set_timeout(zu::cds::CClient::kDefaultTimeout);
+    daemon_.reset();
+    for (const char* name : {"/cds.sock", "/cdsd.log", "/seed.json"}) ::unlink((directory_ + name).c_str());
+    ::rmdir(directory_.c_str());
+  }
+
+  void SetUp() override { ASSERT_TRUE(StartDaemon()) << Log(); }
+
+  virtual std::vector<std::string> args() const { return {}; }
+
+  bool StartDaemon() {
+    daemon_ = std::make_unique<zu::testing::DaemonProcess>(socket_, directory_ + "/cdsd.log", args());
+    return daemon_->start();
+  }
+
+  // Points the process-wide client at the daemon and connects it.
+  void ConnectClient(bool reconnect = false) {
+    auto* client = zu::cds::CClient::get();
+    std::string error;
+    client->set_transport(zu::cds::make_transport("unix:" + socket_, &error));
+    ASSERT_EQ(error, "");
+    ASSERT_NE(client->connect(reconnect, "cdsd-test", 4194304, 4194304), 0) << Log();
+  }
+
+  // Runs a daemon with `arguments` to its end; its exit status, its log in Log().
+  int RunDaemon(const std::string& arguments) const {
+    std::string command;
+    for (const std::string& word : zu::testing::DaemonProcess::command()) command += word + " ";
+    command += arguments + " 2>>" + directory_ + "/cdsd.log";
+    const int status = std::system(command.c_str());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+
+  std::string Log() const {
+    std::ifstream in(directory_ + "/cdsd.log");
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+  }
+
+  std::string directory_;
+  std::string socket_;
+  std::unique_ptr<zu::testing::DaemonProcess> daemon_;
+};
+
+// A successful answer of class R, or null.
+template <typename R>
+std::shared_ptr<R> Ok(std::shared_ptr<zu::cds::CRequestResponse> r) {
+  auto typed = std::dynamic_pointer_cast<R>(r);
+  return typed && typed->status == zu::cds::status_ok ? typed : nullptr;
+}
+
+}  // namespace cdsd_test

@@ -1,0 +1,179 @@
+// cdsd under load: many threads on one multiplexed connection, and a
+// subscriber that stops reading.
+#include <atomic>
+#include <cstdio>
+#include <fstream>
+#include <thread>
+
+#include "daemon_fixture.h"
+
+namespace cdsd_test {
+namespace {
+
+// Creates a device with `n` channels named c0, c1, ...; their ids.
+std::vector<std::uint64_t> MakeChannels(std::size_t n) {
+  auto* client = zu::cds::CClient::get();
+  zu::cds::CCreateDevice create;
+  zu::CDevice device;
+  device.parent_id = 1;
+  create.devices.push_back(device);
+  auto made = Ok<zu::cds::CCreateDevice>(client->submit_wait(create));
+  if (!made) return {};
+  zu::cds::CCreateChannel channels;
+  for (std::size_t i = 0; i < n; ++i) {
+    zu::cds::CCreateSingleChannel c;
+    c.device_id = made->devices[0].id;
+    c.name = "c" + std::to_string(i);
+    channels.requests.push_back(c);
+  }
+  auto answer = Ok<zu::cds::CCreateChannel>(client->submit_wait(channels));
+  std::vector<std::uint64_t> ids;
+  if (answer)
+    for (const auto& c : answer->channels) ids.push_back(c.id());
+  return ids;
+}
+
+bool Write(std::uint64_t channel, zu::CValue value) {
+  zu::cds::CUpdateChannelValue write;
+  zu::cds::CUpdateSingleChannelValue entry;
+  entry.channel_id = channel;
+  entry.value = std::move(value);
+  write.values.push_back(entry);
+  write.time = zu::CWallTime::now();
+  return Ok<zu::cds::CUpdateChannelValue>(zu::cds::CClient::get()->submit_wait(write)) != nullptr;
+}
+
+std::size_t ResidentKiB(int pid) {
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  std::string line;
+  while (std::getline(status, line))
+    if (line.rfind("VmRSS:", 0) == 0) return std::stoul(line.substr(6));
+  return 0;
+}
+
+using ConcurrencyTest = DaemonTest;
+
+TEST_F(ConcurrencyTest, EightThreadsOnOneConnectionEachGetTheirOwnAnswers) {
+  ConnectClient();
+  const std::vector<std::uint64_t> channels = MakeChannels(8);
+  ASSERT_EQ(channels.size(), 8U);
+  constexpr int kRounds = 300;
+  std::atomic<int> wrong{0};
+  std::atomic<int> missing{0};
+  std::vector<std::thread> threads;
+  for (std::size_t t = 0; t < channels.size(); ++t) {
+    threads.emplace_back([&, t] {
+      auto* client = zu::cds::CClient::get();
+      for (int i = 0; i < kRounds; ++i) {
+        const int value = static_cast<int>(t) * 100000 + i;
+        if (!Write(channels[t], value)) {
+          ++missing;
+          continue;
+        }
+        zu::cds::CGetChannelValue read;
+        read.ids = {channels[t]};
+        auto answer = Ok<zu::cds::CGetChannelValue>(client->submit_wait(read));
+        if (!answer || answer->values.size() != 1) ++missing;
+        else if (answer->values[0].channel_id != channels[t] || answer->values[0].value != zu::CValue(value)) ++wrong;
+      }
+    });
+  }
+  for (auto& t : threads) t.join();
+  EXPECT_EQ(missing.load(), 0);
+  EXPECT_EQ(wrong.load(), 0);
+}
+
+// A daemon whose sessions queue at most 50 notifications before merging them,
+// and that logs each session's queue counters when it ends.
+class SlowSubscriberTest : public DaemonTest {
+ protected:
+  std::vector<std::string> args() const override { return {"--queue-limit", "50", "--verbose"}; }
+};
+
+// Resident memory is only a measure of the daemon's own memory without a
+// sanitizer keeping freed memory and without an emulator around it.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+const bool kMeasureMemory = false;
+#else
+const bool kMeasureMemory = !zu::testing::DaemonProcess::emulated();
+#endif
+
+TEST_F(SlowSubscriberTest, ASubscriberThatNeverReadsNeitherGrowsTheDaemonNorStallsOthers) {
+  ConnectClient();
+  const std::vector<std::uint64_t> channels = MakeChannels(4);
+  ASSERT_EQ(channels.size(), 4U);
+
+  // The subscriber: every write of the four channels, and it never reads.
+  auto sleeper = std::make_unique<RawClient>(socket_);
+  ASSERT_TRUE(sleeper->hello("sleeper").accepted);
+  zu::cds::CManageSubscriberIDs reserve;
+  reserve.op = 1;
+  auto reserved = Ok<zu::cds::CManageSubscriberIDs>(sleeper->ask(reserve, 1));
+  ASSERT_NE(reserved, nullptr);
+  zu::cds::CSubscribe subscribe;
+  for (std::uint64_t c : channels) {
+    zu::cds::CSubscribeSingle s;
+    s.subscription_id = reserved->reserved_ids.at(0);
+    s.type = zu::sub::channel_value_written;
+    s.object_id = c;
+    subscribe.subscriptions.push_back(s);
+  }
+  ASSERT_NE(Ok<zu::cds::CSubscribe>(sleeper->ask(subscribe, 2)), nullptr);
+
+  // Another session that must keep being answered throughout.
+  RawClient bystander(socket_);
+  ASSERT_TRUE(bystander.hello("bystander").accepted);
+
+  const std::size_t before = ResidentKiB(daemon_->pid());
+  ASSERT_GT(before, 0U);
+  // 16 MiB of values, 16 KiB each: queued unbounded they would take that much.
+  const std::string payload(16 * 1024, 'x');
+  std::size_t peak = before;
+  for (int i = 0; i < 1024; ++i) {
+    ASSERT_TRUE(Write(channels[i % channels.size()], payload + std::to_string(i))) << "write " << i;
+    if (i % 64 == 0) {
+      zu::cds::CGetChannelValue read;
+      read.ids = {channels[0]};
+      ASSERT_NE(Ok<zu::cds::CGetChannelValue>(bystander.ask(read, 100 + i)), nullptr) << "at write " << i;
+      peak = std::max(peak, ResidentKiB(daemon_->pid()));
+    }
+  }
+  peak = std::max(peak, ResidentKiB(daemon_->pid()));
+  // What may stay: the socket buffers, one batch being written, and at most
+  // 50 queued notifications (a little over 800 KiB of values).
+  if (kMeasureMemory) {
+    EXPECT_LT(peak - before, 8U * 1024) << "resident KiB before " << before << ", peak " << peak;
+  }
+
+  // The newest value of each channel is still among what the sleeper gets.
+  // Reading now drains what waited: the last notification of channel 3 holds write 1023.
+  bool newest_seen = false;
+  zu::wire::Envelope envelope;
+  while (!newest_seen && sleeper->read(&envelope, 2s)) {
+    auto n = std::dynamic_pointer_cast<zu::cds::CSubscriberNotify>(zu::wire::decode_record(envelope, nullptr));
+    if (!n) continue;
+    auto it = n->values.find(channels[3]);
+    newest_seen = it != n->values.end() && it->second == zu::CValue(payload + "1023");
+  }
+  EXPECT_TRUE(newest_seen);
+
+  // The sleeper's queue held at most its bound (one more while merging) and
+  // merged the rest; the daemon reports both when the session ends.
+  sleeper.reset();
+  const std::string marker = "(\"sleeper\"): notifications waiting at most: ";
+  std::string log;
+  for (int i = 0; i < 1000 && log.find(marker) == std::string::npos; ++i) {
+    std::this_thread::sleep_for(10ms);
+    log = Log();
+  }
+  const std::size_t at = log.find(marker);
+  ASSERT_NE(at, std::string::npos) << log;
+  unsigned long waiting = 0, merged = 0;
+  ASSERT_EQ(std::sscanf(log.c_str() + at + marker.size(), "%lu, merged into waiting ones: %lu", &waiting, &merged), 2)
+      << log.substr(at);
+  EXPECT_LE(waiting, 51U);
+  EXPECT_GT(merged, 0U);
+}
+
+}  // namespace
+}  // namespace cdsd_test

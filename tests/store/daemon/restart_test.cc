@@ -1,0 +1,171 @@
+// A daemon killed and started again: callers learn at once, clients and
+// handlers come back by themselves, subscriptions keep their ids.
+#include <signal.h>
+
+#include <condition_variable>
+#include <fstream>
+#include <mutex>
+#include <thread>
+
+#include "daemon_fixture.h"
+#include "zu/asio/CCdsHandler.h"
+#include "zu/asio/CIoManager.h"
+#include "zu/asio/CServerCore.h"
+
+namespace cdsd_test {
+namespace {
+
+constexpr std::uint64_t kChannel = 5000;
+
+// A handler that keeps every notification it is handed.
+class RecordingHandler : public zu::asio::CCdsHandler {
+ public:
+  RecordingHandler() : CCdsHandler("restart-test-handler", 60, 4194304, 4194304) {}
+
+  void handle_response(std::shared_ptr<zu::cds::CRequestResponse> message) override {
+    auto n = std::dynamic_pointer_cast<zu::cds::CSubscriberNotify>(message);
+    if (!n) return;
+    std::lock_guard<std::mutex> lock(mutex_);
+    notes_.push_back(n);
+    cv_.notify_all();
+  }
+
+  // Waits for a notification of `id` carrying `value` for kChannel.
+  bool WaitFor(std::uint64_t id, const zu::CValue& value, std::chrono::milliseconds timeout) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    return cv_.wait_for(lock, timeout, [&] {
+      for (const auto& n : notes_) {
+        auto it = n->values.find(kChannel);
+        if (n->subscription_id == id && it != n->values.end() && it->second == value) return true;
+      }
+      return false;
+    });
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable cv_;
+  std::vector<std::shared_ptr<zu::cds::CSubscriberNotify>> notes_;
+};
+
+// Both daemons start from the same seed, so the channel exists in each.
+class RestartTest : public DaemonTest {
+ protected:
+  void SetUp() override {
+    std::ofstream(directory_ + "/seed.json")
+        << R"({"devices": [{"id": 20, "channels": [{"id": 5000, "name": "level", "value": 0}]}]})";
+    DaemonTest::SetUp();
+  }
+  std::vector<std::string> args() const override { return {"--seed", directory_ + "/seed.json"}; }
+
+  static std::shared_ptr<zu::cds::CRequestResponse> Write(int value) {
+    zu::cds::CUpdateChannelValue write;
+    zu::cds::CUpdateSingleChannelValue entry;
+    entry.channel_id = kChannel;
+    entry.value = zu::CValue(value);
+    write.values.push_back(entry);
+    write.time = zu::CWallTime::now();
+    return zu::cds::CClient::get()->submit_wait(write);
+  }
+};
+
+TEST_F(RestartTest, AfterKill9CallersGetNothingAtOnceAndEverythingComesBackWithTheSameSubscriptionId) {
+  ConnectClient(true);
+  auto* client = zu::cds::CClient::get();
+  client->set_timeout(5s);
+
+  auto handler = std::make_shared<RecordingHandler>();
+  handler->cds_login();
+  auto core = std::make_shared<zu::asio::CServerCore>();
+  zu::asio::CIoManager io(core, handler, 90);
+  std::thread loop([&io] { io.run(); });
+
+  zu::cds::CManageSubscriberIDs reserve;
+  reserve.op = 1;
+  auto reserved = Ok<zu::cds::CManageSubscriberIDs>(handler->submit_wait(reserve));
+  ASSERT_NE(reserved, nullptr);
+  ASSERT_EQ(reserved->reserved_ids.size(), 1U);
+  const std::uint64_t id = reserved->reserved_ids[0];
+  zu::cds::CSubscribe subscribe;
+  zu::cds::CSubscribeSingle single;
+  single.subscription_id = id;
+  single.type = zu::sub::channel_value_written;
+  single.object_id = kChannel;
+  subscribe.subscriptions.push_back(single);
+  ASSERT_NE(Ok<zu::cds::CSubscribe>(handler->submit_wait(subscribe)), nullptr);
+
+  ASSERT_NE(Ok<zu::cds::CUpdateChannelValue>(Write(1)), nullptr);
+  EXPECT_TRUE(handler->WaitFor(id, zu::CValue(1), 10s));
+
+  ASSERT_NE(daemon_->stop(SIGKILL), -1);
+  // No daemon: a request fails at once rather than at the timeout, and so
+  // does a new session.
+  const auto before = std::chrono::steady_clock::now();
+  EXPECT_EQ(Write(2), nullptr);
+  EXPECT_LT(std::chrono::steady_clock::now() - before, 5s);
+  EXPECT_EQ(zu::cds::make_transport("unix:" + socket_)->open("late", nullptr), nullptr);
+
+  ASSERT_TRUE(StartDaemon()) << Log();
+  // The client reconnects on its next request.
+  ASSERT_NE(Ok<zu::cds::CUpdateChannelValue>(Write(3)), nullptr);
+  // The handler reconnects by itself and subscribes again under the same id:
+  // writes go on until one reaches it.
+  bool delivered = false;
+  for (int value = 4; value < 200 && !delivered; ++value) {
+    ASSERT_NE(Ok<zu::cds::CUpdateChannelValue>(Write(value)), nullptr);
+    delivered = handler->WaitFor(id, zu::CValue(value), 100ms);
+  }
+  EXPECT_TRUE(delivered);
+
+  // The id is the handler's in the new daemon: another session cannot take it.
+  zu::cds::CManageSubscriberIDs steal;
+  steal.op = 1;
+  steal.other_ids = {id};
+  auto refused = client->submit_wait(steal);
+  ASSERT_NE(refused, nullptr);
+  EXPECT_EQ(refused->status, zu::cds::status_exists);
+
+  core->shutdown();
+  loop.join();
+}
+
+TEST_F(RestartTest, ACallerWaitingWhenTheDaemonDiesGetsNothingBeforeItsTimeout) {
+  ConnectClient(false);
+  auto* client = zu::cds::CClient::get();
+  client->set_timeout(60s);
+  // A daemon stopped in its tracks holds the request unanswered.
+  ASSERT_EQ(::kill(daemon_->pid(), SIGSTOP), 0);
+  std::shared_ptr<zu::cds::CRequestResponse> answer = std::make_shared<zu::cds::CGetDevice>();
+  const auto before = std::chrono::steady_clock::now();
+  std::thread caller([&] {
+    zu::cds::CGetDevice get;
+    get.ids = {1};
+    answer = client->submit_wait(get);
+  });
+  std::this_thread::sleep_for(200ms);
+  ASSERT_NE(daemon_->stop(SIGKILL), -1);
+  caller.join();
+  EXPECT_EQ(answer, nullptr);
+  EXPECT_LT(std::chrono::steady_clock::now() - before, 30s);
+  EXPECT_FALSE(client->is_connected());
+}
+
+TEST_F(RestartTest, ARoundTripThatGetsNoAnswerReturnsNothingAfterTheTimeout) {
+  ConnectClient(false);
+  auto* client = zu::cds::CClient::get();
+  client->set_timeout(300ms);
+  ASSERT_EQ(::kill(daemon_->pid(), SIGSTOP), 0);
+  zu::cds::CGetDevice get;
+  get.ids = {1};
+  EXPECT_EQ(client->submit_wait(get), nullptr);
+  // The session survives a timeout: once the daemon goes on, answers come again
+  // and the late one is dropped.
+  ASSERT_EQ(::kill(daemon_->pid(), SIGCONT), 0);
+  client->set_timeout(10s);
+  auto answer = Ok<zu::cds::CGetDevice>(client->submit_wait(get));
+  ASSERT_NE(answer, nullptr);
+  EXPECT_EQ(answer->devices.size(), 1U);
+}
+
+}  // namespace
+}  // namespace cdsd_test

@@ -1,0 +1,294 @@
+// Sessions of cdsd: the hello, bad input on a connection, and the daemon's
+// socket file and process lifecycle.
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+#include <fstream>
+
+#include "daemon_fixture.h"
+
+namespace cdsd_test {
+namespace {
+
+zu::cds::CGetDevice RootQuery() {
+  zu::cds::CGetDevice get;
+  get.ids = {1};
+  return get;
+}
+
+// The daemon answers `client` with the root device under `correlation`.
+void ExpectServed(RawClient& client, std::uint64_t correlation) {
+  auto answer = Ok<zu::cds::CGetDevice>(client.ask(RootQuery(), correlation));
+  ASSERT_NE(answer, nullptr);
+  ASSERT_EQ(answer->devices.size(), 1U);
+  EXPECT_EQ(answer->devices[0].id, 1U);
+}
+
+using SessionTest = DaemonTest;
+
+TEST_F(SessionTest, HelloOpensTheSessionAndEachRequestIsAnsweredUnderItsCorrelationId) {
+  RawClient client(socket_);
+  ASSERT_TRUE(client.connected());
+  EXPECT_TRUE(client.hello("raw").accepted);
+
+  // Two requests in flight at once: each answer carries its own id.
+  zu::cds::CGetDevice missing;
+  missing.ids = {4242};
+  ASSERT_TRUE(client.send_record(RootQuery(), 7));
+  ASSERT_TRUE(client.send_record(missing, 8));
+  std::map<std::uint64_t, std::size_t> devices_by_id;
+  for (int i = 0; i < 2; ++i) {
+    zu::wire::Envelope envelope;
+    ASSERT_TRUE(client.read(&envelope));
+    auto answer = Ok<zu::cds::CGetDevice>(zu::wire::decode_record(envelope, nullptr));
+    ASSERT_NE(answer, nullptr);
+    devices_by_id[envelope.correlation_id()] = answer->devices.size();
+  }
+  EXPECT_EQ(devices_by_id, (std::map<std::uint64_t, std::size_t>{{7, 1}, {8, 0}}));
+}
+
+TEST_F(SessionTest, ARequestBeforeTheHelloIsRefusedWithAMessageAndClosed) {
+  RawClient client(socket_);
+  ASSERT_TRUE(client.send_record(RootQuery(), 1));
+  zu::wire::Envelope envelope;
+  ASSERT_TRUE(client.read(&envelope));
+  ASSERT_EQ(envelope.body_case(), zu::wire::Envelope::kHelloAck);
+  EXPECT_FALSE(envelope.hello_ack().accepted());
+  EXPECT_NE(envelope.hello_ack().message().find("expected a hello"), std::string::npos)
+      << envelope.hello_ack().message();
+  EXPECT_TRUE(client.closed_by_daemon());
+}
+
+TEST_F(SessionTest, AnotherProtocolVersionIsRefusedWithTheMismatchAndClosed) {
+  RawClient client(socket_);
+  zu::wire::HelloAckInfo ack = client.hello("future", zu::wire::kProtocolVersion + 1);
+  EXPECT_FALSE(ack.accepted);
+  EXPECT_NE(ack.message.find(zu::wire::version_mismatch_text(zu::wire::kProtocolVersion + 1)), std::string::npos)
+      << ack.message;
+  EXPECT_TRUE(client.closed_by_daemon());
+  EXPECT_NE(Log().find("cdsd: warning: "), std::string::npos);
+}
+
+TEST_F(SessionTest, ASecondHelloIsAnErrorAndTheSessionGoesOn) {
+  RawClient client(socket_);
+  ASSERT_TRUE(client.hello("twice").accepted);
+  zu::wire::HelloInfo info;
+  std::string payload;
+  zu::wire::encode_hello(info, 3, &payload, nullptr);
+  ASSERT_TRUE(client.send_payload(payload));
+  zu::wire::Envelope envelope;
+  ASSERT_TRUE(client.read(&envelope));
+  ASSERT_EQ(envelope.body_case(), zu::wire::Envelope::kError);
+  EXPECT_EQ(envelope.error().status(), zu::cds::status_invalid);
+  EXPECT_EQ(envelope.correlation_id(), 3U);
+  ExpectServed(client, 4);
+}
+
+// Each kind of bad input on one connection, while a second connection is served
+// before, during and after it.
+class BadInputTest : public DaemonTest {
+ protected:
+  void SetUp() override {
+    DaemonTest::SetUp();
+    bystander_ = std::make_unique<RawClient>(socket_);
+    offender_ = std::make_unique<RawClient>(socket_);
+    ASSERT_TRUE(bystander_->hello("bystander").accepted);
+    ASSERT_TRUE(offender_->hello("offender").accepted);
+  }
+  void TearDown() override {
+    ExpectServed(*bystander_, 99);
+    EXPECT_TRUE(RawClient(socket_).hello("after").accepted) << Log();
+  }
+
+  std::unique_ptr<RawClient> bystander_;
+  std::unique_ptr<RawClient> offender_;
+  RawClient& bystander() { return *bystander_; }
+  RawClient& offender() { return *offender_; }
+};
+
+TEST_F(BadInputTest, AFrameCutByTheClientClosingEndsOnlyThatSession) {
+  {
+    RawClient cut(socket_);
+    ASSERT_TRUE(cut.hello("cut").accepted);
+    ASSERT_TRUE(cut.send_bytes(std::string("\0\0\0\x64", 4) + "only ten b"));
+    ExpectServed(bystander(), 1);
+  }
+  ExpectServed(offender(), 2);
+  ExpectServed(bystander(), 3);
+}
+
+TEST_F(BadInputTest, AnOversizedFrameIsAnsweredWithStatus4AndClosed) {
+  // 4194305 bytes announced: one past the limit; nothing of it is ever sent.
+  ASSERT_TRUE(offender().send_bytes(std::string("\x00\x40\x00\x01", 4)));
+  zu::wire::Envelope envelope;
+  ASSERT_TRUE(offender().read(&envelope));
+  ASSERT_EQ(envelope.body_case(), zu::wire::Envelope::kError);
+  EXPECT_EQ(envelope.error().status(), zu::cds::status_too_big);
+  EXPECT_NE(envelope.error().message().find("4194305"), std::string::npos) << envelope.error().message();
+  EXPECT_TRUE(offender().closed_by_daemon());
+}
+
+TEST_F(BadInputTest, AFrameOfUnknownBodyIsAnsweredWithStatus5UnderItsIdAndTheSessionGoesOn) {
+  // correlation id 5, then field 99 (varint 1): a body this side does not know.
+  ASSERT_TRUE(offender().send_payload(std::string("\x08\x05\x98\x06\x01", 5)));
+  zu::wire::Envelope envelope;
+  ASSERT_TRUE(offender().read(&envelope));
+  ASSERT_EQ(envelope.body_case(), zu::wire::Envelope::kError);
+  EXPECT_EQ(envelope.correlation_id(), 5U);
+  EXPECT_EQ(envelope.error().status(), zu::cds::status_invalid);
+  EXPECT_NE(envelope.error().message().find("unknown type (field 99)"), std::string::npos)
+      << envelope.error().message();
+  ExpectServed(offender(), 6);
+}
+
+TEST_F(BadInputTest, AGarbagePayloadIsAnsweredWithStatus5AndTheSessionGoesOn) {
+  ASSERT_TRUE(offender().send_payload("\xff\xff\xff\xff garbage \x01\x02"));
+  zu::wire::Envelope envelope;
+  ASSERT_TRUE(offender().read(&envelope));
+  ASSERT_EQ(envelope.body_case(), zu::wire::Envelope::kError);
+  EXPECT_EQ(envelope.error().status(), zu::cds::status_invalid);
+  EXPECT_NE(envelope.error().message().find("not a valid envelope"), std::string::npos);
+  ExpectServed(offender(), 2);
+}
+
+TEST_F(BadInputTest, GarbageInsteadOfAHelloIsRefusedAndClosed) {
+  RawClient stranger(socket_);
+  ASSERT_TRUE(stranger.send_bytes(std::string("\0\0\0\x05hello", 9)));
+  zu::wire::Envelope envelope;
+  ASSERT_TRUE(stranger.read(&envelope));
+  ASSERT_EQ(envelope.body_case(), zu::wire::Envelope::kHelloAck);
+  EXPECT_FALSE(envelope.hello_ack().accepted());
+  EXPECT_TRUE(stranger.closed_by_daemon());
+}
+
+TEST_F(BadInputTest, ARequestWithCorrelationIdZeroIsRefused) {
+  ASSERT_TRUE(offender().send_record(RootQuery(), 0));
+  zu::wire::Envelope envelope;
+  ASSERT_TRUE(offender().read(&envelope));
+  ASSERT_EQ(envelope.body_case(), zu::wire::Envelope::kError);
+  EXPECT_EQ(envelope.error().status(), zu::cds::status_invalid);
+}
+
+// ---- the socket file and the process
+
+using LifecycleTest = DaemonTest;
+
+TEST_F(LifecycleTest, TheSocketFileIsMode0660AndSigtermRemovesItWithExitStatus0) {
+  struct stat st {};
+  ASSERT_EQ(::lstat(socket_.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISSOCK(st.st_mode));
+  EXPECT_EQ(st.st_mode & 0777, 0660U);
+
+  RawClient open_session(socket_);
+  ASSERT_TRUE(open_session.hello("still here").accepted);
+  const int status = daemon_->stop(SIGTERM);
+  ASSERT_TRUE(WIFEXITED(status)) << status;
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_NE(::lstat(socket_.c_str(), &st), 0);
+  EXPECT_TRUE(open_session.closed_by_daemon());
+  EXPECT_NE(Log().find("cdsd: info: received SIGTERM"), std::string::npos) << Log();
+}
+
+TEST_F(LifecycleTest, ASecondDaemonOnALiveSocketRefusesAndExits1) {
+  EXPECT_EQ(RunDaemon("--socket " + socket_), 1);
+  EXPECT_NE(Log().find("cdsd: error: another daemon already listens on " + socket_), std::string::npos) << Log();
+  // The first daemon keeps its socket and serves.
+  RawClient client(socket_);
+  EXPECT_TRUE(client.hello("first").accepted);
+}
+
+TEST_F(LifecycleTest, BadOptionsAreRefusedWithUsage) {
+  EXPECT_EQ(RunDaemon("--socket " + socket_ + " --log-size 0"), 2);
+  EXPECT_EQ(RunDaemon("--socket " + socket_ + " --frobnicate"), 2);
+  EXPECT_NE(Log().find("cdsd: error: --log-size needs a whole number"), std::string::npos) << Log();
+  EXPECT_NE(Log().find("cdsd: error: unknown option \"--frobnicate\""), std::string::npos) << Log();
+  EXPECT_NE(Log().find("usage: cdsd"), std::string::npos) << Log();
+}
+
+TEST_F(LifecycleTest, AStaleSocketFileIsReplaced) {
+  ASSERT_EQ(daemon_->stop(SIGKILL) != -1, true);
+  struct stat st {};
+  ASSERT_EQ(::lstat(socket_.c_str(), &st), 0) << "a killed daemon leaves its socket file";
+  ASSERT_TRUE(StartDaemon()) << Log();
+  EXPECT_TRUE(RawClient(socket_).hello("after restart").accepted);
+  EXPECT_NE(Log().find("cdsd: info: removed the stale socket"), std::string::npos) << Log();
+}
+
+// ---- the seed file
+
+class SeedTest : public DaemonTest {
+ protected:
+  void SetUp() override {}
+  std::vector<std::string> args() const override { return {"--seed", directory_ + "/seed.json"}; }
+  void WriteSeed(const std::string& json) { std::ofstream(directory_ + "/seed.json") << json; }
+};
+
+TEST_F(SeedTest, DevicesChannelsAttributesAndValuesOfTheSeedAreInTheStore) {
+  WriteSeed(R"({"devices": [
+    {"id": 20, "uuid": "00112233-4455-6677-8899-aabbccddeeff",
+     "attributes": {"name": "PDU", "rack": "B4"},
+     "channels": [{"id": 5000, "name": "voltage", "units": "V", "description": "input", "value": 230.5}],
+     "children": [{"attributes": {"name": "outlet 1"},
+                   "channels": [{"name": "state", "value": 1, "type": "uint32"}]}]}]})");
+  ASSERT_TRUE(StartDaemon()) << Log();
+  ConnectClient();
+  auto* client = zu::cds::CClient::get();
+
+  zu::cds::CGetDevice get;
+  get.ids = {20};
+  get.depth = 1;
+  auto devices = Ok<zu::cds::CGetDevice>(client->submit_wait(get));
+  ASSERT_NE(devices, nullptr);
+  ASSERT_EQ(devices->devices.size(), 2U);
+  EXPECT_EQ(*devices->devices[0].attribute(zu::device_attribute_number("name")), "PDU");
+  EXPECT_EQ(devices->devices[0].guid, "00112233-4455-6677-8899-aabbccddeeff");
+  EXPECT_EQ(*devices->devices[1].attribute(zu::device_attribute_number("name")), "outlet 1");
+  EXPECT_EQ(devices->devices[1].parent_id.value_or(0), 20U);
+
+  zu::cds::CGetFieldValue field;
+  field.fields.insert(zu::cds::CSingleField{1, "rack", {}, 0, 20, ""});
+  auto fields = Ok<zu::cds::CGetFieldValue>(client->submit_wait(field));
+  ASSERT_NE(fields, nullptr);
+  ASSERT_EQ(fields->fields.size(), 1U);
+  EXPECT_EQ(fields->fields.begin()->value.as_string(), "B4");
+
+  zu::cds::CGetChannelValue values;
+  values.ids = {5000, *devices->devices[1].channels.begin()};
+  auto read = Ok<zu::cds::CGetChannelValue>(client->submit_wait(values));
+  ASSERT_NE(read, nullptr);
+  ASSERT_EQ(read->values.size(), 2U);
+  EXPECT_EQ(read->values[0].value, zu::CValue(230.5));
+  EXPECT_EQ(read->values[1].value, zu::CValue(1U));
+
+  zu::cds::CGetChannelSettings settings;
+  settings.ids = {5000};
+  auto s = Ok<zu::cds::CGetChannelSettings>(client->submit_wait(settings));
+  ASSERT_NE(s, nullptr);
+  ASSERT_EQ(s->settings.size(), 1U);
+  EXPECT_EQ(s->settings[0].units, "V");
+  EXPECT_EQ(s->settings[0].description, "input");
+}
+
+TEST_F(SeedTest, ABadSeedFileIsAClearErrorAndExitStatus1) {
+  const std::pair<const char*, const char*> cases[] = {
+      {R"({"devices": [)", "is not valid JSON"},
+      {R"({"devices": [{"parnet": 1}]})", "devices[0]: unknown key \"parnet\""},
+      {R"({"devices": [{"parent": 777}]})", "devices[0]: the store refused it: unknown parent device 777"},
+      {R"({"devices": [{"channels": [{"name": "x", "value": 1.5, "type": "int32"}]}]})",
+       "devices[0].channels[0].value: the value does not fit the type \"int32\" without loss"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.first);
+    WriteSeed(c.first);
+    ::unlink((directory_ + "/cdsd.log").c_str());
+    EXPECT_EQ(RunDaemon("--socket " + socket_ + " --seed " + directory_ + "/seed.json"), 1);
+    EXPECT_NE(Log().find("cdsd: error: the seed file " + directory_ + "/seed.json"), std::string::npos) << Log();
+    EXPECT_NE(Log().find(c.second), std::string::npos) << Log();
+    struct stat st {};
+    EXPECT_NE(::lstat(socket_.c_str(), &st), 0) << "no socket is made for a bad seed";
+  }
+}
+
+}  // namespace
+}  // namespace cdsd_test
