@@ -198,12 +198,12 @@ class LatencyHandler : public zu::asio::CCdsHandler {
   int pipe_;
 };
 
-[[noreturn]] void run_subscriber(const char* spec) {
-  // spec: "SOCKET CHANNEL FD"
+[[noreturn]] void run_subscriber(const char* request) {
+  // request: "SOCKET CHANNEL FD"
   char socket[256] = {};
   unsigned long long channel = 0;
   int pipe = -1;
-  if (std::sscanf(spec, "%255s %llu %d", socket, &channel, &pipe) != 3) std::_Exit(2);
+  if (std::sscanf(request, "%255s %llu %d", socket, &channel, &pipe) != 3) std::_Exit(2);
   ::prctl(PR_SET_PDEATHSIG, SIGKILL);
   zu::cds::CClient::get()->set_endpoint(std::string("unix:") + socket);
   auto handler = std::make_shared<LatencyHandler>(pipe);
@@ -229,7 +229,7 @@ class LatencyHandler : public zu::asio::CCdsHandler {
 
 struct SubscriberRole {
   SubscriberRole() {
-    if (const char* spec = std::getenv("CDS_BENCH_SUBSCRIBER")) run_subscriber(spec);
+    if (const char* request = std::getenv("CDS_BENCH_SUBSCRIBER")) run_subscriber(request);
   }
 } subscriber_role;
 
