@@ -1,0 +1,33 @@
+// The small installation the demo works on: a power distribution device with
+// three sensors under the manager device.
+#pragma once
+#include <map>
+#include <string>
+
+#include "cdsapi/DataAlarms.h"
+#include "cdsapi/InBandAccessor.h"
+#include "console.h"
+
+namespace demo {
+
+constexpr unsigned long long kManager = 1;
+constexpr unsigned long long kPowerDistribution = 20;
+
+struct Installation {
+  unsigned long long pdu = 0;
+  unsigned long long inlet = 0, outlet = 0, door = 0;  // the sensor devices
+  unsigned long long inlet_temperature = 0, inlet_humidity = 0;
+  unsigned long long outlet_temperature = 0, outlet_humidity = 0;
+  unsigned long long door_contact = 0;
+  // "inlet sensor/temperature" by channel id, for the callback lines.
+  std::map<unsigned long long, std::string> channel_names;
+};
+
+// Removes what an earlier run left (device 20 and everything under it, with
+// the alarm log of those devices) and builds the installation afresh.
+Installation build(cdsapi::InBandAccessor& cds, cdsapi::DataAlarms& alarms, Console& out);
+
+// Every device under `root` with its attributes and channel values.
+void print_tree(cdsapi::InBandAccessor& cds, unsigned long long root, Console& out);
+
+}  // namespace demo
