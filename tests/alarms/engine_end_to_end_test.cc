@@ -89,8 +89,14 @@ TEST_F(EngineEndToEndTest, HighTriggerRaisesAtThresholdAndEndsPastItsHysteresis)
   EXPECT_EQ(inband->getChannelAlarmConfig(channel).triggers.at(0).level, 3u) << "kept in the store's encoding";
   Write(29.9);
   EXPECT_EQ(Shown(Active()), "");
+  cdsapi::DataAlarms::AlarmChangedContext seen;
+  EXPECT_FALSE(alarms->hasChanged(device, false, false, seen));
 
   Write(30.0);
+  EXPECT_TRUE(alarms->hasChanged(device, false, false, seen));
+  EXPECT_FALSE(alarms->hasChanged(device, false, false, seen));
+  EXPECT_EQ(Shown(alarms->getActive(device, false, 0, 0, cdsapi::LevelWarning)), "");
+  EXPECT_EQ(Shown(alarms->getActive(device, false, 0, 0, cdsapi::LevelCritical)), "1:7:active ");
   auto active = Active();
   ASSERT_EQ(Shown(active), "1:7:active ");
   EXPECT_EQ(active[0].alarm_id, channel);
@@ -159,20 +165,6 @@ TEST_F(EngineEndToEndTest, ChangingTheLevelEndsTheAlarmAndRaisesANewOne) {
   EXPECT_EQ(Shown(Active()), "3:7:active ");
   EXPECT_EQ(Shown(Log()), "3:7:active 2:6:end:active 1:6:active ")
       << "the log marks every update of an alarm that is raised now";
-}
-
-TEST_F(EngineEndToEndTest, MostCriticalIsTheHighestLevelThenTheSmallestPriority) {
-  const auto humidity = inband->createChannel(device, "humidity", false);
-  Configure(channel, {Trigger(kHigh, cdsapi::LevelCritical, 30.0, 0, 0, 5),
-                      Trigger(kHigh, cdsapi::LevelWarning, 20.0, 0, 0, 1)});
-  Configure(humidity, {Trigger(kHigh, cdsapi::LevelCritical, 80.0, 0, 0, 2)});
-  Write(35.0);
-  Write(humidity, zu::CValue(90.0));
-  ASSERT_EQ(Active().size(), 3u);
-  auto most = alarms->getMostCritical(device);
-  ASSERT_TRUE(most);
-  EXPECT_EQ(most->alarm_id, humidity);
-  EXPECT_EQ(alarms->getMostCriticalId(device), std::to_string(most->instance));
 }
 
 // ---- disabling and removal
@@ -363,6 +355,25 @@ TEST_F(EngineEndToEndTest, LogPagesHaveNoGapNorDuplicateWhileAlarmsArrive) {
   std::vector<std::uint64_t> expected;
   for (auto i = newest; i >= 1; --i) expected.push_back(i);
   EXPECT_EQ(seen, expected);
+}
+
+TEST_F(EngineEndToEndTest, ActivePagesFollowTheRaisesWhileAlarmsArrive) {
+  auto raise_one = [&](int n) {
+    const auto id = inband->createChannel(device, "sensor " + std::to_string(n), false);
+    Configure(id, {Trigger(kHigh, cdsapi::LevelWarning, 1.0)});
+    Write(id, zu::CValue(2.0));
+  };
+  for (int n = 0; n < 5; ++n) raise_one(n);
+  std::string seen;
+  unsigned long long start = 0;
+  for (int page = 0; page < 20; ++page) {
+    auto updates = alarms->getActive(device, false, start, 2, cdsapi::LevelNone);
+    if (updates.empty()) break;
+    seen += Shown(updates);
+    start = updates.back().instance;
+    raise_one(10 + page);
+  }
+  EXPECT_EQ(seen, "5:6:active 4:6:active 3:6:active 2:6:active 1:6:active ");
 }
 
 TEST_F(EngineEndToEndTest, FilteredPagesHaveNoGapNorDuplicateWhileAlarmsArrive) {
