@@ -31,4 +31,5 @@ install(FILES ${PROJECT_BINARY_DIR}/tova-mn-cdsapi.pc DESTINATION ${CMAKE_INSTAL
 # The data store daemon, with the tools.
 if(CDS_BUILD_TOOLS)
   install(TARGETS cdsd RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  install(TARGETS cdsctl RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 endif()

@@ -1,0 +1,224 @@
+// cdsctl against a daemon: devices, channels, typed values, --json and the
+// command line's errors.
+#include "cdsctl_fixture.h"
+
+namespace cdsctl_test {
+namespace {
+
+using ::testing::HasSubstr;
+using ::testing::Not;
+
+TEST_F(CdsctlTest, DevicesAreCreatedShownNestedAndRemoved) {
+  const unsigned long long pdu = CreatedId({"device", "create", "--id", "20", "name=rack A power", "vendor=Tova"});
+  EXPECT_EQ(pdu, 20u);
+  const unsigned long long sensor =
+      CreatedId({"device", "create", "--parent", "20", "name=inlet sensor", "serial=SN-1", "communicating=true"});
+  ASSERT_GE(sensor, 1024u);
+
+  Result show = Cds({"device", "show", std::to_string(sensor)});
+  ASSERT_EQ(show.status, 0) << show.err;
+  EXPECT_THAT(show.out, HasSubstr("inlet sensor"));
+  EXPECT_THAT(show.out, HasSubstr("SN-1"));
+  EXPECT_THAT(show.out, HasSubstr("communicating  yes"));
+
+  // The tree indents a sub-device under its parent.
+  Result tree = Cds({"tree"});
+  ASSERT_EQ(tree.status, 0) << tree.err;
+  EXPECT_THAT(tree.out, HasSubstr("\n  [20] rack A power"));
+  EXPECT_THAT(tree.out, HasSubstr("\n    [" + std::to_string(sensor) + "] inlet sensor  SN-1  (communicating)"));
+
+  Result taken = Cds({"device", "create", "--id", "20"});
+  EXPECT_EQ(taken.status, 1);
+  EXPECT_THAT(taken.err, HasSubstr("refused to create device 20"));
+
+  Result bad_key = Cds({"device", "set", "20", "colour=red"});
+  EXPECT_EQ(bad_key.status, 2);
+  EXPECT_THAT(bad_key.err, HasSubstr("unknown device attribute 'colour'"));
+
+  ASSERT_EQ(Cds({"device", "remove", "20"}).status, 0);
+  for (unsigned long long gone : {pdu, sensor}) {
+    Result r = Cds({"device", "show", std::to_string(gone)});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_THAT(r.err, HasSubstr("no device " + std::to_string(gone)));
+  }
+  // The manager device is the root: the store keeps it, and cdsctl says so.
+  Result root = Cds({"device", "remove", "1"});
+  EXPECT_EQ(root.status, 1);
+  EXPECT_THAT(root.err, HasSubstr("did not remove device 1"));
+}
+
+TEST_F(CdsctlTest, ChannelsAreCreatedListedAndRemoved) {
+  const unsigned long long device = CreatedId({"device", "create"});
+  const std::string d = std::to_string(device);
+  const unsigned long long voltage =
+      CreatedId({"channel", "create", d, "voltage", "--units", "V", "--description", "Input voltage"});
+  ASSERT_EQ(Cds({"set", std::to_string(voltage), "230.5", "--type", "double"}).status, 0);
+  ASSERT_EQ(Cds({"channel", "create", d, "label"}).status, 0);
+
+  Result list = Cds({"channel", "list", d});
+  ASSERT_EQ(list.status, 0) << list.err;
+  // Aligned columns: the header's VALUE sits above each row's value.
+  std::istringstream lines(list.out);
+  std::string header, first, second;
+  std::getline(lines, header);
+  std::getline(lines, first);
+  std::getline(lines, second);
+  const std::size_t column = header.find("VALUE");
+  ASSERT_NE(column, std::string::npos) << list.out;
+  // Rows come in id order: voltage first.
+  EXPECT_EQ(first.substr(column, 7), "230.5 V") << list.out;
+  EXPECT_THAT(first, HasSubstr("Input voltage"));
+  EXPECT_EQ(second.substr(column, 7), "(unset)") << list.out;
+
+  Result duplicate = Cds({"channel", "create", d, "voltage"});
+  EXPECT_EQ(duplicate.status, 1);
+  EXPECT_THAT(duplicate.err, HasSubstr("refused to create channel 'voltage'"));
+
+  ASSERT_EQ(Cds({"channel", "remove", d + "/label"}).status, 0);
+  Result after = Cds({"channel", "list", d});
+  EXPECT_THAT(after.out, Not(HasSubstr("label")));
+  Result gone = Cds({"get", d + "/label"});
+  EXPECT_EQ(gone.status, 1);
+  EXPECT_THAT(gone.err, HasSubstr("no channel 'label' on device " + d));
+}
+
+TEST_F(CdsctlTest, ValuesRoundTripInTheChannelsType) {
+  const std::string d = std::to_string(CreatedId({"device", "create"}));
+  struct Case {
+    const char* name;
+    const char* type;
+    const char* written;
+    const char* read;
+  } cases[] = {
+      {"count", "int32", "-42", "-42"},
+      {"total", "uint64", "18446744073709551615", "18446744073709551615"},
+      {"ratio", "float", "0.25", "0.25"},
+      {"open", "bool", "1", "true"},
+      {"since", "timestamp", "2026-01-02T03:04:05.5Z", "2026-01-02T03:04:05.5Z"},
+      {"note", "string", "front \"door\"", "front \"door\""},
+      {"blob", "bytes", "0x00ff10", "0x00ff10"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.type);
+    ASSERT_EQ(Cds({"channel", "create", d, c.name}).status, 0);
+    Result set = Cds({"set", d + "/" + c.name, c.written, "--type", c.type});
+    ASSERT_EQ(set.status, 0) << set.err;
+    Result get = Cds({"get", d + "/" + c.name});
+    ASSERT_EQ(get.status, 0) << get.err;
+    EXPECT_EQ(get.out, std::string(c.read) + "\n");
+  }
+  // Once typed, the channel's type reads the text; --type is not needed.
+  EXPECT_EQ(Cds({"set", d + "/count", "7"}).status, 0);
+  EXPECT_EQ(Cds({"get", d + "/count"}).out, "7\n");
+}
+
+TEST_F(CdsctlTest, TextThatDoesNotFitTheTypeIsRefusedAndTheValueKept) {
+  const std::string d = std::to_string(CreatedId({"device", "create"}));
+  ASSERT_EQ(Cds({"channel", "create", d, "count"}).status, 0);
+  ASSERT_EQ(Cds({"channel", "create", d, "level"}).status, 0);
+
+  Result untyped = Cds({"set", d + "/count", "5"});
+  EXPECT_EQ(untyped.status, 1);
+  EXPECT_THAT(untyped.err, HasSubstr("has no data type yet: give one with --type"));
+
+  ASSERT_EQ(Cds({"set", d + "/count", "5", "--type", "int32"}).status, 0);
+  ASSERT_EQ(Cds({"set", d + "/level", "1.5", "--type", "float"}).status, 0);
+  const std::pair<std::string, std::string> refused[] = {
+      {"count", "2147483648"}, {"count", "4.5"}, {"count", "12abc"}, {"count", ""},
+      {"level", "1e39"},       {"level", "0x10"}, {"level", "nan"},
+  };
+  for (const auto& [channel, text] : refused) {
+    SCOPED_TRACE(channel + " <- '" + text + "'");
+    Result r = Cds({"set", d + "/" + channel, text});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_THAT(r.err, HasSubstr("'" + text + "' is not a valid"));
+  }
+  Result mismatch = Cds({"set", d + "/count", "5", "--type", "string"});
+  EXPECT_EQ(mismatch.status, 1);
+  EXPECT_THAT(mismatch.err, HasSubstr("holds int32 values, not string"));
+  EXPECT_EQ(Cds({"get", d + "/count"}).out, "5\n");
+  EXPECT_EQ(Cds({"get", d + "/level"}).out, "1.5\n");
+}
+
+TEST_F(CdsctlTest, JsonOutputParsesAndCarriesTextsExactly) {
+  const std::string name = "quote \" backslash \\ tab \t new\nline \x01 \xc2\xb0";
+  const unsigned long long device = CreatedId({"device", "create", "name=" + name});
+  const std::string d = std::to_string(device);
+  ASSERT_EQ(Cds({"channel", "create", d, "temperature", "--units", "\xc2\xb0" "C"}).status, 0);
+  ASSERT_EQ(Cds({"set", d + "/temperature", "21.5", "--type", "double"}).status, 0);
+
+  Result show = Cds({"--json", "device", "show", d});
+  ASSERT_EQ(show.status, 0) << show.err;
+  JsonValue doc;
+  ASSERT_NO_THROW(doc = ParseJson(show.out)) << show.out;
+  EXPECT_EQ(doc["id"].text, d);
+  EXPECT_EQ(doc["attributes"]["name"].text, name);
+  const JsonValue& channel = doc["channels"][0];
+  EXPECT_EQ(channel["name"].text, "temperature");
+  EXPECT_EQ(channel["type"].text, "double");
+  EXPECT_EQ(channel["value"].kind, JsonValue::Number);
+  EXPECT_EQ(channel["value"].text, "21.5");
+  EXPECT_EQ(channel["units"].text, "\xc2\xb0" "C");
+
+  Result tree = Cds({"tree", "--json"});
+  ASSERT_NO_THROW(doc = ParseJson(tree.out)) << tree.out;
+  EXPECT_EQ(doc["devices"][1]["depth"].text, "1");
+}
+
+TEST_F(CdsctlTest, EndpointComesFromTheEnvironmentWithoutTheOption) {
+  ASSERT_EQ(Cds({"device", "create", "name=from option"}).status, 0);
+  Result r = Run({"tree"}, {"ZU_CDS_ENDPOINT=" + Endpoint()});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_THAT(r.out, HasSubstr("from option"));
+}
+
+TEST_F(CdsctlTest, WrongCommandLinesExitTwoWithUsage) {
+  const std::vector<std::vector<std::string>> wrong = {
+      {},
+      {"bogus"},
+      {"device"},
+      {"device", "explode"},
+      {"device", "show"},
+      {"device", "show", "abc"},
+      {"get", "--bogus", "1"},
+      {"set", "1"},
+      {"set", "1", "2", "3"},
+      {"channel", "list", "1", "2"},
+      {"alarms", "log", "--count", "0"},
+      {"config", "alarm", "add", "1"},
+      {"--endpoint"},
+  };
+  for (const auto& args : wrong) {
+    std::string line;
+    for (const auto& a : args) line += a + " ";
+    SCOPED_TRACE(line);
+    // No daemon is asked: an endpoint to nowhere would make it exit 1.
+    std::vector<std::string> all = {"--endpoint", "unix:" + directory_ + "/nobody.sock"};
+    all.insert(all.end(), args.begin(), args.end());
+    Result r = Run(all);
+    EXPECT_EQ(r.status, 2) << r.err;
+    EXPECT_THAT(r.err, HasSubstr("usage: cdsctl"));
+    EXPECT_EQ(r.out, "");
+  }
+}
+
+TEST_F(CdsctlTest, HelpOnEveryCommandExitsZero) {
+  for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+           {"--help"}, {"device", "--help"}, {"set", "--help"}, {"config", "alarm", "add", "--help"}, {"watch", "-h"}}) {
+    Result r = Run(args);
+    EXPECT_EQ(r.status, 0) << args[0];
+    EXPECT_THAT(r.out, HasSubstr("usage: cdsctl"));
+  }
+  EXPECT_THAT(Run({"config", "--help"}).out, HasSubstr("config alarm enable"));
+}
+
+TEST_F(CdsctlTest, NoDaemonExitsOneSayingWhere) {
+  const std::string nowhere = "unix:" + directory_ + "/nobody.sock";
+  Result r = Run({"--endpoint", nowhere, "tree"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_THAT(r.err, HasSubstr("cannot reach the data store at " + nowhere));
+  EXPECT_EQ(r.out, "");
+}
+
+}  // namespace
+}  // namespace cdsctl_test

@@ -1,0 +1,53 @@
+#pragma once
+// The connection of one cdsctl run and the look-ups every command shares.
+#include <memory>
+#include <string>
+
+#include "cdsapi/DataAlarms.h"
+#include "cdsapi/InBandAccessor.h"
+#include "cdsapi/dataClient.h"
+#include "zu/CChannel.h"
+
+namespace cdsctl {
+
+constexpr unsigned long long kManagerDevice = 1;
+
+// Connects on first use, so that a command line that is wrong is reported
+// before the data store is asked anything. Not thread-safe; watch's callbacks
+// use the accessor only after the main thread has connected it.
+class Context {
+ public:
+  explicit Context(bool json) : json(json) {}
+
+  // Failure "cannot reach the data store at ENDPOINT" when it cannot connect.
+  cdsapi::InBandAccessor& cds();
+  cdsapi::DataAlarms& alarms();
+
+  const bool json;
+
+ private:
+  std::unique_ptr<cdsapi::dataClient> client_;
+  std::unique_ptr<cdsapi::InBandAccessor> cds_;
+  std::unique_ptr<cdsapi::DataAlarms> alarms_;
+};
+
+// A channel named on the command line: its id ("1024"), or its device and
+// name ("20/voltage"; the name is everything after the first slash).
+struct ChannelRef {
+  std::string text;
+  unsigned long long id = ~0ULL;
+  unsigned long long device = ~0ULL;
+  std::string name;
+};
+// UsageError when the text is neither form.
+ChannelRef parse_channel_ref(const std::string& text);
+// The channel it names; Failure "no channel ..." when there is none.
+zu::CChannel find_channel(cdsapi::InBandAccessor& cds, const ChannelRef& ref);
+zu::CChannel find_channel(cdsapi::InBandAccessor& cds, unsigned long long channel_id);
+// The device; Failure "no device N" when there is none.
+zu::CDevice find_device(cdsapi::InBandAccessor& cds, unsigned long long device_id);
+
+// How a channel is shown: "DEVICE/NAME", the form parse_channel_ref reads back.
+std::string channel_label(const zu::CChannel& channel);
+
+}  // namespace cdsctl
