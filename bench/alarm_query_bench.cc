@@ -128,7 +128,7 @@ void BM_AlarmLogRequestOnly(benchmark::State& state) {
 }
 BENCHMARK(BM_AlarmLogRequestOnly)->Unit(benchmark::kMicrosecond);
 
-// getMostCritical(d): the active request and a sort of its 1000 updates.
+// getMostCritical(d): the active request and the most critical of its 1000 updates.
 void BM_AlarmGetMostCritical(benchmark::State& state) {
   RaisedAlarms raised;
   if (!prepared(state, raised)) return;
