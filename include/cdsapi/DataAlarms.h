@@ -1,6 +1,7 @@
 #pragma once
 // Alarm queries, counters and maintenance for the alarms of devices.
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -125,6 +126,18 @@ class DataAlarms {
   void clear(unsigned long long device_id, zu::CWallTime time, std::uint32_t param1, std::uint32_t param2);
   // Likewise for every update of the given alarm ids (duplicates are sent once).
   void clearByIds(const std::vector<unsigned long long>& alarm_ids);
+
+  // ---- subscriptions ----
+  // Alarm updates of the devices and of all their sub-devices, present and
+  // future, each handed to `callback` on the event thread "Event CDS". The
+  // id is written to `subscription_id` (when not null) as soon as it is
+  // reserved, even when the store then refuses the subscription; release it
+  // with InBandAccessor::unsubscribe.
+  using AlarmUpdateCallback = std::function<void(const zu::CAlarmUpdate&)>;
+  bool subscribeDeviceAlarms(unsigned long long device_id, AlarmUpdateCallback callback,
+                             unsigned long long* subscription_id);
+  bool subscribeMultipleDeviceAlarms(std::vector<unsigned long long> device_ids, AlarmUpdateCallback callback,
+                                     unsigned long long* subscription_id);
 
   // Kept for the object's lifetime; the queries use the process-wide client.
   dataClient& client;

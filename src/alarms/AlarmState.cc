@@ -1,9 +1,10 @@
-// DataAlarms: counters, the most critical alarm and clearing.
+// DataAlarms: counters, the most critical alarm, clearing and alarm subscriptions.
 #include <algorithm>
 #include <sstream>
 
 #include "alarms/AlarmRequest.h"
 #include "cdsapi/DataAlarms.h"
+#include "cdsapi/dataHandler.h"
 #include "common/Response.h"
 #include "zu/cds/CClient.h"
 
@@ -128,6 +129,21 @@ void DataAlarms::clearByIds(const std::vector<unsigned long long>& alarm_ids) {
   request.time = zu::CWallTime::now();
   request.by_device = false;
   submitDelete(request);
+}
+
+// Alarm subscriptions go to the process-wide registry, not to this object's
+// client: type 9 with the flag set, so sub-devices are covered too.
+bool DataAlarms::subscribeDeviceAlarms(unsigned long long device_id, AlarmUpdateCallback callback,
+                                       unsigned long long* subscription_id) {
+  return subscribeMultipleDeviceAlarms(std::vector<unsigned long long>{device_id}, std::move(callback),
+                                       subscription_id);
+}
+
+bool DataAlarms::subscribeMultipleDeviceAlarms(std::vector<unsigned long long> device_ids,
+                                               AlarmUpdateCallback callback, unsigned long long* subscription_id) {
+  std::shared_ptr<dataHandler> registry = SubscriberSingleton::instance().handler;
+  return registry->registerSubscription(
+      device_ids, dataHandler::SubscriptionCallback::AlarmUpdateCallback(std::move(callback)), subscription_id);
 }
 
 }  // namespace cdsapi

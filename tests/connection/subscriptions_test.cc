@@ -1,32 +1,48 @@
-// Subscriptions end to end: InBandAccessor -> registry -> embedded store ->
+// Subscriptions end to end: InBandAccessor / DataAlarms -> registry -> store ->
 // notification -> callback on the "Event CDS" thread.
 //
 // The registry's handler is process-wide and logs in once, to the store of
 // its first use; so every test here shares one store that lives as long as
 // the executable (a gtest environment), instead of a fresh store per test.
+// What needs a fresh process runs in the helper subscriptions_child.
+#include <fcntl.h>
+#include <poll.h>
 #include <pthread.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <memory>
 #include <mutex>
+#include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "cdsapi/DataAlarms.h"
 #include "cdsapi/InBandAccessor.h"
+#include "cdsapi/dataHandler.h"
 #include "zu/testing/Harness.h"
 
 namespace {
+
+constexpr unsigned long long kNone = ~0ULL;
 
 struct Installation : ::testing::Environment {
   void SetUp() override {
     store = std::make_unique<zu::testing::EmbeddedStore>();
     client = std::make_unique<cdsapi::dataClient>("subscriptions-test");
     inband = std::make_unique<cdsapi::InBandAccessor>(*client, false);
+    alarms = std::make_unique<cdsapi::DataAlarms>(*client);
   }
   void TearDown() override {
+    alarms.reset();
     inband.reset();
     client.reset();
     store.reset();
@@ -34,6 +50,7 @@ struct Installation : ::testing::Environment {
   std::unique_ptr<zu::testing::EmbeddedStore> store;
   std::unique_ptr<cdsapi::dataClient> client;
   std::unique_ptr<cdsapi::InBandAccessor> inband;
+  std::unique_ptr<cdsapi::DataAlarms> alarms;
 };
 Installation* const installation =
     static_cast<Installation*>(::testing::AddGlobalTestEnvironment(new Installation));
@@ -58,6 +75,10 @@ class Inbox {
     arrived_.wait_for(lock, std::chrono::seconds(20), [&] { return items_.size() >= n; });
     return items_;
   }
+  std::vector<T> items() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return items_;
+  }
   std::vector<std::string> threads() {
     std::lock_guard<std::mutex> lock(mutex_);
     return threads_;
@@ -72,18 +93,47 @@ class Inbox {
 
 using Value = std::pair<unsigned long long, zu::CValue>;
 
-TEST(SubscriptionsEndToEnd, ChannelValuesReachTheCallbackOnTheEventThreadUntilUnsubscribed) {
+class Subscriptions : public ::testing::Test {
+ protected:
+  void TearDown() override { faults().clear_faults(); }
+
+  static zu::testing::FaultInjectingTransport& faults() { return installation->store->faults(); }
+  static cdsapi::dataHandler& registry() { return *cdsapi::SubscriberSingleton::instance().handler; }
+  unsigned long long NewDevice(unsigned long long parent = 1) { return inband.createDevice(0, parent, false); }
+
+  // A value callback filling `inbox`.
+  static cdsapi::InBandAccessor::ValueCallback Into(std::shared_ptr<Inbox<Value>> inbox) {
+    return [inbox](unsigned long long id, zu::CValue v) { inbox->add({id, std::move(v)}); };
+  }
+  static cdsapi::InBandAccessor::DeviceCallback IntoIds(std::shared_ptr<Inbox<unsigned long long>> inbox) {
+    return [inbox](unsigned long long id) { inbox->add(id); };
+  }
+
   cdsapi::InBandAccessor& inband = *installation->inband;
-  unsigned long long device = inband.createDevice(0, 1, false);
+  cdsapi::DataAlarms& alarms = *installation->alarms;
+};
+
+zu::CAlarmTrigger HighAt(double threshold) {
+  zu::CAlarmTrigger t;
+  t.trigger_flag = 0;  // high
+  t.level = cdsapi::LevelCritical;
+  t.threshold = zu::CValue(threshold);
+  t.hysteresis = zu::CValue(0.0f);
+  return t;
+}
+
+// ---- notifications and their callbacks
+
+TEST_F(Subscriptions, ChannelValuesReachTheCallbackOnTheEventThreadUntilUnsubscribed) {
+  unsigned long long device = NewDevice();
   unsigned long long watched = inband.createChannel(device, "temperature", false);
   unsigned long long marker = inband.createChannel(device, "marker", false);
 
   auto inbox = std::make_shared<Inbox<Value>>();
-  auto record = [inbox](unsigned long long id, zu::CValue v) { inbox->add({id, v}); };
-  unsigned long long id = ~0ULL, marker_id = ~0ULL;
-  ASSERT_TRUE(inband.subscribeChannel(watched, record, zu::sub::channel_value_changed, &id));
-  ASSERT_TRUE(inband.subscribeChannel(marker, record, zu::sub::channel_value_written, &marker_id));
-  EXPECT_NE(id, ~0ULL);
+  unsigned long long id = kNone, marker_id = kNone;
+  ASSERT_TRUE(inband.subscribeChannel(watched, Into(inbox), zu::sub::channel_value_changed, &id));
+  ASSERT_TRUE(inband.subscribeChannel(marker, Into(inbox), zu::sub::channel_value_written, &marker_id));
+  EXPECT_NE(id, kNone);
 
   inband.setChannelCValue(watched, zu::CValue(21.5));
   auto got = inbox->wait_for(1);
@@ -104,37 +154,542 @@ TEST(SubscriptionsEndToEnd, ChannelValuesReachTheCallbackOnTheEventThreadUntilUn
   EXPECT_TRUE(inband.unsubscribe(marker_id));
 }
 
-TEST(SubscriptionsEndToEnd, DeviceSubscriptionsWithTheFlagCoverSubDevices) {
-  cdsapi::InBandAccessor& inband = *installation->inband;
-  unsigned long long top = inband.createDevice(0, 1, false);
-  unsigned long long child = inband.createDevice(0, top, false);
+TEST_F(Subscriptions, SettingsAndAlarmConfigurationChangesCallWithTheChannelAndAnInvalidValue) {
+  unsigned long long device = NewDevice();
+  unsigned long long channel = inband.createChannel(device, "setpoint", false);
+  auto settings = std::make_shared<Inbox<Value>>();
+  auto config = std::make_shared<Inbox<Value>>();
+  unsigned long long settings_id = kNone, config_id = kNone;
+  ASSERT_TRUE(inband.subscribeChannel(channel, Into(settings), zu::sub::channel_settings, &settings_id));
+  ASSERT_TRUE(inband.subscribeMultipleChannels({channel}, Into(config), zu::sub::channel_alarm_config, &config_id));
+
+  inband.setChannelCValue(channel, zu::CValue(3.5));  // the first write fixes the data type
+  zu::cds::CSingleAlarmConfig triggers;
+  triggers.triggers = {HighAt(10.0)};
+  inband.setChannelAlarmConfig(channel, triggers);
+
+  for (auto* inbox : {settings.get(), config.get()}) {
+    auto got = inbox->wait_for(1);
+    ASSERT_FALSE(got.empty());
+    EXPECT_EQ(got[0].first, channel);
+    EXPECT_FALSE(got[0].second.is_valid());
+  }
+  EXPECT_TRUE(inband.unsubscribe(settings_id));
+  EXPECT_TRUE(inband.unsubscribe(config_id));
+}
+
+TEST_F(Subscriptions, DeviceRecordAndChannelChangesComeFromDeviceIdsAndTreeChangesFromTheirOwnSet) {
+  unsigned long long top = NewDevice();
+  unsigned long long child = NewDevice(top);
 
   auto trees = std::make_shared<Inbox<unsigned long long>>();
   auto records = std::make_shared<Inbox<unsigned long long>>();
-  unsigned long long tree_id = ~0ULL, record_id = ~0ULL;
-  ASSERT_TRUE(inband.subscribeDevice(top, [trees](unsigned long long d) { trees->add(d); }, zu::sub::device_tree,
-                                     true, &tree_id));
-  ASSERT_TRUE(inband.subscribeDevice(top, [records](unsigned long long d) { records->add(d); },
-                                     zu::sub::device_record, true, &record_id));
+  auto channels = std::make_shared<Inbox<unsigned long long>>();
+  unsigned long long tree_id = kNone, record_id = kNone, channels_id = kNone;
+  ASSERT_TRUE(inband.subscribeDevice(top, IntoIds(trees), zu::sub::device_tree, true, &tree_id));
+  ASSERT_TRUE(inband.subscribeDevice(top, IntoIds(records), zu::sub::device_record, true, &record_id));
+  ASSERT_TRUE(inband.subscribeDevice(child, IntoIds(channels), zu::sub::device_channels, false, &channels_id));
 
-  unsigned long long grandchild = inband.createDevice(0, child, false);
+  unsigned long long grandchild = NewDevice(child);
   inband.setDeviceSerialNumber(grandchild, "SN-7");
+  inband.createChannel(child, "voltage", false);
   EXPECT_EQ(trees->wait_for(1), std::vector<unsigned long long>{child});
   EXPECT_EQ(records->wait_for(1), std::vector<unsigned long long>{grandchild});
+  EXPECT_EQ(channels->wait_for(1), std::vector<unsigned long long>{child});
   EXPECT_TRUE(inband.unsubscribe(tree_id));
   EXPECT_TRUE(inband.unsubscribe(record_id));
+  EXPECT_TRUE(inband.unsubscribe(channels_id));
 }
 
-TEST(SubscriptionsEndToEnd, RefusedSubscriptionsReportFalse) {
-  cdsapi::InBandAccessor& inband = *installation->inband;
-  unsigned long long id = ~0ULL;
+TEST_F(Subscriptions, AlarmUpdatesOfSubDevicesReachADeviceAlarmSubscription) {
+  unsigned long long top = NewDevice();
+  unsigned long long grandchild = NewDevice(NewDevice(top));
+  unsigned long long other = NewDevice();
+  unsigned long long deep = inband.createChannel(grandchild, "temperature", false);
+  unsigned long long beside = inband.createChannel(other, "temperature", false);
+  zu::cds::CSingleAlarmConfig config;
+  config.triggers = {HighAt(30.0)};
+  inband.setChannelAlarmConfig(deep, config);
+  inband.setChannelAlarmConfig(beside, config);
+
+  auto updates = std::make_shared<Inbox<zu::CAlarmUpdate>>();
+  auto both = std::make_shared<Inbox<zu::CAlarmUpdate>>();
+  auto infos = std::make_shared<Inbox<zu::CAlarmUpdate>>();
+  unsigned long long id = kNone, both_id = kNone, infos_id = kNone;
+  ASSERT_TRUE(alarms.subscribeDeviceAlarms(top, [updates](const zu::CAlarmUpdate& u) { updates->add(u); }, &id));
+  ASSERT_TRUE(alarms.subscribeMultipleDeviceAlarms(
+      {top, other}, [both](const zu::CAlarmUpdate& u) { both->add(u); }, &both_id));
+  ASSERT_TRUE(registry().registerSubscription(
+      std::vector<unsigned long long>{grandchild},
+      cdsapi::dataHandler::SubscriptionCallback::AlarmCallback(
+          [infos](const cdsapi::AlarmInfos& a) { infos->add(a); }),
+      &infos_id));
+
+  inband.setChannelCValue(deep, zu::CValue(31.0));
+  inband.setChannelCValue(deep, zu::CValue(20.0));
+  inband.setChannelCValue(beside, zu::CValue(35.0));
+
+  auto got = updates->wait_for(2);
+  ASSERT_EQ(got.size(), 2u);
+  EXPECT_EQ(got[0].alarm_id, deep);
+  EXPECT_EQ(got[0].aux_number1, grandchild);
+  EXPECT_FALSE(got[0].back_to_normal);
+  ASSERT_TRUE(got[0].trigger);
+  EXPECT_EQ(got[0].value, zu::CValue(31.0));
+  EXPECT_TRUE(got[1].back_to_normal);
+  EXPECT_EQ(updates->threads()[0], "Event CDS");
+
+  auto seen = both->wait_for(3);
+  ASSERT_EQ(seen.size(), 3u);
+  EXPECT_EQ(seen[2].alarm_id, beside);
+  EXPECT_EQ(seen[2].aux_number1, other);
+
+  // The AlarmInfos shape gets the same update, field for field.
+  auto copied = infos->wait_for(2);
+  ASSERT_EQ(copied.size(), 2u);
+  EXPECT_EQ(copied[0].instance, got[0].instance);
+  EXPECT_EQ(copied[0].description, got[0].description);
+  EXPECT_EQ(copied[0].value, got[0].value);
+  EXPECT_EQ(copied[1].back_to_normal, true);
+
+  // No update of `beside` reached the subscription of `top` alone.
+  EXPECT_EQ(updates->items().size(), 2u);
+  for (unsigned long long s : {id, both_id, infos_id}) EXPECT_TRUE(inband.unsubscribe(s));
+}
+
+// Each subscribing operation sends its keys with the type and flag it stands
+// for, all under the id it reserved just before.
+TEST_F(Subscriptions, EachOperationSubscribesItsKeysWithItsTypeAndFlag) {
+  unsigned long long device = NewDevice();
+  unsigned long long second = NewDevice();
+  unsigned long long a = inband.createChannel(device, "a", false);
+  unsigned long long b = inband.createChannel(device, "b", false);
+  auto ignore_value = [](unsigned long long, zu::CValue) {};
+  auto ignore_id = [](unsigned long long) {};
+  auto ignore_update = [](const zu::CAlarmUpdate&) {};
+  using Cb = cdsapi::dataHandler::SubscriptionCallback;
+
+  struct Row {
+    const char* what;
+    std::function<bool(unsigned long long*)> subscribe;
+    std::vector<unsigned long long> objects;
+    std::string path;
+    zu::sub::subscription_type type;
+    bool flag;
+  };
+  const std::vector<Row> rows = {
+      {"subscribeMultipleChannels",
+       [&](unsigned long long* id) {
+         return inband.subscribeMultipleChannels({b, a}, ignore_value, zu::sub::channel_value_written, id);
+       },
+       {b, a}, "", zu::sub::channel_value_written, false},
+      {"subscribeChannel",
+       [&](unsigned long long* id) { return inband.subscribeChannel(a, ignore_value, zu::sub::channel_settings, id); },
+       {a}, "", zu::sub::channel_settings, false},
+      {"subscribeDevice",
+       [&](unsigned long long* id) { return inband.subscribeDevice(device, ignore_id, zu::sub::device_channels, true, id); },
+       {device}, "", zu::sub::device_channels, true},
+      {"InBandAccessor::subscribeDeviceAlarms",
+       [&](unsigned long long* id) { return inband.subscribeDeviceAlarms(device, ignore_update, id); },
+       {device}, "", zu::sub::device_alarms, true},
+      {"InBandAccessor::subscribeMultipleDeviceAlarms",
+       [&](unsigned long long* id) { return inband.subscribeMultipleDeviceAlarms({device, second}, ignore_update, id); },
+       {device, second}, "", zu::sub::device_alarms, true},
+      {"DataAlarms::subscribeDeviceAlarms",
+       [&](unsigned long long* id) { return alarms.subscribeDeviceAlarms(second, ignore_update, id); },
+       {second}, "", zu::sub::device_alarms, true},
+      {"DataAlarms::subscribeMultipleDeviceAlarms",
+       [&](unsigned long long* id) { return alarms.subscribeMultipleDeviceAlarms({second, device}, ignore_update, id); },
+       {second, device}, "", zu::sub::device_alarms, true},
+      {"registry, AlarmInfos callback",
+       [&](unsigned long long* id) {
+         return registry().registerSubscription(std::vector<unsigned long long>{device},
+                                                Cb::AlarmCallback([](const cdsapi::AlarmInfos&) {}), id);
+       },
+       {device}, "", zu::sub::device_alarms, true},
+      {"registry, device without a type",
+       [&](unsigned long long* id) {
+         return registry().registerSubscription(std::vector<unsigned long long>{device}, Cb::DeviceCallback(ignore_id),
+                                                id);
+       },
+       {device}, "", zu::sub::device_tree, true},
+      {"registry, path",
+       [&](unsigned long long* id) {
+         return registry().registerSubscription(std::vector<std::string>{"site/room"},
+                                                Cb::OobCallback([](std::string) {}), id);
+       },
+       {kNone}, "site/room", zu::sub::oob_path, false},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    faults().clear_requests();
+    unsigned long long id = kNone;
+    ASSERT_TRUE(row.subscribe(&id));
+    auto reserve = faults().sent<zu::cds::CManageSubscriberIDs>();
+    ASSERT_EQ(reserve.size(), 1u);
+    EXPECT_EQ(reserve[0]->op, 1u);
+    EXPECT_TRUE(reserve[0]->release_ids.empty());
+    auto request = faults().last<zu::cds::CSubscribe>();
+    ASSERT_TRUE(request);
+    ASSERT_EQ(request->subscriptions.size(), row.objects.size());
+    for (std::size_t i = 0; i < row.objects.size(); ++i) {
+      const auto& entry = request->subscriptions[i];
+      EXPECT_EQ(entry.subscription_id, id);
+      EXPECT_EQ(entry.object_id, row.objects[i]);
+      EXPECT_EQ(entry.path, row.path);
+      EXPECT_EQ(entry.type, row.type);
+      EXPECT_EQ(entry.flag, row.flag);
+      EXPECT_FALSE(entry.flag2);
+    }
+    EXPECT_TRUE(inband.unsubscribe(id));
+  }
+}
+
+// ---- callbacks and the library
+
+TEST_F(Subscriptions, ACallbackMayReadSubscribeAndUnsubscribeItself) {
+  unsigned long long device = NewDevice();
+  unsigned long long source = inband.createChannel(device, "source", false);
+  unsigned long long other = inband.createChannel(device, "other", false);
+
+  struct Outcome {
+    zu::CValue read;
+    bool subscribed = false;
+    bool unsubscribed = false;
+  };
+  auto outcomes = std::make_shared<Inbox<Outcome>>();
+  auto others = std::make_shared<Inbox<Value>>();
+  auto own_id = std::make_shared<std::atomic<unsigned long long>>(kNone);
+  auto other_id = std::make_shared<unsigned long long>(kNone);
+  auto& accessor = inband;
+  auto callback = [&accessor, outcomes, others, own_id, other_id, source](unsigned long long, zu::CValue) {
+    Outcome o;
+    o.read = accessor.getChannelCValue(source);
+    o.subscribed = accessor.subscribeChannel(
+        source + 1, [others](unsigned long long id, zu::CValue v) { others->add({id, v}); },
+        zu::sub::channel_value_written, other_id.get());
+    o.unsubscribed = accessor.unsubscribe(own_id->load());
+    outcomes->add(o);
+  };
+  ASSERT_EQ(other, source + 1);
+  unsigned long long id = kNone;
+  ASSERT_TRUE(inband.subscribeChannel(source, callback, zu::sub::channel_value_written, &id));
+  own_id->store(id);
+
+  inband.setChannelCValue(source, zu::CValue(5));
+  auto got = outcomes->wait_for(1);
+  ASSERT_EQ(got.size(), 1u);
+  EXPECT_EQ(got[0].read, zu::CValue(5));
+  EXPECT_TRUE(got[0].subscribed);
+  EXPECT_TRUE(got[0].unsubscribed);
+
+  // The subscription made in the callback works; the one it ended is silent.
+  inband.setChannelCValue(source, zu::CValue(6));
+  inband.setChannelCValue(other, zu::CValue(7));
+  auto seen = others->wait_for(1);
+  ASSERT_EQ(seen.size(), 1u);
+  EXPECT_EQ(seen[0], Value(other, zu::CValue(7)));
+  EXPECT_EQ(outcomes->items().size(), 1u);
+  EXPECT_TRUE(inband.unsubscribe(*other_id));
+}
+
+// While a writer keeps the event thread busy with slow callbacks,
+// unsubscribe returns only once no callback of the id runs, and none starts
+// afterwards.
+TEST_F(Subscriptions, NoCallbackRunsOnceUnsubscribeHasReturned) {
+  unsigned long long device = NewDevice();
+  unsigned long long busy = inband.createChannel(device, "busy", false);
+  unsigned long long marker = inband.createChannel(device, "marker", false);
+
+  auto running = std::make_shared<std::atomic<int>>(0);
+  auto calls = std::make_shared<std::atomic<int>>(0);
+  auto gone = std::make_shared<std::atomic<bool>>(false);
+  auto late = std::make_shared<std::atomic<int>>(0);
+  auto callback = [running, calls, gone, late](unsigned long long, zu::CValue) {
+    running->fetch_add(1);
+    if (gone->load()) late->fetch_add(1);
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));  // widens the window for a racing unsubscribe
+    calls->fetch_add(1);
+    running->fetch_sub(1);
+  };
+  unsigned long long id = kNone, marker_id = kNone;
+  ASSERT_TRUE(inband.subscribeChannel(busy, callback, zu::sub::channel_value_written, &id));
+  auto markers = std::make_shared<Inbox<Value>>();
+  ASSERT_TRUE(inband.subscribeChannel(marker, Into(markers), zu::sub::channel_value_written, &marker_id));
+
+  std::atomic<bool> stop{false};
+  std::thread writer([&] {
+    for (int i = 0; !stop.load(); ++i) installation->inband->setChannelCValue(busy, zu::CValue(i));
+  });
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (calls->load() < 5 && std::chrono::steady_clock::now() < deadline) std::this_thread::yield();
+  EXPECT_GE(calls->load(), 5);
+
+  ASSERT_TRUE(inband.unsubscribe(id));
+  const int running_at_return = running->load();
+  gone->store(true);
+  // Let the writer go on a little, then flush the event thread with a marker.
+  const int before = calls->load();
+  for (int i = 0; i < 20; ++i) inband.setChannelCValue(busy, zu::CValue(-i));
+  stop.store(true);
+  writer.join();
+  inband.setChannelCValue(marker, zu::CValue(1));
+  ASSERT_EQ(markers->wait_for(1).size(), 1u);
+
+  EXPECT_EQ(running_at_return, 0);
+  EXPECT_EQ(late->load(), 0);
+  EXPECT_EQ(calls->load(), before);
+  EXPECT_TRUE(inband.unsubscribe(marker_id));
+}
+
+TEST_F(Subscriptions, AThrowingCallbackIsReportedAndLaterNotificationsStillArrive) {
+  unsigned long long device = NewDevice();
+  unsigned long long channel = inband.createChannel(device, "flaky", false);
+  auto inbox = std::make_shared<Inbox<Value>>();
+  auto callback = [inbox](unsigned long long id, zu::CValue v) {
+    const bool fail = v == zu::CValue(1);
+    inbox->add({id, v});
+    if (fail) throw std::runtime_error("callback failed on purpose");
+  };
+  // With cdsd the store's notifications reach the event thread through a
+  // socket, which gives the sanitizer no ordering with this thread's switch
+  // of std::cerr; the report is checked with the store in this process only.
+  const bool capture = !zu::testing::EmbeddedStore::daemon_mode();
+  std::unique_ptr<zu::testing::CapturedStream> err;
+  if (capture) err = std::make_unique<zu::testing::CapturedStream>(std::cerr);
+  unsigned long long id = kNone;
+  ASSERT_TRUE(inband.subscribeChannel(channel, callback, zu::sub::channel_value_written, &id));
+
+  inband.setChannelCValue(channel, zu::CValue(1));
+  inband.setChannelCValue(channel, zu::CValue(2));
+  auto got = inbox->wait_for(2);
+  ASSERT_EQ(got.size(), 2u);
+  EXPECT_EQ(got[1].second, zu::CValue(2));
+  EXPECT_EQ(inbox->threads()[1], "Event CDS");
+  if (capture) {
+    EXPECT_NE(err->text().find("callback failed on purpose"), std::string::npos) << err->text();
+  }
+  err.reset();
+  EXPECT_TRUE(inband.unsubscribe(id));
+}
+
+// ---- failures
+
+TEST_F(Subscriptions, RefusedSubscriptionsReportFalseAndKeepTheirId) {
+  unsigned long long id = kNone;
   EXPECT_FALSE(inband.subscribeChannel(987654321, [](unsigned long long, zu::CValue) {},
                                        zu::sub::channel_value_changed, &id));
-  EXPECT_NE(id, ~0ULL);  // reserved, then refused: the caller can still release it
+  EXPECT_NE(id, kNone);  // reserved, then refused: the caller can still release it
   EXPECT_TRUE(inband.unsubscribe(id));
   EXPECT_FALSE(inband.subscribeDevice(1, [](unsigned long long) {}, static_cast<zu::sub::subscription_type>(7),
                                       false, &id));
   EXPECT_TRUE(inband.unsubscribe(id));
+}
+
+TEST_F(Subscriptions, AnUnusableReservationStoresNothingAndSendsNoSubscribe) {
+  unsigned long long channel = inband.createChannel(NewDevice(), "unreserved", false);
+  const std::vector<std::pair<const char*, std::function<void()>>> faults_to_try = {
+      {"refused", [] { faults().fail_with_status("CManageSubscriberIDs", zu::cds::status_refused, 1); }},
+      {"no answer", [] { faults().drop_response("CManageSubscriberIDs", 1); }},
+      {"another record", [] { faults().respond_with_other_class("CManageSubscriberIDs", 1); }},
+      {"no id in the answer",
+       [] {
+         faults().edit_response(
+             "CManageSubscriberIDs",
+             [](zu::cds::CRequestResponse& r) { dynamic_cast<zu::cds::CManageSubscriberIDs&>(r).reserved_ids.clear(); },
+             1);
+       }},
+  };
+  for (const auto& [what, inject] : faults_to_try) {
+    SCOPED_TRACE(what);
+    const std::size_t table = registry().subscriptionCount();
+    faults().clear_requests();
+    inject();
+    unsigned long long id = 12345;
+    EXPECT_FALSE(inband.subscribeChannel(channel, [](unsigned long long, zu::CValue) {},
+                                         zu::sub::channel_value_written, &id));
+    EXPECT_EQ(id, 12345u);
+    EXPECT_EQ(faults().count("CSubscribe"), 0u);
+    EXPECT_EQ(registry().subscriptionCount(), table);
+  }
+}
+
+TEST_F(Subscriptions, ASubscribeAnsweredWithARefusalKeepsItsCallbackUntilReleased) {
+  unsigned long long channel = inband.createChannel(NewDevice(), "half", false);
+  const std::size_t table = registry().subscriptionCount();
+  // The store subscribes; only its answer is turned into a refusal.
+  faults().fail_with_status("CSubscribe", zu::cds::status_refused, 1);
+  auto inbox = std::make_shared<Inbox<Value>>();
+  unsigned long long id = kNone;
+  EXPECT_FALSE(inband.subscribeChannel(channel, Into(inbox), zu::sub::channel_value_written, &id));
+  ASSERT_NE(id, kNone);
+  EXPECT_EQ(registry().subscriptionCount(), table + 1);
+
+  inband.setChannelCValue(channel, zu::CValue(4));
+  auto got = inbox->wait_for(1);
+  ASSERT_EQ(got.size(), 1u);
+  EXPECT_EQ(got[0], Value(channel, zu::CValue(4)));
+  EXPECT_TRUE(inband.unsubscribe(id));
+  EXPECT_EQ(registry().subscriptionCount(), table);
+}
+
+TEST_F(Subscriptions, AReleaseThatFailsKeepsTheCallback) {
+  unsigned long long channel = inband.createChannel(NewDevice(), "kept", false);
+  auto inbox = std::make_shared<Inbox<Value>>();
+  unsigned long long id = kNone;
+  ASSERT_TRUE(inband.subscribeChannel(channel, Into(inbox), zu::sub::channel_value_written, &id));
+
+  // Refusals that do not reach the store, which so keeps notifying the id.
+  faults().respond_with(
+      "CManageSubscriberIDs",
+      [](const zu::cds::CRequestResponse&) {
+        auto refusal = std::make_shared<zu::cds::CManageSubscriberIDs>();
+        refusal->status = zu::cds::status_refused;
+        return refusal;
+      },
+      1);
+  EXPECT_FALSE(inband.unsubscribe(id));
+  faults().drop_response("CManageSubscriberIDs", 1);
+  EXPECT_FALSE(inband.unsubscribe(id));
+  faults().respond_with_other_class("CManageSubscriberIDs", 1);
+  EXPECT_FALSE(inband.unsubscribe(id));
+  inband.setChannelCValue(channel, zu::CValue(8));
+  EXPECT_EQ(inbox->wait_for(1).size(), 1u);
+
+  faults().clear_requests();
+  EXPECT_FALSE(inband.unsubscribe(kNone));
+  EXPECT_EQ(faults().requests().size(), 0u) << "all ones is not sent";
+  EXPECT_TRUE(inband.unsubscribe(id));
+  EXPECT_FALSE(inband.unsubscribe(id));
+}
+
+// Only a notification record of kind 2 for an id in the table calls back.
+TEST_F(Subscriptions, NotificationsOfAnotherKindOrWithoutAKnownIdAreDropped) {
+  unsigned long long channel = inband.createChannel(NewDevice(), "dropped", false);
+  auto inbox = std::make_shared<Inbox<Value>>();
+  unsigned long long id = kNone;
+  ASSERT_TRUE(inband.subscribeChannel(channel, Into(inbox), zu::sub::channel_value_written, &id));
+
+  auto notification = [&](unsigned long long subscription, std::uint16_t kind) {
+    auto n = std::make_shared<zu::cds::CSubscriberNotify>();
+    n->kind = kind;
+    n->subscription_id = subscription;
+    n->type = zu::sub::channel_value_written;
+    n->values[channel] = zu::CValue(42);
+    return n;
+  };
+  cdsapi::dataHandler& handler = registry();
+  handler.handle_response(notification(id, 0));
+  handler.handle_response(notification(id, 1));
+  handler.handle_response(notification(kNone, 2));
+  handler.handle_response(notification(id + 1000000, 2));
+  EXPECT_FALSE(handler.handleSubscriptions(notification(id + 1000000, 2)));
+  auto other = std::make_shared<zu::cds::CSubscribe>();
+  other->kind = 2;
+  handler.handle_response(other);
+  handler.handle_response(nullptr);
+  EXPECT_TRUE(inbox->items().empty());
+  handler.handle_response(notification(id, 2));
+  ASSERT_EQ(inbox->items().size(), 1u);
+  EXPECT_EQ(inbox->items()[0], Value(channel, zu::CValue(42)));
+
+  // From the store: an id it knows but the table does not (subscribed past
+  // the registry) is dropped on the event thread, which goes on.
+  zu::cds::CManageSubscriberIDs reserve;
+  reserve.op = 1;
+  auto reserved = std::dynamic_pointer_cast<zu::cds::CManageSubscriberIDs>(handler.submit_wait(reserve));
+  ASSERT_TRUE(reserved && !reserved->reserved_ids.empty());
+  const unsigned long long stray = reserved->reserved_ids.back();
+  zu::cds::CSubscribe subscribe;
+  subscribe.subscriptions.push_back({stray, zu::sub::channel_value_written, channel, std::string(), false, false});
+  ASSERT_TRUE(handler.subscribe(subscribe));
+  inband.setChannelCValue(channel, zu::CValue(43));
+  auto got = inbox->wait_for(2);
+  ASSERT_EQ(got.size(), 2u);
+  EXPECT_EQ(got[1], Value(channel, zu::CValue(43)));
+  EXPECT_FALSE(handler.unregisterSubscription(stray)) << "released at the store, but no callback was removed";
+  EXPECT_TRUE(inband.unsubscribe(id));
+}
+
+// ---- the process
+
+struct ChildRun {
+  bool finished = false;
+  int status = 0;
+  std::string out;
+};
+
+// Runs subscriptions_child with `scenario`, reading its standard output, for
+// at most 60 s; a child still running then is killed and reported unfinished.
+ChildRun RunChild(const std::string& scenario) {
+  ChildRun run;
+  int pipe_fds[2];
+  if (pipe2(pipe_fds, O_CLOEXEC) != 0) return run;
+  const char* path = CDS_SUBSCRIPTIONS_CHILD;
+  const pid_t pid = fork();
+  if (pid == 0) {
+    dup2(pipe_fds[1], STDOUT_FILENO);
+    execl(path, path, scenario.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  close(pipe_fds[1]);
+  if (pid < 0) {
+    close(pipe_fds[0]);
+    return run;
+  }
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  bool open = true;
+  while (std::chrono::steady_clock::now() < deadline) {
+    if (open) {
+      pollfd p{pipe_fds[0], POLLIN, 0};
+      if (poll(&p, 1, 100) > 0) {
+        char buffer[256];
+        const ssize_t n = read(pipe_fds[0], buffer, sizeof buffer);
+        if (n > 0) {
+          run.out.append(buffer, static_cast<std::size_t>(n));
+        } else {
+          open = false;
+        }
+      }
+    } else {
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    if (waitpid(pid, &run.status, WNOHANG) == pid) {
+      run.finished = true;
+      break;
+    }
+  }
+  if (!run.finished) {
+    kill(pid, SIGKILL);
+    waitpid(pid, &run.status, 0);
+  }
+  close(pipe_fds[0]);
+  return run;
+}
+
+std::size_t Occurrences(const std::string& text, const std::string& part) {
+  std::size_t n = 0;
+  for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + part.size())) ++n;
+  return n;
+}
+
+TEST(SubscriptionsProcess, TwoThreadsSubscribingFirstStartOneEventThread) {
+  ChildRun run = RunChild("race");
+  ASSERT_TRUE(run.finished) << run.out;
+  EXPECT_TRUE(WIFEXITED(run.status) && WEXITSTATUS(run.status) == 0) << run.out;
+  EXPECT_EQ(Occurrences(run.out, "Thread \"Event CDS\" launched ...\n"), 1u) << run.out;
+  EXPECT_NE(run.out.find("callbacks: 2\nevent threads: 1\n"), std::string::npos) << run.out;
+}
+
+TEST(SubscriptionsProcess, ExitWithLiveSubscriptionsIsClean) {
+  for (const char* scenario : {"return", "exit", "exit-in-callback"}) {
+    SCOPED_TRACE(scenario);
+    ChildRun run = RunChild(scenario);
+    ASSERT_TRUE(run.finished) << "no exit within 60 s: " << run.out;
+    EXPECT_TRUE(WIFEXITED(run.status)) << "ended by signal " << WTERMSIG(run.status);
+    EXPECT_EQ(WEXITSTATUS(run.status), 0) << run.out;
+    EXPECT_NE(run.out.find("event threads: 1\n"), std::string::npos) << run.out;
+  }
 }
 
 }  // namespace

@@ -1,0 +1,138 @@
+// A process of its own for the subscription tests that need a fresh one: the
+// event thread and its registry are process-wide and made once.
+//
+//   subscriptions_child race              two threads make the process's first
+//                                         subscriptions at once; prints how many
+//                                         "Event CDS" threads exist afterwards
+//   subscriptions_child return            subscribes, gets a callback, returns from main
+//   subscriptions_child exit              the same, then calls std::exit from main
+//   subscriptions_child exit-in-callback  the callback itself calls std::exit
+//
+// Prints "callbacks: N" and "event threads: N"; exits 0 when every step worked.
+#include <dirent.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "cdsapi/InBandAccessor.h"
+#include "zu/testing/Harness.h"
+
+namespace {
+
+// Static, so that an exit() from anywhere still stops the store after the
+// library's own teardown (it was made before the library's singleton).
+std::unique_ptr<zu::testing::EmbeddedStore> store;
+std::unique_ptr<cdsapi::dataClient> client;
+std::unique_ptr<cdsapi::InBandAccessor> inband;
+
+std::mutex mutex;
+std::condition_variable arrived;
+int callbacks = 0;
+
+void count_callback() {
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    ++callbacks;
+  }
+  arrived.notify_all();
+}
+
+bool wait_callbacks(int n) {
+  std::unique_lock<std::mutex> lock(mutex);
+  return arrived.wait_for(lock, std::chrono::seconds(20), [&] { return callbacks >= n; });
+}
+
+int event_threads() {
+  int n = 0;
+  DIR* tasks = opendir("/proc/self/task");
+  if (!tasks) return -1;
+  while (dirent* entry = readdir(tasks)) {
+    if (entry->d_name[0] == '.') continue;
+    std::ifstream comm(std::string("/proc/self/task/") + entry->d_name + "/comm");
+    std::string name;
+    if (std::getline(comm, name) && name == "Event CDS") ++n;
+  }
+  closedir(tasks);
+  return n;
+}
+
+void report() {
+  std::lock_guard<std::mutex> lock(mutex);
+  std::printf("callbacks: %d\nevent threads: %d\n", callbacks, event_threads());
+  std::fflush(stdout);
+}
+
+int race() {
+  const unsigned long long device = inband->createDevice(0, 1, false);
+  unsigned long long channels[2] = {inband->createChannel(device, "race-a", false),
+                                    inband->createChannel(device, "race-b", false)};
+  std::atomic<int> ready{0};
+  std::atomic<int> subscribed{0};
+  std::vector<std::thread> threads;
+  for (unsigned long long channel : channels) {
+    threads.emplace_back([&, channel] {
+      // Both threads spin until both are here, so their first calls overlap.
+      ready.fetch_add(1);
+      while (ready.load() < 2) {
+      }
+      unsigned long long id = ~0ULL;
+      if (inband->subscribeChannel(channel, [](unsigned long long, zu::CValue) { count_callback(); },
+                                   zu::sub::channel_value_written, &id))
+        subscribed.fetch_add(1);
+    });
+  }
+  for (auto& t : threads) t.join();
+  for (unsigned long long channel : channels) inband->setChannelCValue(channel, zu::CValue(1));
+  const bool delivered = wait_callbacks(2);
+  report();
+  return subscribed.load() == 2 && delivered ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::string scenario = argc > 1 ? argv[1] : "";
+  store = std::make_unique<zu::testing::EmbeddedStore>();
+  client = std::make_unique<cdsapi::dataClient>("subscriptions-child");
+  inband = std::make_unique<cdsapi::InBandAccessor>(*client, false);
+  if (scenario == "race") return race();
+
+  const bool exit_in_callback = scenario == "exit-in-callback";
+  if (!exit_in_callback && scenario != "return" && scenario != "exit") {
+    std::fprintf(stderr, "unknown scenario '%s'\n", scenario.c_str());
+    return 2;
+  }
+  unsigned long long channel = inband->createChannel(inband->createDevice(0, 1, false), "live", false);
+  unsigned long long id = ~0ULL;
+  bool ok = inband->subscribeChannel(
+      channel,
+      [exit_in_callback](unsigned long long, zu::CValue) {
+        count_callback();
+        if (exit_in_callback) {
+          report();
+          std::exit(0);
+        }
+      },
+      zu::sub::channel_value_written, &id);
+  if (!ok) return 1;
+  inband->setChannelCValue(channel, zu::CValue(1));
+  if (exit_in_callback) {
+    // The callback ends the process; this thread only waits for it.
+    for (;;) std::this_thread::sleep_for(std::chrono::seconds(1));
+  }
+  if (!wait_callbacks(1)) return 1;
+  // One more write, so that notifications may still be on their way at exit.
+  inband->setChannelCValue(channel, zu::CValue(2));
+  report();
+  if (scenario == "exit") std::exit(0);
+  return 0;
+}
