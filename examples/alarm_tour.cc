@@ -1,5 +1,7 @@
 #include "alarm_tour.h"
 
+#include <memory>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -138,7 +140,6 @@ bool sweep(cdsapi::InBandAccessor& cds, cdsapi::DataAlarms& alarms, const Instal
   cdsapi::DataAlarms::AlarmChangedContext log_size;
   alarms.hasChanged(site.pdu, true, false, log_size);
   const std::uint64_t before = log_size.last_count;
-  bool complete = true;
   for (const Step& step : steps) {
     if (step.channel) {
       out.say("  %-26s <- %-6s %s\n", site.channel_names.at(step.channel).c_str(), step.value.as_string().c_str(),
@@ -150,12 +151,14 @@ bool sweep(cdsapi::InBandAccessor& cds, cdsapi::DataAlarms& alarms, const Instal
       cds.setDeviceCommunicating(site.outlet, step.value.as_bool());
       ++devices;
     }
-    alarms.hasChanged(site.pdu, true, false, log_size);
-    complete &= out.expect(Console::Value, values);
-    complete &= out.expect(Console::Device, devices);
-    complete &= out.expect(Console::Alarm, static_cast<unsigned>(log_size.last_count - before));
+    alarms.hasChanged(site.pdu, true, false, log_size);  // zero when the count failed
+    unsigned updates = log_size.last_count > before ? static_cast<unsigned>(log_size.last_count - before) : 0;
+    // After one step's callbacks are missing, the next steps would only wait as long again.
+    if (!out.expect(Console::Value, values) || !out.expect(Console::Device, devices) ||
+        !out.expect(Console::Alarm, updates))
+      return false;
   }
-  return complete;
+  return true;
 }
 
 namespace {
@@ -172,13 +175,20 @@ void print_update(const zu::CAlarmUpdate& update, const Installation& site, Cons
 }  // namespace
 
 void report(cdsapi::DataAlarms& alarms, const Installation& site, zu::CWallTime since, Console& out) {
-  std::vector<zu::CAlarmUpdate> active = alarms.getActive(site.pdu, true);
-  out.say("\n== %zu active alarms under device %llu\n", active.size(), site.pdu);
-  for (const zu::CAlarmUpdate& update : active) print_update(update, site, out);
+  // The forms that hand out the response tell a failed query from an empty
+  // answer (the others return an empty list either way).
+  std::shared_ptr<zu::cds::CGetAlarms> active;
+  alarms.getActive(site.pdu, true, 0, 0, cdsapi::LevelNone, active);
+  if (!active || active->status != zu::cds::status_ok)
+    throw std::runtime_error("the active alarms could not be read");
+  out.say("\n== %zu active alarms under device %llu\n", active->alarms.size(), site.pdu);
+  for (const zu::CAlarmUpdate& update : active->alarms) print_update(update, site, out);
 
-  std::vector<zu::CAlarmUpdate> log = alarms.getLog(site.pdu, true, 0, 0);
-  out.say("\n== alarm log, newest first (%zu updates)\n", log.size());
-  for (const zu::CAlarmUpdate& update : log) print_update(update, site, out);
+  std::shared_ptr<zu::cds::CGetAlarms> log;
+  alarms.getLog(site.pdu, true, 0, 0, log);
+  if (!log || log->status != zu::cds::status_ok) throw std::runtime_error("the alarm log could not be read");
+  out.say("\n== alarm log, newest first (%zu updates)\n", log->alarms.size());
+  for (const zu::CAlarmUpdate& update : log->alarms) print_update(update, site, out);
 
   // The most critical alarm is asked per device: the query is not recursive.
   out.say("\n== most critical active alarm per sensor\n");

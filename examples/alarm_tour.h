@@ -14,7 +14,8 @@ namespace demo {
 void configure_alarms(cdsapi::InBandAccessor& cds, const Installation& site, Console& out);
 
 // Writes a sequence of values (and two device changes) and, after each step,
-// waits until its callbacks arrived. False when some did not.
+// waits until its callbacks arrived. False, at the first step whose callbacks
+// did not all arrive within 2 s.
 bool sweep(cdsapi::InBandAccessor& cds, cdsapi::DataAlarms& alarms, const Installation& site, Console& out);
 
 // Active alarms, the log, the most critical alarm per sensor and the counters.
