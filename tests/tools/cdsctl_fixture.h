@@ -34,7 +34,7 @@ using Clock = std::chrono::steady_clock;
 // A running cdsctl with its standard output and error on pipes.
 class Child {
  public:
-  // `env`: NAME=VALUE words of the child's whole environment.
+  // `env`: NAME=VALUE words added to the child's environment.
   Child(const std::vector<std::string>& args, const std::vector<std::string>& env) {
     std::vector<std::string> words;
     const std::string emulator = CDSCTL_EMULATOR;
@@ -49,9 +49,12 @@ class Child {
     std::vector<char*> argv, envp;
     for (auto& w : words) argv.push_back(const_cast<char*>(w.c_str()));
     argv.push_back(nullptr);
-    std::vector<std::string> environment = env;
-    for (const char* keep : {"PATH", "LD_LIBRARY_PATH", "QEMU_LD_PREFIX", "ASAN_OPTIONS", "UBSAN_OPTIONS", "TSAN_OPTIONS"})
-      if (const char* value = std::getenv(keep)) environment.push_back(std::string(keep) + "=" + value);
+    // The test's environment (an emulator or a sanitizer may need it) without
+    // an endpoint of its own, then `env`.
+    std::vector<std::string> environment;
+    for (char** e = environ; *e; ++e)
+      if (std::string(*e).rfind("ZU_CDS_ENDPOINT=", 0) != 0) environment.push_back(*e);
+    environment.insert(environment.end(), env.begin(), env.end());
     for (auto& e : environment) envp.push_back(const_cast<char*>(e.c_str()));
     envp.push_back(nullptr);
     int out[2], err[2];

@@ -6,6 +6,8 @@
 
 #include "Values.h"
 
+#include <unistd.h>
+
 namespace cdsctl {
 
 std::size_t display_width(const std::string& text) {
@@ -174,9 +176,26 @@ Json& Json::value(const zu::CValue& v) {
   return string(value_text(v));
 }
 
-void print(const std::string& text) {
-  std::fwrite(text.data(), 1, text.size(), stdout);
+namespace {
+FILE* output = stdout;
+}  // namespace
+
+void claim_stdout() {
   std::fflush(stdout);
+  const int own = ::dup(1);
+  if (own < 0) return;
+  FILE* stream = ::fdopen(own, "w");
+  if (!stream || ::dup2(2, 1) < 0) {
+    if (stream) std::fclose(stream);
+    else ::close(own);
+    return;
+  }
+  output = stream;
+}
+
+void print(const std::string& text) {
+  std::fwrite(text.data(), 1, text.size(), output);
+  std::fflush(output);
 }
 
 }  // namespace cdsctl

@@ -59,7 +59,11 @@ class Json {
 // are written as the code point of the same number, so output stays valid.
 std::string json_quote(const std::string& text);
 
-// Writes `text` on standard output and flushes it (watch prints as events come).
+// Keeps standard output for cdsctl's own output and sends whatever else the
+// process writes there (the library's event thread announces itself on it)
+// to standard error. Called once, first thing in main.
+void claim_stdout();
+// Writes `text` on cdsctl's output and flushes it (watch prints as events come).
 void print(const std::string& text);
 
 }  // namespace cdsctl

@@ -112,6 +112,13 @@ class Watcher : public std::enable_shared_from_this<Watcher> {
   void on_value(unsigned long long channel, const zu::CValue& value) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (stopping_) return;
+    // Units may have been set since the channel was first seen (a new
+    // channel gets its value and its units one after the other).
+    try {
+      zu::CChannel now = cds_.getChannel(channel);
+      channels_[channel] = Channel{channel_label(now), now.settings()->units};
+    } catch (const std::exception&) {
+    }
     auto it = channels_.find(channel);
     const std::string label = it != channels_.end() ? it->second.label : "#" + std::to_string(channel);
     const std::string units = it != channels_.end() ? it->second.units : std::string();

@@ -12,6 +12,7 @@
 #include "Args.h"
 #include "Commands.h"
 #include "Context.h"
+#include "Output.h"
 #include "zu/cds/CClient.h"
 
 namespace {
@@ -71,9 +72,7 @@ int usage_error(const std::string& message, const std::string& usage) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  // The library's event thread reports itself on standard output; this
-  // program's output is there, so the library's goes with the errors.
-  std::cout.rdbuf(std::cerr.rdbuf());
+  cdsctl::claim_stdout();
 
   std::vector<std::string> words;
   bool json = false;
@@ -118,7 +117,7 @@ int main(int argc, char** argv) {
   if (!command) {
     if (words.empty()) return usage_error("missing command", overview(""));
     if (words[0] == "--help" || words[0] == "-h" || words[0] == "help") {
-      std::fputs(overview("").c_str(), stdout);
+      cdsctl::print(overview(""));
       return 0;
     }
     // A group ("device", "config alarm") without a known subcommand: that group's list.
@@ -135,7 +134,7 @@ int main(int argc, char** argv) {
     }
     for (const std::string& w : words)
       if (w == "--help" || w == "-h") {
-        std::fputs(overview(prefix).c_str(), stdout);
+        cdsctl::print(overview(prefix));
         return 0;
       }
     if (prefix.empty()) return usage_error("unknown command '" + words[0] + "'", overview(""));
@@ -146,7 +145,7 @@ int main(int argc, char** argv) {
 
   cdsctl::Args args(std::vector<std::string>(words.begin() + static_cast<std::ptrdiff_t>(taken), words.end()));
   if (args.help()) {
-    std::fputs((command_usage(*command) + "\n" + kOptions).c_str(), stdout);
+    cdsctl::print(command_usage(*command) + "\n" + kOptions);
     return 0;
   }
   cdsctl::Context ctx(json);
@@ -156,7 +155,6 @@ int main(int argc, char** argv) {
     return usage_error(e.what(), command_usage(*command));
   } catch (const std::exception& e) {
     // Failure, and the library's own exceptions, whose texts say what went wrong.
-    std::fflush(stdout);
     std::cerr << "cdsctl: " << e.what() << std::endl;
     return 1;
   }
