@@ -54,7 +54,7 @@ bool Subscriptions::subscribe() {
         } catch (const std::exception& e) {
           state = std::string("unreadable: ") + e.what();
         }
-        out.callback(Console::Device, "device %llu changed (%s)\n", device, state.c_str());
+        out.callback(Console::Device, "%llu changed (%s)\n", device, state.c_str());
       },
       zu::sub::device_record, true, &id);
   keep(made, id, "to changes of device 20 and its sub-devices");
