@@ -24,7 +24,6 @@ SubscriberSingleton::SubscriberSingleton() {
   handler = std::make_shared<dataHandler>();
   server = std::make_shared<dataServerCore>();
   thread = std::thread(&SubscriberSingleton::eventCDS, this);
-  pthread_setname_np(thread.native_handle(), "Event CDS");
 }
 
 SubscriberSingleton::~SubscriberSingleton() {
@@ -40,6 +39,9 @@ SubscriberSingleton::~SubscriberSingleton() {
 }
 
 void SubscriberSingleton::eventCDS() {
+  // Named by the thread itself, so that it carries its name before any
+  // notification can reach a callback.
+  pthread_setname_np(pthread_self(), "Event CDS");
   std::fputs("Thread \"Event CDS\" launched ...\n", stdout);
   std::fflush(stdout);
   zu::asio::CIoManager manager(server, handler, kIoIdleSeconds);

@@ -4,6 +4,9 @@
 //   subscriptions_child race              two threads make the process's first
 //                                         subscriptions at once; prints how many
 //                                         "Event CDS" threads exist afterwards
+//   subscriptions_child login-retry       the first subscription meets a store that
+//                                         refuses the handler's login; the next one
+//                                         builds the event thread
 //   subscriptions_child return            subscribes, gets a callback, returns from main
 //   subscriptions_child exit              the same, then calls std::exit from main
 //   subscriptions_child exit-in-callback  the callback itself calls std::exit
@@ -97,6 +100,25 @@ int race() {
   return subscribed.load() == 2 && delivered ? 0 : 1;
 }
 
+int login_retry() {
+  unsigned long long channel = inband->createChannel(inband->createDevice(0, 1, false), "retry", false);
+  auto count = [](unsigned long long, zu::CValue) { count_callback(); };
+  unsigned long long id = ~0ULL;
+  store->faults().refuse_connects(1);
+  try {
+    inband->subscribeChannel(channel, count, zu::sub::channel_value_written, &id);
+    std::printf("first: no exception\n");
+  } catch (const std::exception& e) {
+    std::printf("first: %s\n", e.what());
+  }
+  std::fflush(stdout);
+  if (!inband->subscribeChannel(channel, count, zu::sub::channel_value_written, &id)) return 1;
+  inband->setChannelCValue(channel, zu::CValue(1));
+  const bool delivered = wait_callbacks(1);
+  report();
+  return delivered ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -105,6 +127,7 @@ int main(int argc, char** argv) {
   client = std::make_unique<cdsapi::dataClient>("subscriptions-child");
   inband = std::make_unique<cdsapi::InBandAccessor>(*client, false);
   if (scenario == "race") return race();
+  if (scenario == "login-retry") return login_retry();
 
   const bool exit_in_callback = scenario == "exit-in-callback";
   if (!exit_in_callback && scenario != "return" && scenario != "exit") {

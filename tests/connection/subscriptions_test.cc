@@ -681,6 +681,15 @@ TEST(SubscriptionsProcess, TwoThreadsSubscribingFirstStartOneEventThread) {
   EXPECT_NE(run.out.find("callbacks: 2\nevent threads: 1\n"), std::string::npos) << run.out;
 }
 
+TEST(SubscriptionsProcess, AFailedLoginOfTheFirstSubscriptionThrowsAndTheNextOneTriesAgain) {
+  ChildRun run = RunChild("login-retry");
+  ASSERT_TRUE(run.finished) << run.out;
+  EXPECT_TRUE(WIFEXITED(run.status) && WEXITSTATUS(run.status) == 0) << run.out;
+  EXPECT_NE(run.out.find("first: cds_login: "), std::string::npos) << run.out;
+  EXPECT_EQ(Occurrences(run.out, "Thread \"Event CDS\" launched ...\n"), 1u) << run.out;
+  EXPECT_NE(run.out.find("callbacks: 1\nevent threads: 1\n"), std::string::npos) << run.out;
+}
+
 TEST(SubscriptionsProcess, ExitWithLiveSubscriptionsIsClean) {
   for (const char* scenario : {"return", "exit", "exit-in-callback"}) {
     SCOPED_TRACE(scenario);
