@@ -12,6 +12,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -176,6 +177,27 @@ TEST_F(Subscriptions, SettingsAndAlarmConfigurationChangesCallWithTheChannelAndA
   }
   EXPECT_TRUE(inband.unsubscribe(settings_id));
   EXPECT_TRUE(inband.unsubscribe(config_id));
+}
+
+// The store here keeps no documents to write, so the path notification is
+// handed to the registry as the framework would.
+TEST_F(Subscriptions, APathNotificationCallsOncePerPath) {
+  auto paths = std::make_shared<Inbox<std::string>>();
+  unsigned long long id = kNone;
+  ASSERT_TRUE(registry().registerSubscription(
+      std::vector<std::string>{"plant/hall"},
+      cdsapi::dataHandler::SubscriptionCallback::OobCallback([paths](std::string p) { paths->add(std::move(p)); }),
+      &id));
+  auto n = std::make_shared<zu::cds::CSubscriberNotify>();
+  n->subscription_id = id;
+  n->type = zu::sub::oob_path;
+  n->paths = {"plant/hall/door", "plant/hall"};
+  n->values[1] = zu::CValue(1);  // not this kind's container
+  registry().handle_response(n);
+  auto got = paths->items();
+  std::sort(got.begin(), got.end());
+  EXPECT_EQ(got, (std::vector<std::string>{"plant/hall", "plant/hall/door"}));
+  EXPECT_TRUE(inband.unsubscribe(id));
 }
 
 TEST_F(Subscriptions, DeviceRecordAndChannelChangesComeFromDeviceIdsAndTreeChangesFromTheirOwnSet) {
