@@ -70,7 +70,7 @@ int main(int argc, char** argv) {
 
     out.say("\n== subscriptions (callbacks run on the thread named in <>; this is \"%s\")\n",
             demo::thread_name().c_str());
-    demo::Subscriptions subscriptions(cds, site, out);
+    demo::Subscriptions subscriptions(cds, alarms, site, out);
     bool subscribed = subscriptions.subscribe();
 
     out.say("\n== sweep: each write, then the callbacks it caused\n");

@@ -60,7 +60,8 @@ bool Subscriptions::subscribe() {
   keep(made, id, "to changes of device 20 and its sub-devices");
 
   id = zu::kNoId;
-  made = cds.subscribeDeviceAlarms(
+  // Alarm updates of the sensors too: this subscription covers sub-devices.
+  made = alarms_.subscribeDeviceAlarms(
       site.pdu,
       [&out, &site](const zu::CAlarmUpdate& update) {
         cdsapi::AlarmInfos info(update);

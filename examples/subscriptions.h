@@ -3,6 +3,7 @@
 #pragma once
 #include <vector>
 
+#include "cdsapi/DataAlarms.h"
 #include "cdsapi/InBandAccessor.h"
 #include "console.h"
 #include "installation.h"
@@ -12,8 +13,8 @@ namespace demo {
 class Subscriptions {
  public:
   // `site` and `out` must outlive the subscriptions: the callbacks read them.
-  Subscriptions(cdsapi::InBandAccessor& cds, const Installation& site, Console& out)
-      : cds_(cds), site_(site), out_(out) {}
+  Subscriptions(cdsapi::InBandAccessor& cds, cdsapi::DataAlarms& alarms, const Installation& site, Console& out)
+      : cds_(cds), alarms_(alarms), site_(site), out_(out) {}
   // Releases what is still subscribed, so that no callback outlives `site`
   // and `out` when the demo stops early.
   ~Subscriptions();
@@ -30,6 +31,7 @@ class Subscriptions {
 
  private:
   cdsapi::InBandAccessor& cds_;
+  cdsapi::DataAlarms& alarms_;
   const Installation& site_;
   Console& out_;
   std::vector<unsigned long long> ids_;
