@@ -1,5 +1,6 @@
 #include "alarm_tour.h"
 
+#include <cstdint>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -134,8 +135,7 @@ bool sweep(cdsapi::InBandAccessor& cds, cdsapi::DataAlarms& alarms, const Instal
   };
 
   // Callbacks expected so far. Every write changes its channel's value; the
-  // alarm updates of a step are counted by the data store (the installation
-  // is new, so its log holds only this sweep's updates).
+  // alarm updates are what the installation's log grew by since the start.
   unsigned values = 0, devices = 0;
   cdsapi::DataAlarms::AlarmChangedContext log_size;
   alarms.hasChanged(site.pdu, true, false, log_size);
