@@ -173,7 +173,10 @@ int run_clear(Args& args, Context& ctx) {
   find_device(ctx.cds(), device);
   ErrorLines errors;
   alarms.clear(device, zu::CWallTime::now(), level, end_active ? 1 : 0);
-  if (errors.release()) throw Failure("the alarms of device " + std::to_string(device) + " were not cleared");
+  // A refusal writes a line; a lost answer writes nothing.
+  const bool refused = errors.release();
+  check_connection();
+  if (refused) throw Failure("the alarms of device " + std::to_string(device) + " were not cleared");
   if (ctx.json) print(Json().begin_object().key("cleared").number(device).end_object().text() + "\n");
   return 0;
 }

@@ -27,6 +27,11 @@ cdsapi::DataAlarms& Context::alarms() {
   return *alarms_;
 }
 
+void check_connection() {
+  auto* client = zu::cds::CClient::get();
+  if (!client->is_connected()) throw Failure("lost the connection to the data store at " + client->endpoint());
+}
+
 ChannelRef parse_channel_ref(const std::string& text) {
   ChannelRef ref;
   ref.text = text;
@@ -45,6 +50,7 @@ zu::CChannel find_channel(cdsapi::InBandAccessor& cds, unsigned long long channe
   try {
     return cds.getChannel(channel_id);
   } catch (const std::exception&) {
+    check_connection();
     throw Failure("no channel " + std::to_string(channel_id));
   }
 }
@@ -54,6 +60,7 @@ zu::CChannel find_channel(cdsapi::InBandAccessor& cds, const ChannelRef& ref) {
   try {
     return cds.getChannel(ref.device, ref.name);
   } catch (const std::invalid_argument&) {
+    check_connection();
     throw Failure("no channel '" + ref.name + "' on device " + std::to_string(ref.device));
   }
 }
@@ -62,6 +69,7 @@ zu::CDevice find_device(cdsapi::InBandAccessor& cds, unsigned long long device_i
   try {
     return cds.getDevice(device_id);
   } catch (const std::invalid_argument&) {
+    check_connection();
     throw Failure("no device " + std::to_string(device_id));
   }
 }

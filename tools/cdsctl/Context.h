@@ -31,6 +31,10 @@ class Context {
   std::unique_ptr<cdsapi::DataAlarms> alarms_;
 };
 
+// Failure "lost the connection to the data store ..." when the session has
+// ended; a request that got no answer then says nothing about what it asked.
+void check_connection();
+
 // A channel named on the command line: its id ("1024"), or its device and
 // name ("20/voltage"; the name is everything after the first slash).
 struct ChannelRef {

@@ -153,9 +153,17 @@ int main(int argc, char** argv) {
     return command->run(args, ctx);
   } catch (const cdsctl::UsageError& e) {
     return usage_error(e.what(), command_usage(*command));
-  } catch (const std::exception& e) {
-    // Failure, and the library's own exceptions, whose texts say what went wrong.
+  } catch (const cdsctl::Failure& e) {
     std::cerr << "cdsctl: " << e.what() << std::endl;
+    return 1;
+  } catch (const std::exception& e) {
+    // The library's own exceptions: their texts say what went wrong, unless
+    // the request went unanswered because the data store went away.
+    auto* client = zu::cds::CClient::get();
+    if (!client->is_connected())
+      std::cerr << "cdsctl: lost the connection to the data store at " << client->endpoint() << std::endl;
+    else
+      std::cerr << "cdsctl: " << e.what() << std::endl;
     return 1;
   }
 }
