@@ -17,6 +17,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <functional>
+#include <iostream>
 #include <memory>
 #include <mutex>
 #include <stdexcept>
@@ -493,6 +494,36 @@ TEST_F(Subscriptions, AThrowingCallbackIsReportedAndLaterNotificationsStillArriv
   }
   err.reset();
   EXPECT_TRUE(inband.unsubscribe(id));
+}
+
+// An application may run the loop on a thread of its own, over a handler and
+// server core it puts into cdsapi::args.
+TEST_F(Subscriptions, AnApplicationThreadRunningEventCDSDeliversUntilShutDown) {
+  unsigned long long channel = inband.createChannel(NewDevice(), "own-thread", false);
+  auto handler = std::make_shared<cdsapi::dataHandler>();
+  auto server = std::make_shared<cdsapi::dataServerCore>();
+  cdsapi::args.handler = handler;
+  cdsapi::args.server = server;
+  auto inbox = std::make_shared<Inbox<Value>>();
+  unsigned long long id = kNone;
+  ASSERT_TRUE(handler->registerSubscription(std::vector<unsigned long long>{channel}, Into(inbox),
+                                            zu::sub::channel_value_written, &id));
+
+  zu::testing::CapturedStream out(std::cout);
+  pthread_t thread;
+  int not_an_argument = 0;
+  ASSERT_EQ(pthread_create(&thread, nullptr, &cdsapi::eventCDS, &not_an_argument), 0);
+  pthread_setname_np(thread, "app-events");
+  inband.setChannelCValue(channel, zu::CValue(9));
+  auto got = inbox->wait_for(1);
+  server->shutdown();
+  ASSERT_EQ(pthread_join(thread, nullptr), 0);
+  ASSERT_EQ(got.size(), 1u);
+  EXPECT_EQ(got[0], Value(channel, zu::CValue(9)));
+  EXPECT_NE(inbox->threads()[0], "Event CDS");
+  EXPECT_EQ(out.text(), "Thread \"Event CDS\" launched\nThread \"Event CDS\" stopped\n");
+  EXPECT_TRUE(handler->unregisterSubscription(id));
+  cdsapi::args = cdsapi::arg_struct();
 }
 
 // ---- failures
