@@ -158,6 +158,42 @@ class Connection : public std::enable_shared_from_this<Connection> {
     std::string error_message;
   };
 
+  // One sender at a time, waited for until a deadline. A plain mutex and a
+  // condition variable rather than std::timed_mutex, whose timed lock
+  // ThreadSanitizer cannot follow.
+  struct SendGate {
+    std::mutex mutex;
+    std::condition_variable free;
+    bool busy = false;
+  };
+  class SendTurn {
+   public:
+    explicit SendTurn(SendGate& gate) : gate_(gate) {}
+    ~SendTurn() { unlock(); }
+    SendTurn(const SendTurn&) = delete;
+    SendTurn& operator=(const SendTurn&) = delete;
+    bool wait_until(Clock::time_point deadline) {
+      std::unique_lock<std::mutex> lock(gate_.mutex);
+      if (!gate_.free.wait_until(lock, deadline, [this] { return !gate_.busy; })) return false;
+      gate_.busy = true;
+      held_ = true;
+      return true;
+    }
+    void unlock() {
+      if (!held_) return;
+      {
+        std::lock_guard<std::mutex> lock(gate_.mutex);
+        gate_.busy = false;
+      }
+      held_ = false;
+      gate_.free.notify_one();
+    }
+
+   private:
+    SendGate& gate_;
+    bool held_ = false;
+  };
+
   enum class Sent { whole, nothing, broken };
 
   bool complain(const std::string& what) {
@@ -169,8 +205,8 @@ class Connection : public std::enable_shared_from_this<Connection> {
   // stream unreadable for the daemon, so the session is ended then.
   Sent send_frame(const std::string& bytes, Clock::time_point deadline) {
     if (bytes.empty()) return Sent::nothing;
-    std::unique_lock<std::timed_mutex> lock(send_mutex_, std::defer_lock);
-    if (!lock.try_lock_until(deadline)) return Sent::nothing;
+    SendTurn lock(send_gate_);
+    if (!lock.wait_until(deadline)) return Sent::nothing;
     if (!open_.load()) return Sent::broken;
     std::size_t done = 0;
     while (done < bytes.size()) {
@@ -280,7 +316,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
   const NotificationSink sink_;
   std::atomic<bool> open_{true};
   std::atomic<std::uint64_t> next_correlation_{1};  // 0 marks notifications
-  std::timed_mutex send_mutex_;                     // one frame on the socket at a time
+  SendGate send_gate_;                              // one frame on the socket at a time
   std::mutex mutex_;                                // guards waiters_ and the waiters' fields
   std::condition_variable cv_;
   std::unordered_map<std::uint64_t, std::shared_ptr<Waiter>> waiters_;

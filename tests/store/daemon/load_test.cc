@@ -92,7 +92,7 @@ class SlowSubscriberTest : public DaemonTest {
 
 // Resident memory is only a measure of the daemon's own memory without a
 // sanitizer keeping freed memory and without an emulator around it.
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#if defined(__SANITIZE_ADDRESS__) || defined(CDS_THREAD_SANITIZER)
 const bool kMeasureMemory = false;
 #else
 const bool kMeasureMemory = !zu::testing::DaemonProcess::emulated();
