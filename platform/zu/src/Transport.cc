@@ -3,6 +3,7 @@
 #include <dlfcn.h>
 
 #include <map>
+#include <string>
 #include <mutex>
 
 namespace zu {
@@ -28,6 +29,27 @@ std::string scheme_of(const std::string& endpoint) {
 // "embedded" scheme when it is loaded.
 const char* const kEmbeddedEngineLibrary = "libcds-store.so.0";
 
+// By name first, which follows this library's search path. The sanitizers'
+// dlopen interceptor loses that path, so then look beside this library (an
+// installation) and in the build tree's store directory.
+void* load_embedded_engine(std::string* error) {
+  if (void* handle = dlopen(kEmbeddedEngineLibrary, RTLD_NOW | RTLD_GLOBAL)) return handle;
+  const std::string first_error = dlerror();
+  static const char anchor = 0;
+  Dl_info self{};
+  if (dladdr(&anchor, &self) != 0 && self.dli_fname != nullptr) {
+    std::string dir(self.dli_fname);
+    const auto slash = dir.rfind('/');
+    dir = slash == std::string::npos ? std::string("./") : dir.substr(0, slash + 1);
+    for (const char* below : {"", "../../store/"}) {
+      const std::string path = dir + below + kEmbeddedEngineLibrary;
+      if (void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_GLOBAL)) return handle;
+    }
+  }
+  if (error) *error = "cannot load the embedded store: " + first_error;
+  return nullptr;
+}
+
 }  // namespace
 
 void register_transport(const std::string& scheme, TransportFactory factory) {
@@ -46,10 +68,7 @@ std::shared_ptr<Transport> make_transport(const std::string& endpoint, std::stri
     if (it != r.factories.end()) factory = it->second;
   }
   if (!factory && scheme == "embedded") {
-    if (!dlopen(kEmbeddedEngineLibrary, RTLD_NOW | RTLD_GLOBAL)) {
-      if (error) *error = std::string("cannot load the embedded store: ") + dlerror();
-      return nullptr;
-    }
+    if (!load_embedded_engine(error)) return nullptr;
     std::lock_guard<std::mutex> lock(r.mutex);
     auto it = r.factories.find(scheme);
     if (it != r.factories.end()) factory = it->second;
