@@ -678,11 +678,16 @@ ChildRun RunChild(const std::string& scenario) {
   ChildRun run;
   int pipe_fds[2];
   if (pipe2(pipe_fds, O_CLOEXEC) != 0) return run;
-  const char* path = CDS_SUBSCRIPTIONS_CHILD;
+  // Made before fork: the child of a process with threads may only make system calls.
+  std::vector<std::string> words = zu::testing::child_command(CDS_SUBSCRIPTIONS_CHILD);
+  words.push_back(scenario);
+  std::vector<char*> argv;
+  for (auto& w : words) argv.push_back(const_cast<char*>(w.c_str()));
+  argv.push_back(nullptr);
   const pid_t pid = fork();
   if (pid == 0) {
     dup2(pipe_fds[1], STDOUT_FILENO);
-    execl(path, path, scenario.c_str(), static_cast<char*>(nullptr));
+    execv(argv[0], argv.data());
     _exit(127);
   }
   close(pipe_fds[1]);

@@ -23,10 +23,6 @@
 
 #include "zu/testing/Harness.h"
 
-#ifndef CDSCTL_EMULATOR
-#define CDSCTL_EMULATOR ""
-#endif
-
 namespace cdsctl_test {
 
 using Clock = std::chrono::steady_clock;
@@ -36,15 +32,7 @@ class Child {
  public:
   // `env`: NAME=VALUE words added to the child's environment.
   Child(const std::vector<std::string>& args, const std::vector<std::string>& env) {
-    std::vector<std::string> words;
-    const std::string emulator = CDSCTL_EMULATOR;
-    for (std::size_t at = 0; at < emulator.size();) {
-      std::size_t bar = emulator.find('|', at);
-      if (bar == std::string::npos) bar = emulator.size();
-      if (bar > at) words.push_back(emulator.substr(at, bar - at));
-      at = bar + 1;
-    }
-    words.push_back(CDSCTL_PATH);
+    std::vector<std::string> words = zu::testing::child_command(CDSCTL_PATH);
     words.insert(words.end(), args.begin(), args.end());
     std::vector<char*> argv, envp;
     for (auto& w : words) argv.push_back(const_cast<char*>(w.c_str()));

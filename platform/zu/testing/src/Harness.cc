@@ -47,6 +47,19 @@ bool accepts_connections(const std::string& path) {
 
 }  // namespace
 
+std::vector<std::string> child_command(const std::string& executable) {
+  std::vector<std::string> words;
+  const std::string emulator = ZU_TESTING_EMULATOR;
+  for (std::size_t at = 0; at < emulator.size();) {
+    std::size_t bar = emulator.find('|', at);
+    if (bar == std::string::npos) bar = emulator.size();
+    if (bar > at) words.push_back(emulator.substr(at, bar - at));
+    at = bar + 1;
+  }
+  words.push_back(executable);
+  return words;
+}
+
 // ---- DaemonProcess
 
 DaemonProcess::DaemonProcess(std::string socket_path, std::string log_path, std::vector<std::string> extra_args)
@@ -61,19 +74,7 @@ std::string DaemonProcess::executable() {
   return env && *env ? env : ZU_TESTING_CDSD;
 }
 
-std::vector<std::string> DaemonProcess::command() {
-  std::vector<std::string> words;
-  // A cross build's tests run under an emulator, and so must the daemon they start.
-  const std::string emulator = ZU_TESTING_EMULATOR;
-  for (std::size_t at = 0; at < emulator.size();) {
-    std::size_t bar = emulator.find('|', at);
-    if (bar == std::string::npos) bar = emulator.size();
-    if (bar > at) words.push_back(emulator.substr(at, bar - at));
-    at = bar + 1;
-  }
-  words.push_back(executable());
-  return words;
-}
+std::vector<std::string> DaemonProcess::command() { return child_command(executable()); }
 
 bool DaemonProcess::emulated() { return std::string(ZU_TESTING_EMULATOR).size() > 0; }
 

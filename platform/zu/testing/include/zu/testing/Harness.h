@@ -14,6 +14,10 @@
 namespace zu {
 namespace testing {
 
+// The words that run `executable`, a program of this build, as a child
+// process: behind the emulator of a cross build when there is one.
+std::vector<std::string> child_command(const std::string& executable);
+
 // A cdsd process of its own on `socket_path`, for tests of the daemon: started
 // by start(), killed by the destructor. Its standard error goes to `log_path`.
 class DaemonProcess {
