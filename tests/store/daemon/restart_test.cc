@@ -1,10 +1,13 @@
 // A daemon killed and started again: callers learn at once, clients and
 // handlers come back by themselves, subscriptions keep their ids.
+#include <dirent.h>
 #include <signal.h>
 
+#include <chrono>
 #include <condition_variable>
 #include <fstream>
 #include <mutex>
+#include <string>
 #include <thread>
 
 #include "daemon_fixture.h"
@@ -16,6 +19,33 @@ namespace cdsd_test {
 namespace {
 
 constexpr std::uint64_t kChannel = 5000;
+
+// kill() returns before the signal has stopped the process; a daemon thread
+// already running may still answer. Stops `pid` and waits until every one of
+// its threads shows the stopped state (or 5 s pass).
+bool StopAndWait(int pid) {
+  if (::kill(pid, SIGSTOP) != 0) return false;
+  const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  while (std::chrono::steady_clock::now() < deadline) {
+    bool all_stopped = true;
+    if (DIR* dir = ::opendir(tasks.c_str())) {
+      while (dirent* entry = ::readdir(dir)) {
+        if (entry->d_name[0] == '.') continue;
+        std::ifstream stat(tasks + "/" + entry->d_name + "/stat");
+        std::string line;
+        std::getline(stat, line);
+        // The state is the first field after the command's closing parenthesis.
+        const auto paren = line.rfind(')');
+        if (paren == std::string::npos || paren + 2 >= line.size() || line[paren + 2] != 'T') all_stopped = false;
+      }
+      ::closedir(dir);
+    }
+    if (all_stopped) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return false;
+}
 
 // A handler that keeps every notification it is handed.
 class RecordingHandler : public zu::asio::CCdsHandler {
@@ -134,7 +164,7 @@ TEST_F(RestartTest, ACallerWaitingWhenTheDaemonDiesGetsNothingBeforeItsTimeout) 
   auto* client = zu::cds::CClient::get();
   client->set_timeout(60s);
   // A daemon stopped in its tracks holds the request unanswered.
-  ASSERT_EQ(::kill(daemon_->pid(), SIGSTOP), 0);
+  ASSERT_TRUE(StopAndWait(daemon_->pid()));
   std::shared_ptr<zu::cds::CRequestResponse> answer = std::make_shared<zu::cds::CGetDevice>();
   const auto before = std::chrono::steady_clock::now();
   std::thread caller([&] {
@@ -154,7 +184,7 @@ TEST_F(RestartTest, ARoundTripThatGetsNoAnswerReturnsNothingAfterTheTimeout) {
   ConnectClient(false);
   auto* client = zu::cds::CClient::get();
   client->set_timeout(300ms);
-  ASSERT_EQ(::kill(daemon_->pid(), SIGSTOP), 0);
+  ASSERT_TRUE(StopAndWait(daemon_->pid()));
   zu::cds::CGetDevice get;
   get.ids = {1};
   EXPECT_EQ(client->submit_wait(get), nullptr);
