@@ -15,6 +15,7 @@
 #include <memory>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -194,6 +195,17 @@ template <typename R>
 std::shared_ptr<R> Ok(std::shared_ptr<zu::cds::CRequestResponse> r) {
   auto typed = std::dynamic_pointer_cast<R>(r);
   return typed && typed->status == zu::cds::status_ok ? typed : nullptr;
+}
+
+// Writes one channel's value through the process-wide client; the answer as it came.
+inline std::shared_ptr<zu::cds::CRequestResponse> WriteValue(std::uint64_t channel, zu::CValue value) {
+  zu::cds::CUpdateChannelValue write;
+  zu::cds::CUpdateSingleChannelValue entry;
+  entry.channel_id = channel;
+  entry.value = std::move(value);
+  write.values.push_back(entry);
+  write.time = zu::CWallTime::now();
+  return zu::cds::CClient::get()->submit_wait(write);
 }
 
 }  // namespace cdsd_test

@@ -34,13 +34,7 @@ std::vector<std::uint64_t> MakeChannels(std::size_t n) {
 }
 
 bool Write(std::uint64_t channel, zu::CValue value) {
-  zu::cds::CUpdateChannelValue write;
-  zu::cds::CUpdateSingleChannelValue entry;
-  entry.channel_id = channel;
-  entry.value = std::move(value);
-  write.values.push_back(entry);
-  write.time = zu::CWallTime::now();
-  return Ok<zu::cds::CUpdateChannelValue>(zu::cds::CClient::get()->submit_wait(write)) != nullptr;
+  return Ok<zu::cds::CUpdateChannelValue>(WriteValue(channel, std::move(value))) != nullptr;
 }
 
 std::size_t ResidentKiB(int pid) {

@@ -88,15 +88,7 @@ class RestartTest : public DaemonTest {
   }
   std::vector<std::string> args() const override { return {"--seed", directory_ + "/seed.json"}; }
 
-  static std::shared_ptr<zu::cds::CRequestResponse> Write(int value) {
-    zu::cds::CUpdateChannelValue write;
-    zu::cds::CUpdateSingleChannelValue entry;
-    entry.channel_id = kChannel;
-    entry.value = zu::CValue(value);
-    write.values.push_back(entry);
-    write.time = zu::CWallTime::now();
-    return zu::cds::CClient::get()->submit_wait(write);
-  }
+  static std::shared_ptr<zu::cds::CRequestResponse> Write(int value) { return WriteValue(kChannel, zu::CValue(value)); }
 };
 
 TEST_F(RestartTest, AfterKill9CallersGetNothingAtOnceAndEverythingComesBackWithTheSameSubscriptionId) {
