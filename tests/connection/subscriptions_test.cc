@@ -696,26 +696,24 @@ ChildRun RunChild(const std::string& scenario) {
     return run;
   }
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  // Its output to the end first (the pipe ends with the child), so that nothing
+  // it wrote just before exiting is lost; then its exit.
   bool open = true;
-  while (std::chrono::steady_clock::now() < deadline) {
-    if (open) {
-      pollfd p{pipe_fds[0], POLLIN, 0};
-      if (poll(&p, 1, 100) > 0) {
-        char buffer[256];
-        const ssize_t n = read(pipe_fds[0], buffer, sizeof buffer);
-        if (n > 0) {
-          run.out.append(buffer, static_cast<std::size_t>(n));
-        } else {
-          open = false;
-        }
-      }
-    } else {
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    if (waitpid(pid, &run.status, WNOHANG) == pid) {
+  while (open && std::chrono::steady_clock::now() < deadline) {
+    pollfd p{pipe_fds[0], POLLIN, 0};
+    if (poll(&p, 1, 100) <= 0) continue;
+    char buffer[4096];
+    const ssize_t n = read(pipe_fds[0], buffer, sizeof buffer);
+    if (n > 0)
+      run.out.append(buffer, static_cast<std::size_t>(n));
+    else
+      open = false;
+  }
+  while (!run.finished && std::chrono::steady_clock::now() < deadline) {
+    if (waitpid(pid, &run.status, WNOHANG) == pid)
       run.finished = true;
-      break;
-    }
+    else
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
   if (!run.finished) {
     kill(pid, SIGKILL);
