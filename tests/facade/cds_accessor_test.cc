@@ -1,0 +1,288 @@
+// CdsAccessor against a fresh store: construction, the UUID map, look-ups by
+// name and the sub-device operations, through its public and virtual interface.
+#include "cdsapi/CdsAccessor.h"
+
+#include <climits>
+#include <iostream>
+#include <memory>
+#include <regex>
+#include <sstream>
+#include <stdexcept>
+#include <thread>
+#include <vector>
+
+#include <boost/optional/optional_io.hpp>
+#include <gtest/gtest.h>
+
+#include "zu/testing/Harness.h"
+
+namespace {
+
+using tova::common::Uuid;
+constexpr unsigned long long kNone = ~0ULL;
+
+class FacadeTest : public ::testing::Test {
+ protected:
+  zu::testing::FaultInjectingTransport& faults() { return store.faults(); }
+
+  // A device under `parent` carrying `uuid` (none when nil), made behind the facade's back.
+  unsigned long long Device(cdsapi::CdsAccessor& f, const Uuid& uuid, unsigned long long parent = 1) {
+    unsigned long long id = f.inbandAccessor().createDevice(0, parent, false);
+    if (!uuid.isNil()) f.inbandAccessor().setDeviceUuid(id, uuid);
+    return id;
+  }
+  std::vector<unsigned long long> Children(cdsapi::CdsAccessor& f, unsigned long long parent) {
+    return f.inbandAccessor().getSubDevicesIds(parent, 0);
+  }
+
+  zu::testing::EmbeddedStore store;
+  const Uuid a = Uuid::generate(), b = Uuid::generate(), c = Uuid::generate();
+};
+
+TEST_F(FacadeTest, AFailedConnectStillBuildsAFacadeWithAnEmptyMap) {
+  faults().refuse_connects(4);
+  zu::testing::CapturedStream err(std::cerr);
+  cdsapi::CdsAccessor facade("meter", true);
+  EXPECT_FALSE(facade.isConnected());
+  EXPECT_EQ(err.text(), "CDS client meter : Could not connect to the CDS!\n");
+  EXPECT_EQ(faults().count("CGetDevice"), 0U);
+  EXPECT_THROW(facade.getDeviceId(a), std::out_of_range);
+  EXPECT_EQ(&facade.inbandAccessor().client, &facade.getDataClient());
+  EXPECT_EQ(facade.getDataClient().name, "meter");
+}
+
+TEST_F(FacadeTest, TheMapHoldsEveryDeviceWithAUuidAtTheLastRebuild) {
+  unsigned long long da, db, dc1, dc2;
+  {
+    cdsapi::CdsAccessor setup("setup", false);
+    da = Device(setup, a);
+    db = Device(setup, b, da);  // the whole tree, not only the manager's children
+    Device(setup, Uuid::NIL);
+    dc1 = Device(setup, c);
+    dc2 = Device(setup, c);
+  }
+  faults().clear_requests();
+  cdsapi::CdsAccessor facade("app", false);
+  EXPECT_TRUE(facade.isConnected());
+  auto asked = faults().last<zu::cds::CGetDevice>();
+  ASSERT_TRUE(asked);
+  EXPECT_EQ(asked->ids, (zu::cds::IdList{1}));
+  EXPECT_EQ(asked->depth, 2147483647U);
+
+  EXPECT_EQ(facade.getDeviceId(a), da);
+  EXPECT_EQ(facade.getDeviceId(b), db);
+  EXPECT_EQ(facade.getDeviceId(c), std::max(dc1, dc2));  // the later in the store's list
+  EXPECT_EQ(facade.getDeviceId(facade.getManagerUuid()), 1U);
+
+  // The dump lists the map in key order; nil UUIDs are not in it.
+  std::map<std::string, unsigned long long> expected = {{a.to_string(), da}, {b.to_string(), db},
+                                                        {c.to_string(), std::max(dc1, dc2)},
+                                                        {facade.getManagerUuid().to_string(), 1}};
+  std::ostringstream dump;
+  dump << ">>> dumpDevices\n";
+  for (auto& [uuid, id] : expected) dump << "uuid = " << uuid << " id = " << id << "\n";
+  dump << "<<< dumpDevices\n";
+  {
+    zu::testing::CapturedStream err(std::cerr);
+    facade.dumpDevices();
+    EXPECT_EQ(err.text(), dump.str());
+  }
+
+  // Changes made around the facade show only after a rebuild; a failed one leaves the map empty.
+  const Uuid late = Uuid::generate();
+  unsigned long long dl = Device(facade, late);
+  EXPECT_THROW(facade.getDeviceId(late), std::out_of_range);
+  facade.invalidateCache();
+  EXPECT_EQ(facade.getDeviceId(late), dl);
+  faults().fail_with_status("CGetDevice", zu::cds::status_refused);
+  try {
+    facade.refreshDeviceIdsMap();
+    ADD_FAILURE() << "nothing thrown";
+  } catch (const std::invalid_argument& e) {
+    EXPECT_STREQ(e.what(), "Couldn't get deviceIds");
+  }
+  faults().clear_faults();
+  EXPECT_THROW(facade.getDeviceId(a), std::out_of_range);
+}
+
+TEST_F(FacadeTest, AReaderBesideARebuildSeesAWholeMap) {
+  cdsapi::CdsAccessor facade("app", false);
+  unsigned long long da = Device(facade, a);
+  facade.invalidateCache();
+  std::thread rebuilder([&] {
+    for (int i = 0; i < 50; ++i) facade.refreshDeviceIdsMap();
+  });
+  for (int i = 0; i < 50; ++i) EXPECT_EQ(facade.getDeviceId(a), da);
+  rebuilder.join();
+}
+
+TEST_F(FacadeTest, LooksUpDevicesByWholeCanonicalModelNames) {
+  cdsapi::CdsAccessor facade("app", false);
+  auto named = [&](const std::string& name) {
+    unsigned long long id = Device(facade, Uuid::NIL);
+    facade.inbandAccessor().setDeviceAttribute(id, cdsapi::CanonicalModelName, name);
+    return id;
+  };
+  unsigned long long p100 = named("PDU-100"), p200 = named("PDU-200"), x = named("XPDU-1");
+  unsigned long long cut = named(std::string("PDU-300\0rev2", 12));  // read as a C string
+  EXPECT_EQ(facade.getDeviceByName("PDU-200"), p200);
+  EXPECT_EQ(facade.getDeviceByName("PDU-300"), cut);
+  EXPECT_EQ(facade.getDeviceByName("PDU"), kNone);
+  EXPECT_EQ(facade.getDeviceByName(""), 1U);  // the manager comes first and has no name
+  EXPECT_EQ(facade.getDevicesWithNameMask(std::regex("PDU-[0-9]+")),
+            (std::vector<unsigned long long>{p100, p200, cut}));
+  EXPECT_TRUE(facade.getDevicesWithNameMask(std::regex("PDU")).empty());  // a prefix is not a match
+  EXPECT_EQ(facade.getDevicesWithNameMask(std::regex(".*PDU-1.*")), (std::vector<unsigned long long>{p100, x}));
+
+  faults().drop_response("CGetDevice");
+  EXPECT_THROW(facade.getDeviceByName("PDU-100"), std::invalid_argument);
+  EXPECT_THROW(facade.getDevicesWithNameMask(std::regex(".*")), std::invalid_argument);
+}
+
+TEST_F(FacadeTest, ManagerAndPowerDistributionUuidsAreReadFromDevicesOneAndTwenty) {
+  cdsapi::CdsAccessor facade("app", false);
+  EXPECT_FALSE(facade.getManagerUuid().isNil());
+  EXPECT_EQ(faults().last<zu::cds::CGetDevice>()->ids, (zu::cds::IdList{1}));
+  EXPECT_EQ(facade.getPowerDistributionUuid(), Uuid::NIL);
+  EXPECT_EQ(faults().last<zu::cds::CGetDevice>()->ids, (zu::cds::IdList{20}));
+  facade.createDevice(a, 20, 1, true);
+  EXPECT_EQ(facade.getPowerDistributionUuid(), a);
+}
+
+TEST_F(FacadeTest, CreateGivesTheUuidAndListingSkipsTheParent) {
+  cdsapi::CdsAccessor facade("app", false);
+  unsigned long long parent = facade.createDevice(a, 0, 1, false);
+  EXPECT_EQ(facade.getDeviceId(a), parent);
+  unsigned long long child = facade.createDevice(b, 300, parent, true);
+  EXPECT_EQ(child, 300U);
+  unsigned long long bare = Device(facade, Uuid::NIL, child);
+
+  std::vector<cdsapi::DeviceInfo> out{cdsapi::DeviceInfo(c, 5)};
+  facade.getSubDevicesInfo(parent, out, 2);
+  ASSERT_EQ(out.size(), 2U);
+  EXPECT_EQ(out[0].id, child);
+  EXPECT_EQ(out[0].uuid, b);
+  EXPECT_EQ(out[1].id, bare);
+  EXPECT_EQ(out[1].uuid, Uuid::NIL);
+
+  try {
+    facade.createDevice(c, 300, parent, true);  // the id is taken
+    ADD_FAILURE() << "nothing thrown";
+  } catch (const std::runtime_error& e) {
+    EXPECT_STREQ(e.what(), "Can't create device 300");
+  }
+}
+
+TEST_F(FacadeTest, PruningByIdsSendsOneRemovalEvenWhenEverythingIsKept) {
+  cdsapi::CdsAccessor facade("app", false);
+  unsigned long long x = facade.createDevice(a, 0, 1, false), y = facade.createDevice(b, 0, 1, false);
+  unsigned long long z = facade.createDevice(c, 0, 1, false);
+
+  faults().clear_requests();
+  facade.removeAllSubDevicesExcept(1, std::vector<unsigned long long>{x, y, z}, 0);
+  auto removals = faults().sent<zu::cds::CDeleteDevice>();
+  ASSERT_EQ(removals.size(), 1U);
+  EXPECT_TRUE(removals[0]->ids.empty());
+  EXPECT_EQ(faults().last<zu::cds::CGetDevice>()->depth, 2147483647U);  // the map was rebuilt
+
+  faults().clear_requests();
+  facade.removeAllSubDevicesExcept(1, std::vector<unsigned long long>{y}, 0);
+  removals = faults().sent<zu::cds::CDeleteDevice>();
+  ASSERT_EQ(removals.size(), 1U);
+  EXPECT_EQ(removals[0]->ids, (zu::cds::IdList{x, z}));
+  EXPECT_EQ(Children(facade, 1), (std::vector<unsigned long long>{y}));
+  EXPECT_THROW(facade.getDeviceId(a), std::out_of_range);
+  EXPECT_EQ(facade.getDeviceId(b), y);
+}
+
+TEST_F(FacadeTest, PruningByUuidsRemovesEachStrangerAndDevicesWithoutAUuid) {
+  cdsapi::CdsAccessor facade("app", false);
+  unsigned long long x = facade.createDevice(a, 0, 1, false), y = facade.createDevice(b, 0, 1, false);
+  unsigned long long bare = Device(facade, Uuid::NIL);
+
+  facade.removeAllSubDevicesExcept(1, std::vector<Uuid>{a, Uuid::NIL}, 0);
+  EXPECT_EQ(Children(facade, 1), (std::vector<unsigned long long>{x, bare}));
+  EXPECT_THROW(facade.getDeviceId(b), std::out_of_range);
+  (void)y;
+
+  faults().clear_requests();
+  facade.removeAllSubDevicesExcept(1, std::vector<Uuid>{a}, 0);
+  EXPECT_EQ(Children(facade, 1), (std::vector<unsigned long long>{x}));
+  EXPECT_EQ(faults().count("CDeleteDevice"), 1U);  // one per removed device, none for kept ones
+}
+
+TEST_F(FacadeTest, EmplaceKeepsReplacesOrCreatesTheDeviceAtAnId) {
+  cdsapi::CdsAccessor facade("app", false);
+  unsigned long long parent = facade.createDevice(a, 0, 1, false);
+
+  faults().clear_requests();
+  EXPECT_EQ(facade.emplaceDevice(b, parent, 500), 500U);  // a free id: created there
+  EXPECT_EQ(facade.getDevices(500, 0).at(0).parent_id, boost::optional<std::uint64_t>(parent));
+  EXPECT_EQ(facade.getDeviceId(b), 500U);
+  auto create = faults().last<zu::cds::CCreateDevice>();
+  ASSERT_TRUE(create);
+  EXPECT_TRUE(create->use_given_ids);
+
+  faults().clear_requests();
+  EXPECT_EQ(facade.emplaceDevice(b, parent, 500), 500U);  // already there: nothing changes
+  EXPECT_EQ(faults().count("CCreateDevice"), 0U);
+  EXPECT_EQ(faults().count("CDeleteDevice"), 0U);
+
+  unsigned long long below = Device(facade, Uuid::NIL, 500);
+  EXPECT_EQ(facade.emplaceDevice(c, parent, 500), 500U);  // another UUID: replaced, subtree gone
+  EXPECT_EQ(facade.getDeviceUuid(500), c);
+  EXPECT_TRUE(facade.getDevices(below, 0).empty());
+  EXPECT_THROW(facade.getDeviceId(b), std::out_of_range);
+
+  // A device without a readable UUID is not removed: the create at its id is
+  // sent, and the store refuses it (the id is taken).
+  unsigned long long bare = Device(facade, Uuid::NIL, parent);
+  faults().clear_requests();
+  EXPECT_THROW(facade.emplaceDevice(b, parent, bare), std::runtime_error);
+  EXPECT_EQ(faults().count("CDeleteDevice"), 0U);
+  ASSERT_TRUE(faults().last<zu::cds::CCreateDevice>());
+  EXPECT_EQ(faults().last<zu::cds::CCreateDevice>()->devices.at(0).id, bare);
+
+  faults().clear_requests();
+  EXPECT_EQ(facade.emplaceDevice(c, 1, 0), 500U);  // id 0: only the map look-up
+  EXPECT_THROW(facade.emplaceDevice(Uuid::generate(), 1, 0), std::out_of_range);
+  EXPECT_EQ(faults().count("CCreateDevice"), 0U);
+}
+
+// A derived facade sees the sub-device operations call its overrides.
+class AuditingFacade : public cdsapi::CdsAccessor {
+ public:
+  using CdsAccessor::CdsAccessor;
+  void removeDevice(unsigned long long id) override {
+    removed.push_back(id);
+    CdsAccessor::removeDevice(id);
+  }
+  unsigned long long createDevice(const Uuid& uuid, unsigned long long id, unsigned long long parent,
+                                  bool use_given_id) override {
+    created.push_back(id);
+    return CdsAccessor::createDevice(uuid, id, parent, use_given_id);
+  }
+  Uuid getDeviceUuid(unsigned long long id) override {
+    return id == hidden ? Uuid::NIL : CdsAccessor::getDeviceUuid(id);
+  }
+  std::vector<unsigned long long> removed, created;
+  unsigned long long hidden = kNone;
+};
+
+TEST_F(FacadeTest, ReconciliationCallsTheOverridesOfADerivedFacade) {
+  AuditingFacade facade("app", false);
+  unsigned long long x = facade.createDevice(a, 0, 1, false);
+  unsigned long long y = facade.createDevice(b, 0, 1, false);
+  facade.hidden = y;  // reads as having no UUID through the override
+  facade.removeAllSubDevicesExcept(1, std::vector<Uuid>{a, b}, 0);
+  EXPECT_EQ(facade.removed, (std::vector<unsigned long long>{y}));
+  EXPECT_EQ(Children(facade, 1), (std::vector<unsigned long long>{x}));
+
+  facade.removed.clear();
+  facade.created.clear();
+  EXPECT_EQ(facade.emplaceDevice(c, 1, x), x);  // x carries a: replaced through both overrides
+  EXPECT_EQ(facade.removed, (std::vector<unsigned long long>{x}));
+  EXPECT_EQ(facade.created, (std::vector<unsigned long long>{x}));
+}
+
+}  // namespace

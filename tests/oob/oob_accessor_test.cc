@@ -1,0 +1,217 @@
+// OobAccessor against a fresh store: field paths, documents and fields.
+#include "cdsapi/OobAccessor.h"
+
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "cdsapi/InBandAccessor.h"
+#include "zu/testing/Harness.h"
+
+namespace {
+
+constexpr unsigned long long kNone = ~0ULL;
+
+class OobTest : public ::testing::Test {
+ protected:
+  OobTest() {
+    inband.createDevice(12, 1, true);
+    inband.createDevice(26, 1, true);
+    faults().clear_requests();
+  }
+  zu::testing::FaultInjectingTransport& faults() { return store.faults(); }
+
+  zu::cds::CSingleField Parse(std::vector<std::string> parts, unsigned count) { return oob.parse_path(parts, count); }
+
+  zu::testing::EmbeddedStore store;
+  cdsapi::dataClient data{"oob-test"};
+  cdsapi::InBandAccessor inband{data, false};
+  cdsapi::OobAccessor oob{data};
+};
+
+TEST_F(OobTest, ParsePathTellsDeviceFieldsScopedFieldsAndDocumentFieldsApart) {
+  struct Case {
+    std::string path;
+    std::uint32_t kind;
+    unsigned long long id;
+    std::string name, scope;
+  };
+  const Case cases[] = {
+      {"12/temperature", 1, 12, "temperature", ""},
+      {"12/a/limits.max", 3, 12, "max", "limits"},  // middle segments are ignored
+      {"12/limits.max.high", 3, 12, "max.high", "limits"},
+      {"0x1A/x", 1, 26, "x", ""},  // strtoull base 0: hexadecimal,
+      {"032/x", 1, 26, "x", ""},   // octal,
+      {" +12/x", 1, 12, "x", ""},  // leading blanks and a sign
+      {"99/temperature", 2, 99, "temperature", ""},
+      {"99/limits.max", 2, 99, "limits.max", ""},  // an unknown device keeps the whole last segment
+      {"/x", 2, 0, "x", ""},                      // an empty first segment is device 0
+      {"system/network/hostname", 4, 0, "hostname", "system/network"},
+      {"12abc/limits.max", 4, 0, "limits.max", "12abc"},
+      {std::string("12\0x/y", 6), 4, 0, "y", std::string("12\0x", 4)},
+      {"temperature", 0, kNone, "", ""},
+      {"", 0, kNone, "", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE("path \"" + c.path + "\"");
+    zu::cds::CSingleField f = Parse({c.path}, 1);
+    EXPECT_EQ(f.field_kind, c.kind);
+    EXPECT_EQ(f.id, c.id);
+    EXPECT_EQ(f.name, c.name);
+    EXPECT_EQ(f.scope, c.scope);
+    EXPECT_FALSE(f.value.is_valid());
+    EXPECT_EQ(f.value_kind, 0U);
+  }
+
+  // Only a numeric path asks the store, with depth 0.
+  faults().clear_requests();
+  Parse({"12/x"}, 1);
+  auto check = faults().last<zu::cds::CGetDevice>();
+  ASSERT_TRUE(check);
+  EXPECT_EQ(check->ids, (zu::cds::IdList{12}));
+  EXPECT_EQ(check->depth, 0U);
+  Parse({"site/x"}, 1);
+  EXPECT_EQ(faults().count("CGetDevice"), 1U);
+}
+
+TEST_F(OobTest, ParsePathTakesTheValueFromASecondPartOnly) {
+  zu::cds::CSingleField f = Parse({"12/x", "21.5"}, 2);
+  EXPECT_EQ(f.field_kind, 1U);
+  EXPECT_EQ(f.value, zu::CValue(std::string("21.5")));
+  f = Parse({"12/x", "a", "b"}, 3);
+  EXPECT_EQ(f.field_kind, 0U);
+  EXPECT_FALSE(f.value.is_valid());
+  faults().clear_requests();
+  f = Parse({"12/x"}, 2);  // more wanted than given: nothing parsed, nothing asked
+  EXPECT_EQ(f.field_kind, 0U);
+  EXPECT_EQ(f.id, kNone);
+  EXPECT_EQ(faults().count("CGetDevice"), 0U);
+}
+
+TEST_F(OobTest, TheDeviceCheckLooksAtTheDevicesReturnedNotAtTheStatus) {
+  faults().fail_with_status("CGetDevice", zu::cds::status_invalid);
+  EXPECT_EQ(Parse({"12/x"}, 1).field_kind, 1U);
+  faults().drop_response("CGetDevice");
+  EXPECT_EQ(Parse({"12/x"}, 1).field_kind, 2U);
+  faults().respond_with_other_class("CGetDevice");
+  EXPECT_EQ(Parse({"12/x"}, 1).field_kind, 2U);
+}
+
+TEST_F(OobTest, DocumentsAreWrittenWithoutWaitingAndReadBackByExactPath) {
+  ASSERT_TRUE(oob.set("site/config", std::string(R"({"name":"Plant 7","limits":{"max":40},"tags":["a"]})")));
+  zu::proto::toolkitStruct doc = oob.get("site/config");
+  EXPECT_EQ(doc.fields().at("name").string_value(), "Plant 7");
+  EXPECT_EQ(doc.fields().at("limits").struct_value().fields().at("max").number_value(), 40);
+  EXPECT_EQ(oob.get("site").fields_size(), 0);  // exact path only
+
+  zu::proto::toolkitStruct replacement;
+  (*replacement.mutable_fields())["name"].set_string_value("Plant 8");
+  ASSERT_TRUE(oob.set("site/config", replacement));
+  doc = oob.get("site/config");
+  EXPECT_EQ(doc.fields_size(), 1);  // replaced whole
+  EXPECT_EQ(doc.fields().at("name").string_value(), "Plant 8");
+
+  // The message form reads the path as a C string; the JSON form sends it whole.
+  const std::string with_nul("site/a\0b", 8);
+  ASSERT_TRUE(oob.set(with_nul, replacement));
+  EXPECT_EQ(faults().last<zu::cds::CSetOOBData>()->units.at(0).path, "site/a");
+  EXPECT_EQ(oob.get("site/a").fields_size(), 1);
+  oob.set(with_nul, std::string("{}"));
+  EXPECT_EQ(faults().last<zu::cds::CSetOOBData>()->units.at(0).path, with_nul);
+}
+
+TEST_F(OobTest, ADocumentThatIsNotOneJsonObjectIsNeitherSentNorStored) {
+  for (const char* json : {"", "{", "42", "\"text\"", "[1,2]", "null"}) {
+    SCOPED_TRACE(json);
+    EXPECT_FALSE(oob.set("site/config", std::string(json)));
+  }
+  EXPECT_EQ(faults().count("CSetOOBData"), 0U);
+  EXPECT_EQ(oob.get("site/config").fields_size(), 0);
+}
+
+TEST_F(OobTest, AReadThatFindsNothingOrFailsGivesAnEmptyDocument) {
+  oob.set("site/config", std::string(R"({"name":"Plant 7"})"));
+  EXPECT_EQ(oob.get("site/none").fields_size(), 0);
+  const char* faults_of[] = {"status", "drop", "other"};
+  for (const char* how : faults_of) {
+    SCOPED_TRACE(how);
+    faults().clear_faults();
+    if (std::string(how) == "status") faults().fail_with_status("CGetOOBData", zu::cds::status_refused);
+    if (std::string(how) == "drop") faults().drop_response("CGetOOBData");
+    if (std::string(how) == "other") faults().respond_with_other_class("CGetOOBData");
+    EXPECT_EQ(oob.get("site/config").fields_size(), 0);
+  }
+  // The last result counts, by its found flag.
+  faults().clear_faults();
+  faults().edit_response("CGetOOBData", [](zu::cds::CRequestResponse& r) {
+    auto& answer = static_cast<zu::cds::CGetOOBData&>(r);
+    zu::cds::COOBDataResult extra;
+    extra.path = "site/config";
+    extra.found = 0;
+    answer.results.push_back(extra);
+  });
+  EXPECT_EQ(oob.get("site/config").fields_size(), 0);
+}
+
+TEST_F(OobTest, FieldsOfDevicesAndDocumentsAreWrittenAndReadAsText) {
+  EXPECT_TRUE(oob.setField("12/" + cdsapi::InBandAccessor::attributeToString(cdsapi::Serial), "SN-12"));
+  EXPECT_EQ(inband.getDeviceSerialNumber(12), "SN-12");
+  EXPECT_EQ(oob.getField("0xC/" + cdsapi::InBandAccessor::attributeToString(cdsapi::Serial)), "SN-12");
+
+  EXPECT_TRUE(oob.setField("12/limits.max", "40"));
+  EXPECT_EQ(oob.getField("12/other/limits.max"), "40");
+
+  // A document field: the document is created when missing and keeps its other fields.
+  EXPECT_TRUE(oob.setField("site/network/hostname", "plant-7"));
+  EXPECT_TRUE(oob.setField("site/network/domain", "example.org"));
+  EXPECT_EQ(oob.getField<std::string>("site/network/hostname"), "plant-7");
+  EXPECT_EQ(oob.get("site/network").fields_size(), 2);
+  oob.set("site/limits", std::string(R"({"max":40.5,"on":true})"));
+  EXPECT_EQ(oob.getField("site/limits/max"), "40.5");
+  EXPECT_EQ(oob.getField("site/limits/on"), "true");
+}
+
+TEST_F(OobTest, FieldFailuresAreEmptyTextsExceptInTheTemplate) {
+  EXPECT_EQ(oob.getField("nodash"), "");
+  EXPECT_EQ(oob.getField("12/nothing"), "");
+  EXPECT_EQ(oob.getField("site/none/x"), "");
+  try {
+    oob.getField<std::string>("nodash");
+    ADD_FAILURE() << "nothing thrown";
+  } catch (const std::invalid_argument& e) {
+    EXPECT_STREQ(e.what(), "Error: Invalid request type!");
+  }
+  try {
+    oob.getField<std::string>("12/nothing");
+    ADD_FAILURE() << "nothing thrown";
+  } catch (const std::invalid_argument& e) {
+    EXPECT_STREQ(e.what(), "CDS request failed for OOB path 12/nothing");
+  }
+  // A field's value decides, not the status.
+  oob.setField("12/limits.max", "40");
+  faults().fail_with_status("CGetFieldValue", zu::cds::status_refused);
+  EXPECT_EQ(oob.getField("12/limits.max"), "40");
+  faults().clear_faults();
+
+  // Paths that designate nothing are not sent.
+  faults().clear_requests();
+  EXPECT_FALSE(oob.setField("nodash", "1"));
+  EXPECT_FALSE(oob.setField("/x", "1"));  // device 0 does not exist: only the check is sent
+  EXPECT_EQ(faults().count("CSetFieldValue"), 0U);
+  EXPECT_EQ(faults().count("CGetDevice"), 1U);
+
+  // Refusals: an unknown device, and each way the answer can fail.
+  EXPECT_FALSE(oob.setField("99/x", "1"));
+  EXPECT_EQ(faults().count("CSetFieldValue"), 1U);
+  for (int how = 0; how < 3; ++how) {
+    SCOPED_TRACE(how);
+    faults().clear_faults();
+    if (how == 0) faults().fail_with_status("CSetFieldValue", zu::cds::status_refused);
+    if (how == 1) faults().drop_response("CSetFieldValue");
+    if (how == 2) faults().respond_with_other_class("CSetFieldValue");
+    EXPECT_FALSE(oob.setField("12/limits.max", "41"));
+  }
+}
+
+}  // namespace
