@@ -29,6 +29,7 @@
 
 #include "cdsapi/DataAlarms.h"
 #include "cdsapi/InBandAccessor.h"
+#include "cdsapi/OobAccessor.h"
 #include "cdsapi/dataHandler.h"
 #include "zu/testing/Harness.h"
 
@@ -42,8 +43,10 @@ struct Installation : ::testing::Environment {
     client = std::make_unique<cdsapi::dataClient>("subscriptions-test");
     inband = std::make_unique<cdsapi::InBandAccessor>(*client, false);
     alarms = std::make_unique<cdsapi::DataAlarms>(*client);
+    oob = std::make_unique<cdsapi::OobAccessor>(*client);
   }
   void TearDown() override {
+    oob.reset();
     alarms.reset();
     inband.reset();
     client.reset();
@@ -53,6 +56,7 @@ struct Installation : ::testing::Environment {
   std::unique_ptr<cdsapi::dataClient> client;
   std::unique_ptr<cdsapi::InBandAccessor> inband;
   std::unique_ptr<cdsapi::DataAlarms> alarms;
+  std::unique_ptr<cdsapi::OobAccessor> oob;
 };
 Installation* const installation =
     static_cast<Installation*>(::testing::AddGlobalTestEnvironment(new Installation));
@@ -113,6 +117,7 @@ class Subscriptions : public ::testing::Test {
 
   cdsapi::InBandAccessor& inband = *installation->inband;
   cdsapi::DataAlarms& alarms = *installation->alarms;
+  cdsapi::OobAccessor& oob = *installation->oob;
 };
 
 zu::CAlarmTrigger HighAt(double threshold) {
@@ -180,25 +185,16 @@ TEST_F(Subscriptions, SettingsAndAlarmConfigurationChangesCallWithTheChannelAndA
   EXPECT_TRUE(inband.unsubscribe(config_id));
 }
 
-// The store here keeps no documents to write, so the path notification is
-// handed to the registry as the framework would.
-TEST_F(Subscriptions, APathNotificationCallsOncePerPath) {
+// A path subscription sees writes at its path and below it, by whole
+// segments, whether a document is written whole or through one of its fields.
+TEST_F(Subscriptions, APathSubscriptionSeesDocumentsWrittenAtOrBelowItsPath) {
   auto paths = std::make_shared<Inbox<std::string>>();
-  unsigned long long id = kNone;
-  ASSERT_TRUE(registry().registerSubscription(
-      std::vector<std::string>{"plant/hall"},
-      cdsapi::dataHandler::SubscriptionCallback::OobCallback([paths](std::string p) { paths->add(std::move(p)); }),
-      &id));
-  auto n = std::make_shared<zu::cds::CSubscriberNotify>();
-  n->subscription_id = id;
-  n->type = zu::sub::oob_path;
-  n->paths = {"plant/hall/door", "plant/hall"};
-  n->values[1] = zu::CValue(1);  // not this kind's container
-  registry().handle_response(n);
-  auto got = paths->items();
-  std::sort(got.begin(), got.end());
-  EXPECT_EQ(got, (std::vector<std::string>{"plant/hall", "plant/hall/door"}));
-  EXPECT_TRUE(inband.unsubscribe(id));
+  ASSERT_TRUE(oob.subscribe("plant/hall", [paths](std::string p) { paths->add(std::move(p)); }));
+  ASSERT_TRUE(oob.set("plant/hallway", std::string(R"({"lights":"on"})")));  // another segment: not seen
+  ASSERT_TRUE(oob.set("plant/hall/door", std::string(R"({"open":true})")));
+  ASSERT_TRUE(oob.setField("plant/hall/temperature", "21.5"));
+  EXPECT_EQ(paths->wait_for(2), (std::vector<std::string>{"plant/hall/door", "plant/hall"}));
+  EXPECT_EQ(paths->threads()[0], "Event CDS");
 }
 
 TEST_F(Subscriptions, DeviceRecordAndChannelChangesComeFromDeviceIdsAndTreeChangesFromTheirOwnSet) {
@@ -336,6 +332,13 @@ TEST_F(Subscriptions, EachOperationSubscribesItsKeysWithItsTypeAndFlag) {
                                                 id);
        },
        {device}, "", zu::sub::device_tree, true},
+      {"OobAccessor::subscribe",
+       [&](unsigned long long* id) {
+         bool done = oob.subscribe("site/hall", [](std::string) {});
+         *id = faults().last<zu::cds::CSubscribe>()->subscriptions.at(0).subscription_id;  // not handed out
+         return done;
+       },
+       {kNone}, "site/hall", zu::sub::oob_path, false},
       {"registry, path",
        [&](unsigned long long* id) {
          return registry().registerSubscription(std::vector<std::string>{"site/room"},
