@@ -7,7 +7,7 @@
 namespace demo {
 
 namespace {
-const char* const kKindNames[] = {"value", "device", "alarm"};
+const char* const kKindNames[] = {"value", "device", "alarm", "path"};
 }
 
 std::string thread_name() {

@@ -14,7 +14,7 @@ namespace demo {
 // each kind so that the main thread can wait until the ones it expects came.
 class Console {
  public:
-  enum Kind { Value, Device, Alarm, kKinds };
+  enum Kind { Value, Device, Alarm, Path, kKinds };
 
   // printf-style; one call writes one or more complete lines.
   void say(const char* format, ...) __attribute__((format(printf, 2, 3)));

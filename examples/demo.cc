@@ -1,6 +1,8 @@
 // A tour of the library on a small installation: a power distribution device
-// and sensors under the manager device, with channels, values, alarms and
-// live subscriptions.
+// and sensors under the manager device, with channels, values, alarms, live
+// subscriptions, the installation's configuration as an out-of-band document,
+// and a reconciliation of the sensors the application sees. Everything is
+// reached through one CdsAccessor, as an application does.
 //
 //   cds-demo                      uses a data store inside this process
 //   cds-demo --endpoint unix:PATH uses the cdsd daemon listening on PATH
@@ -13,11 +15,11 @@
 #include <string>
 
 #include "alarm_tour.h"
-#include "cdsapi/DataAlarms.h"
-#include "cdsapi/InBandAccessor.h"
-#include "cdsapi/dataClient.h"
+#include "cdsapi/CdsAccessor.h"
+#include "configuration.h"
 #include "console.h"
 #include "installation.h"
+#include "reconciliation.h"
 #include "subscriptions.h"
 #include "zu/cds/CClient.h"
 #include "zu/CWallTime.h"
@@ -50,20 +52,27 @@ int main(int argc, char** argv) {
   }
   zu::cds::CClient::get()->set_endpoint(endpoint);
 
-  cdsapi::dataClient client("cds-demo");
-  cdsapi::InBandAccessor cds(client, true);
-  if (!client.connected) return 1;
-  cdsapi::DataAlarms alarms(client);
-  demo::Console out;
-  out.say("== connected to the data store at %s as \"%s\"\n", endpoint.c_str(), client.name.c_str());
+  // The front door: the connection and every accessor come from the facade.
+  cdsapi::CdsAccessor facade("cds-demo", true);
+  if (!facade.isConnected()) return 1;
+  cdsapi::InBandAccessor& cds = facade.inbandAccessor();
+  cdsapi::DataAlarms& alarms = facade.alarmsAccessor();
+  // Static: the configuration's path subscription cannot be ended, so its
+  // callback may run until the process exits.
+  static demo::Console out;
+  out.say("== connected to the data store at %s as \"%s\"\n", endpoint.c_str(),
+          facade.getDataClient().name.c_str());
 
   // Declared before the subscriptions, whose callbacks read them.
   demo::Installation site;
   bool callbacks_complete = true;
   try {
-    site = demo::build(cds, alarms, out);
+    site = demo::build(facade, out);
     out.say("\n== installation under the manager device\n");
     demo::print_tree(cds, demo::kManager, out);
+
+    out.say("\n== configuration as an out-of-band document\n");
+    callbacks_complete &= demo::configuration_tour(facade.oobAccessor(), out);
 
     out.say("\n== alarm configuration\n");
     demo::configure_alarms(cds, site, out);
@@ -75,13 +84,16 @@ int main(int argc, char** argv) {
 
     out.say("\n== sweep: each write, then the callbacks it caused\n");
     zu::CWallTime since = zu::CWallTime::now();
-    callbacks_complete = demo::sweep(cds, alarms, site, out) && subscribed;
+    callbacks_complete &= demo::sweep(cds, alarms, site, out) && subscribed;
 
     out.say("\n== unsubscribing\n");
     callbacks_complete &= subscriptions.unsubscribe();
     callbacks_complete &= quiet_after_unsubscribe(cds, site, out);
 
     demo::report(alarms, site, since, out);
+
+    out.say("\n== reconciliation: the sensors the application sees now\n");
+    demo::reconcile(facade, site, out);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "demo: %s\n", e.what());
     return 1;

@@ -4,7 +4,6 @@
 #include <utility>
 #include <vector>
 
-#include "tova/common/Uuid.h"
 #include "zu/CWallTime.h"
 
 namespace demo {
@@ -46,8 +45,9 @@ void remove_previous(cdsapi::InBandAccessor& cds, cdsapi::DataAlarms& alarms, Co
 
 }  // namespace
 
-Installation build(cdsapi::InBandAccessor& cds, cdsapi::DataAlarms& alarms, Console& out) {
-  remove_previous(cds, alarms, out);
+Installation build(cdsapi::CdsAccessor& facade, Console& out) {
+  cdsapi::InBandAccessor& cds = facade.inbandAccessor();
+  remove_previous(cds, facade.alarmsAccessor(), out);
 
   Installation site;
   site.pdu = cds.createDevice(kPowerDistribution, kManager, true);
@@ -65,19 +65,22 @@ Installation build(cdsapi::InBandAccessor& cds, cdsapi::DataAlarms& alarms, Cons
       {"outlet sensor", "THS-10", "SN-1002", "rack A, rear"},
       {"door contact", "DC-2", "SN-2001", "rack A, door"},
   };
-  unsigned long long* ids[] = {&site.inlet, &site.outlet, &site.door};
+  tova::common::Uuid* uuids[] = {&site.inlet_uuid, &site.outlet_uuid, &site.door_uuid};
   for (int i = 0; i < 3; ++i) {
     const Sensor& s = sensors[i];
-    unsigned long long id = cds.createDevice(0, site.pdu, false);
-    cds.setDeviceUuid(id, tova::common::Uuid::generate());
+    *uuids[i] = tova::common::Uuid::generate();
+    unsigned long long id = facade.createDevice(*uuids[i], 0, site.pdu, false);
     cds.setDeviceFriendlyName(id, s.name);
     cds.setDeviceModel(id, s.model);
     cds.setDevicePartNumber(id, s.model);
     cds.setDeviceSerialNumber(id, s.serial);
     cds.setDeviceLocation(id, s.location);
     cds.setDeviceCommunicating(id, true);
-    *ids[i] = id;
   }
+  // From here on the application knows its sensors by UUID only.
+  site.inlet = facade.getDeviceId(site.inlet_uuid);
+  site.outlet = facade.getDeviceId(site.outlet_uuid);
+  site.door = facade.getDeviceId(site.door_uuid);
   site.inlet_temperature = add_channel(cds, site, site.inlet, "inlet sensor", "temperature",
                                        "Inlet air temperature", "degC", zu::CValue(22.5));
   site.inlet_humidity = add_channel(cds, site, site.inlet, "inlet sensor", "humidity", "Inlet relative humidity",
