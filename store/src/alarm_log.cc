@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "alarms.h"
+#include "answer_size.h"
 
 namespace cds {
 namespace store {
@@ -17,27 +18,7 @@ using zu::cds::status_too_big;
 
 namespace {
 
-// The frame limit of an answer, and what is kept back for the record's other fields.
-constexpr std::size_t kMaxAnswerBytes = 4194304;
-constexpr std::size_t kAnswerReserve = 4096;
 constexpr std::uint32_t kDefaultMaxCount = 1000;
-
-std::size_t value_bytes(const zu::CValue& v) {
-  if (const auto* s = v.get_if<std::string>()) return 16 + s->size();
-  if (const auto* b = v.get_if<zu::CBytes>()) return 16 + b->size();
-  return 16;
-}
-
-// An upper bound of an update's encoded size: every field at its widest
-// encoding plus its tag, rounded up generously.
-std::size_t encoded_bytes_bound(const zu::CAlarmUpdate& u) {
-  std::size_t n = 192 + u.description.size() + u.aux_text1.size() + u.aux_text2.size() + u.aux_text3.size() +
-                  value_bytes(u.value);
-  if (u.trigger)
-    n += 96 + u.trigger->code.size() + value_bytes(u.trigger->threshold) + value_bytes(u.trigger->trigger_value) +
-         value_bytes(u.trigger->hysteresis);
-  return n;
-}
 
 std::uint32_t level_of(const zu::CAlarmUpdate& u) { return u.trigger ? u.trigger->level : 0; }
 

@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "answer_size.h"
 #include "store_data.h"
 
 namespace cds {
@@ -66,6 +67,17 @@ void create_channel(StoreData& data, const zu::cds::CCreateChannel& request, zu:
     planned.insert(id);
     ids.push_back(id);
   }
+  // The answer lists every created channel: refuse what could not be
+  // answered, before anything is created.
+  AnswerBudget budget;
+  for (const zu::cds::CCreateSingleChannel& wanted : request.requests) {
+    zu::CChannel created;
+    created.name = wanted.name;
+    if (!budget.take_for(created))
+      return refuse(response, zu::cds::status_too_big,
+                    "the answer to " + std::to_string(request.requests.size()) + " channels would pass " +
+                        std::to_string(kMaxAnswerBytes) + " bytes: create them in smaller requests");
+  }
 
   for (std::size_t i = 0; i < ids.size(); ++i) {
     const zu::cds::CCreateSingleChannel& wanted = request.requests[i];
@@ -88,14 +100,20 @@ void create_channel(StoreData& data, const zu::cds::CCreateChannel& request, zu:
 
 void get_channel(const StoreData& data, const zu::cds::CGetChannel& request, zu::cds::CGetChannel& response) {
   response.results.clear();
+  AnswerBudget budget;
+  bool cut = false;
   auto add = [&](std::uint64_t id) {
     const ChannelNode* node = data.channel(id);
-    if (!node) return;
+    if (!node || cut) return;
     zu::cds::CChannelResult result;
     result.channel_id = id;
     result.channel = detached(node->channel);
     result.value = node->value;
     result.time = node->time;
+    if (!budget.take_for(result)) {
+      cut = true;
+      return;
+    }
     response.results.push_back(std::move(result));
   };
 
@@ -113,6 +131,7 @@ void get_channel(const StoreData& data, const zu::cds::CGetChannel& request, zu:
       }
     }
   }
+  if (cut) return flag_cut(response, response.results.size(), "channels");
   response.status = status_ok;
 }
 
@@ -138,6 +157,7 @@ void delete_channel(StoreData& data, const zu::cds::CDeleteChannel& request, zu:
 void get_channel_value(const StoreData& data, const zu::cds::CGetChannelValue& request,
                        zu::cds::CGetChannelValue& response) {
   response.values.clear();
+  AnswerBudget budget;
   for (std::uint64_t id : request.ids) {
     const ChannelNode* node = data.channel(id);
     if (!node) continue;
@@ -147,6 +167,7 @@ void get_channel_value(const StoreData& data, const zu::cds::CGetChannelValue& r
     result.text = value_text(*node);
     result.state = node->channel.state;
     result.time = node->time;
+    if (!budget.take_for(result)) return flag_cut(response, response.values.size(), "values");
     response.values.push_back(std::move(result));
   }
   response.status = status_ok;
@@ -199,8 +220,13 @@ void update_channel_value(StoreData& data, const zu::cds::CUpdateChannelValue& r
 void get_channel_settings(const StoreData& data, const zu::cds::CGetChannelSettings& request,
                           zu::cds::CGetChannelSettings& response) {
   response.settings.clear();
-  for (std::uint64_t id : request.ids)
-    if (const ChannelNode* node = data.channel(id)) response.settings.push_back(*node->channel.settings());
+  AnswerBudget budget;
+  for (std::uint64_t id : request.ids) {
+    const ChannelNode* node = data.channel(id);
+    if (!node) continue;
+    if (!budget.take_for(*node->channel.settings())) return flag_cut(response, response.settings.size(), "settings");
+    response.settings.push_back(*node->channel.settings());
+  }
   response.status = status_ok;
 }
 

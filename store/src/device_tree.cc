@@ -4,6 +4,7 @@
 #include <utility>
 #include <vector>
 
+#include "answer_size.h"
 #include "store_data.h"
 
 namespace cds {
@@ -62,6 +63,7 @@ void refuse(zu::cds::CRequestResponse& response, std::uint32_t status, std::stri
 
 void get_device(const StoreData& data, const zu::cds::CGetDevice& request, zu::cds::CGetDevice& response) {
   response.devices.clear();
+  AnswerBudget budget;
   // Depth-first, children ascending: each device is followed by its subtree.
   std::vector<std::pair<std::uint64_t, std::uint32_t>> pending;  // (device, its level below the requested one)
   for (std::uint64_t id : request.ids) {
@@ -72,6 +74,7 @@ void get_device(const StoreData& data, const zu::cds::CGetDevice& request, zu::c
       pending.pop_back();
       const DeviceNode* node = data.device(current);
       if (!node) continue;
+      if (!budget.take_for(node->record)) return flag_cut(response, response.devices.size(), "devices");
       response.devices.push_back(node->record);
       if (level >= request.depth) continue;
       const auto& subs = node->record.sub_devices;
@@ -111,6 +114,14 @@ void create_device(StoreData& data, const zu::cds::CCreateDevice& request, zu::c
     planned.insert(id);
     ids.push_back(id);
   }
+  // The answer lists every created device: refuse what could not be
+  // answered, before anything is created.
+  AnswerBudget budget;
+  for (const zu::CDevice& device : request.devices)
+    if (!budget.take_for(device))
+      return refuse(response, zu::cds::status_too_big,
+                    "the answer to " + std::to_string(request.devices.size()) + " devices would pass " +
+                        std::to_string(kMaxAnswerBytes) + " bytes: create them in smaller requests");
 
   for (std::size_t i = 0; i < ids.size(); ++i) {
     const zu::CDevice& given = request.devices[i];

@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "alarms.h"
+#include "answer_fields.h"
 #include "store/Engine.h"
 #include "store_data.h"
 #include "subscriptions.h"
@@ -36,6 +37,7 @@ struct Engine::Impl {
     auto response = std::static_pointer_cast<R>(request.clone());
     response->status = zu::cds::status_none;
     response->message.clear();
+    detail::drop_request_inputs(*response);
     return response;
   }
 

@@ -86,6 +86,38 @@ TEST_F(ChannelTest, GetFindsChannelsByIdByNameOrAllOfADevice) {
   EXPECT_EQ(ask(all)->status, 2u);
 }
 
+// An answer carries what the response needs, never the request's inputs, and
+// always fits one frame: a create whose answer could not be sent is refused
+// before it creates anything; a listing is cut and flagged.
+TEST_F(ChannelTest, AnswersCarryNoEchoAndStayWithinAFrame) {
+  auto named = [](std::size_t from, std::size_t count) {
+    zu::cds::CCreateChannel create;
+    for (std::size_t i = from; i < from + count; ++i)
+      create.requests.push_back({20, std::string(100, 'c') + std::to_string(i), false, zu::kNoId});
+    return create;
+  };
+  auto small = ask(named(0, 3));
+  ASSERT_EQ(small->status, 1u);
+  EXPECT_TRUE(small->requests.empty());
+  EXPECT_EQ(small->channels.size(), 3u);
+
+  const std::size_t changes_before = changes_.size();
+  auto huge = ask(named(3, 40000));
+  EXPECT_EQ(huge->status, zu::cds::status_too_big);
+  EXPECT_TRUE(huge->channels.empty());
+  EXPECT_EQ(device(20).channels.size(), 3u);
+  EXPECT_EQ(changes_.size(), changes_before);
+
+  for (std::size_t from = 3; from < 20000; from += 5000) ASSERT_EQ(ask(named(from, 5000))->status, 1u);
+  zu::cds::CGetChannel all;
+  all.device_id = 20;
+  auto listing = ask(all);
+  EXPECT_EQ(listing->status, zu::cds::status_too_big);
+  EXPECT_GT(listing->results.size(), 1000u);
+  EXPECT_LT(listing->results.size(), 20003u);
+  EXPECT_EQ(listing->results.front().channel.name, std::string(100, 'c') + "0");
+}
+
 TEST_F(ChannelTest, DeleteNamingAnUnknownChannelRemovesNothing) {
   std::uint64_t a = add_channel(20, "a");
   zu::cds::CDeleteChannel remove;

@@ -50,12 +50,23 @@ TEST_F(DeviceTreeTest, WalkAnswersRequestedIdsInOrderAndSkipsUnknownOnes) {
 }
 
 TEST_F(DeviceTreeTest, DeepChainIsWalkedAndRemovedWithoutRecursion) {
-  zu::cds::CCreateDevice create;
-  create.use_given_ids = true;
-  const std::uint64_t kChain = 100000;
-  for (std::uint64_t id = 2; id < 2 + kChain; ++id) create.devices.push_back(device_under(id - 1, id));
-  ASSERT_EQ(ask(create)->status, 1u);
-  EXPECT_EQ(walk({1}, kAllLevels).size(), kChain + 1);
+  const std::uint64_t kChain = 100000, kBatch = 10000;
+  for (std::uint64_t first = 2; first < 2 + kChain; first += kBatch) {
+    zu::cds::CCreateDevice create;
+    create.use_given_ids = true;
+    for (std::uint64_t id = first; id < first + kBatch; ++id) create.devices.push_back(device_under(id - 1, id));
+    ASSERT_EQ(ask(create)->status, 1u);
+  }
+  // The whole chain does not fit one answer: it is cut, in walk order, and flagged.
+  zu::cds::CGetDevice get;
+  get.ids = {1};
+  get.depth = kAllLevels;
+  auto whole = ask(get);
+  EXPECT_EQ(whole->status, zu::cds::status_too_big);
+  ASSERT_GT(whole->devices.size(), kBatch);
+  EXPECT_LT(whole->devices.size(), kChain);
+  EXPECT_EQ(whole->devices.back().id, whole->devices.size());
+  EXPECT_EQ(walk({kChain / 2}, 5).size(), 6u);
 
   zu::cds::CDeleteDevice remove;
   remove.ids = {2};

@@ -1,0 +1,54 @@
+#pragma once
+// What an answer carries: an answer starts as a copy of its request, and
+// these drop the request's inputs from it, so that an answer holds what the
+// response needs and nothing of the request's size (a thousand channel
+// requests are not sent back with the thousand channels created).
+// Containers the store answers in place (named fields, devices and settings
+// that are written back as stored) are kept: their handlers refill them.
+#include "zu/cds/Records.h"
+
+namespace cds {
+namespace store {
+namespace detail {
+
+inline void drop_request_inputs(zu::cds::CRequestResponse&) {}
+inline void drop_request_inputs(zu::cds::CGetDevice& r) { r.ids.clear(); }
+inline void drop_request_inputs(zu::cds::CUpdateDevice& r) { r.values.clear(); }
+inline void drop_request_inputs(zu::cds::CDeleteDevice& r) { r.ids.clear(); }
+inline void drop_request_inputs(zu::cds::CCreateChannel& r) { r.requests.clear(); }
+inline void drop_request_inputs(zu::cds::CGetChannel& r) {
+  r.ids.clear();
+  r.names.clear();
+}
+inline void drop_request_inputs(zu::cds::CDeleteChannel& r) { r.ids.clear(); }
+inline void drop_request_inputs(zu::cds::CGetChannelValue& r) { r.ids.clear(); }
+inline void drop_request_inputs(zu::cds::CUpdateChannelValue& r) { r.values.clear(); }
+inline void drop_request_inputs(zu::cds::CGetChannelSettings& r) { r.ids.clear(); }
+inline void drop_request_inputs(zu::cds::CUpdateChannelSettings& r) { r.values.clear(); }
+inline void drop_request_inputs(zu::cds::CGetAlarmConfig& r) {
+  r.channel_ids.clear();
+  r.device_ids.clear();
+}
+inline void drop_request_inputs(zu::cds::CSetAlarmConfig& r) { r.values.clear(); }
+inline void drop_request_inputs(zu::cds::CSetChannelState& r) { r.states.clear(); }
+inline void drop_request_inputs(zu::cds::CSetDeviceState& r) { r.states.clear(); }
+inline void drop_request_inputs(zu::cds::CGetOOBData& r) { r.paths.clear(); }
+inline void drop_request_inputs(zu::cds::CSetOOBData& r) { r.units.clear(); }
+inline void drop_request_inputs(zu::cds::CGetAlarms& r) {
+  r.ids.clear();
+  r.alarm_ids.clear();
+  r.filter_text.clear();
+}
+inline void drop_request_inputs(zu::cds::CDeleteAlarms& r) {
+  r.alarm_ids.clear();
+  r.device_ids.clear();
+}
+inline void drop_request_inputs(zu::cds::CSubscribe& r) { r.subscriptions.clear(); }
+inline void drop_request_inputs(zu::cds::CManageSubscriberIDs& r) {
+  r.release_ids.clear();
+  r.other_ids.clear();
+}
+
+}  // namespace detail
+}  // namespace store
+}  // namespace cds
