@@ -59,14 +59,14 @@ void dataHandler::SubscriptionCallback::callChannelCallback(std::shared_ptr<zu::
 }
 
 void dataHandler::SubscriptionCallback::callAlarmCallback(std::shared_ptr<zu::cds::CSubscriberNotify> n) {
-  for (const zu::CAlarmUpdate& update : n->alarm_updates) {
-    const AlarmInfos infos(update);  // built afresh for each call
+  for (const zu::CAlarmUpdate* update : zu::in_instance_order(n->alarm_updates)) {
+    const AlarmInfos infos(*update);  // built afresh for each call
     alarmCallback(infos);
   }
 }
 
 void dataHandler::SubscriptionCallback::callAlarmUpdateCallback(std::shared_ptr<zu::cds::CSubscriberNotify> n) {
-  for (const zu::CAlarmUpdate& update : n->alarm_updates) alarmUpdateCallback(update);
+  for (const zu::CAlarmUpdate* update : zu::in_instance_order(n->alarm_updates)) alarmUpdateCallback(*update);
 }
 
 void dataHandler::SubscriptionCallback::callDeviceCallback(std::shared_ptr<zu::cds::CSubscriberNotify> n) {

@@ -1,6 +1,7 @@
 // The alarm engine: channel alarm configurations and the evaluation of their
 // triggers against the channels' values.
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <set>
 #include <string>
@@ -41,10 +42,26 @@ Order order_of(T a, T b) {
   return a < b ? Order::less : b < a ? Order::greater : Order::equal;
 }
 
+// A number as a double. A float widens through its shortest decimal text:
+// 25.3 as a float (a threshold from a float setter) and 25.3 as a double (a
+// channel's value) are then the same number, where plain widening would put
+// the float 7.6e-7 below the double.
+double number_of(const zu::CValue& v) {
+  if (v.type() != zu::type_float) return v.as_double();
+  const float f = v.as_float();
+  if (!std::isfinite(f)) return f;
+  char text[32];
+  const char* end = std::to_chars(text, text + sizeof text, f).ptr;
+  double d = f;
+  std::from_chars(text, end, d);
+  return d;
+}
+
 // Compares a value with a threshold. Numbers compare by value across their
-// types (exactly for integers, so 64-bit ids and counters do not round);
-// other values only with a value of the same type. NaN and values of
-// unrelated types are unordered: they neither raise nor end an alarm.
+// types (exactly for integers, so 64-bit ids and counters do not round;
+// floats by their decimal, see number_of); other values only with a value of
+// the same type. NaN and values of unrelated types are unordered: they
+// neither raise nor end an alarm.
 Order compare(const zu::CValue& a, const zu::CValue& b) {
   if (!a.is_valid() || !b.is_valid()) return Order::unordered;
   if (is_integral(a) && is_integral(b)) {
@@ -57,7 +74,7 @@ Order compare(const zu::CValue& a, const zu::CValue& b) {
     return order_of(a.as_uint64(), b.as_uint64());
   }
   if (is_number(a) && is_number(b)) {
-    double x = a.as_double(), y = b.as_double();
+    double x = number_of(a), y = number_of(b);
     if (std::isnan(x) || std::isnan(y)) return Order::unordered;
     return order_of(x, y);
   }
@@ -65,7 +82,7 @@ Order compare(const zu::CValue& a, const zu::CValue& b) {
   return a < b ? Order::less : b < a ? Order::greater : Order::equal;
 }
 
-double hysteresis_of(const zu::CAlarmTrigger& t) { return t.hysteresis.is_valid() ? t.hysteresis.as_double() : 0.0; }
+double hysteresis_of(const zu::CAlarmTrigger& t) { return t.hysteresis.is_valid() ? number_of(t.hysteresis) : 0.0; }
 
 bool raise_condition(const zu::CAlarmTrigger& t, const zu::CValue& value) {
   Order o = compare(value, t.threshold);
@@ -86,7 +103,7 @@ bool normal_condition(const zu::CAlarmTrigger& t, const zu::CValue& value) {
   if (t.trigger_flag == kEqual) return o != Order::equal;
   bool past = t.trigger_flag == kHigh ? o == Order::less : o == Order::greater;
   if (!past || h == 0 || !is_number(value)) return past;
-  double v = value.as_double(), threshold = t.threshold.as_double();
+  double v = number_of(value), threshold = number_of(t.threshold);
   return t.trigger_flag == kHigh ? v < threshold - h : v > threshold + h;
 }
 
@@ -116,6 +133,44 @@ std::string subject_of(const StoreData& data, const ChannelNode& node) {
 }
 
 bool alarms_disabled(const ChannelNode& node) { return node.channel.state.test(zu::realtime_state::alarm_disabled); }
+
+// The smallest trigger number that none of the `numbered` states holds.
+std::uint32_t free_number(const std::vector<TriggerAlarmState>& states, const std::vector<bool>& numbered) {
+  for (std::uint32_t n = 0;; ++n) {
+    bool held = false;
+    for (std::size_t i = 0; i < states.size() && !held; ++i) held = numbered[i] && states[i].number == n;
+    if (!held) return n;
+  }
+}
+
+// One state per trigger; states added here get numbers of their own.
+void sync_states(ChannelNode& node) {
+  std::vector<TriggerAlarmState>& states = node.alarm.triggers;
+  std::vector<bool> numbered(node.channel.triggers.size(), true);
+  for (std::size_t i = std::min(states.size(), numbered.size()); i < numbered.size(); ++i) numbered[i] = false;
+  states.resize(numbered.size());
+  for (std::size_t i = 0; i < states.size(); ++i)
+    if (!numbered[i]) {
+      states[i].number = free_number(states, numbered);
+      numbered[i] = true;
+    }
+}
+
+// The position of the trigger numbered `number`; the trigger count when the
+// channel has no such trigger (any more).
+std::size_t position_of(const ChannelNode& node, std::uint32_t number) {
+  const std::vector<TriggerAlarmState>& states = node.alarm.triggers;
+  auto it = std::find_if(states.begin(), states.end(), [&](const TriggerAlarmState& s) { return s.number == number; });
+  const std::size_t at = static_cast<std::size_t>(it - states.begin());
+  return it == states.end() || at >= node.channel.triggers.size() ? node.channel.triggers.size() : at;
+}
+
+// Back to a trigger that is neither raised nor waiting; it keeps its number.
+void reset(TriggerAlarmState& state) {
+  TriggerAlarmState fresh;
+  fresh.number = state.number;
+  state = fresh;
+}
 
 // The channel's alarm_active bit follows its raised triggers.
 void update_active_bit(ChannelNode& node, ChangeSet& changes) {
@@ -150,9 +205,9 @@ void record(AlarmData& alarms, zu::CAlarmUpdate update, ChangeSet& changes) {
 }
 
 void raise(StoreData& data, ChannelNode& node, std::uint32_t index, ChangeSet& changes) {
-  AlarmKey key(node.channel.id(), index);
   const zu::CAlarmTrigger& trigger = node.channel.triggers[index];
   TriggerAlarmState& state = node.alarm.triggers[index];
+  AlarmKey key(node.channel.id(), state.number);
   state.raised = true;
   state.pending = false;
   std::string subject = subject_of(data, node);
@@ -180,7 +235,7 @@ void evaluate(StoreData& data, ChannelNode& node, std::uint32_t index, Clock::Ti
     if (!normal_condition(trigger, node.value)) return;
     state.held_down = false;
     if (state.raised)
-      end_alarm(data, AlarmKey(node.channel.id(), index), normal_text(trigger, node.value), false, changes);
+      end_alarm(data, AlarmKey(node.channel.id(), state.number), normal_text(trigger, node.value), false, changes);
     return;
   }
   if (!raise_condition(trigger, node.value)) {
@@ -191,14 +246,14 @@ void evaluate(StoreData& data, ChannelNode& node, std::uint32_t index, Clock::Ti
   if (!state.pending) {
     state.pending = true;
     state.pending_since = now;
-    schedule(data.alarms, AlarmKey(node.channel.id(), index), deadline_of(state, trigger));
+    schedule(data.alarms, AlarmKey(node.channel.id(), state.number), deadline_of(state, trigger));
   } else if (now >= deadline_of(state, trigger)) {
     raise(data, node, index, changes);
   }
 }
 
 void evaluate_channel(StoreData& data, ChannelNode& node, Clock::TimePoint now, ChangeSet& changes) {
-  node.alarm.triggers.resize(node.channel.triggers.size());
+  sync_states(node);
   if (alarms_disabled(node)) return;
   for (std::uint32_t i = 0; i < node.channel.triggers.size(); ++i) evaluate(data, node, i, now, changes);
 }
@@ -221,9 +276,8 @@ std::string trigger_fault(const zu::CAlarmTrigger& t) {
   return std::string();
 }
 
-// A trigger at the same position with the same direction and level is the
-// same alarm: it keeps its state when only its threshold, hysteresis, delay
-// or texts change.
+// A trigger of the same direction and level is the same alarm: it keeps its
+// state when only its threshold, hysteresis, delay or texts change.
 bool same_alarm(const zu::CAlarmTrigger& a, const zu::CAlarmTrigger& b) {
   return a.trigger_flag == b.trigger_flag && a.level == b.level;
 }
@@ -242,13 +296,17 @@ void end_alarm(StoreData& data, const AlarmKey& key, const std::string& why, boo
   if (active == data.alarms.active.end()) return;
   ChannelNode* node = data.channel(key.first);
   zu::CValue value = node ? node->value : zu::CValue();
+  const std::size_t at = node ? position_of(*node, key.second) : 0;
+  const bool has_trigger = node && at < node->channel.triggers.size();
   const zu::CAlarmUpdate& raised = active->second.raise;
-  zu::CAlarmUpdate update = new_update(data.alarms, key, raised.aux_number1, value, *raised.trigger, true,
+  // The trigger as it is now: a threshold changed since the raise shows.
+  const zu::CAlarmTrigger& trigger = has_trigger ? node->channel.triggers[at] : *raised.trigger;
+  zu::CAlarmUpdate update = new_update(data.alarms, key, raised.aux_number1, value, trigger, true,
                                        active->second.subject + ": " + why);
   data.alarms.active.erase(active);
   record(data.alarms, std::move(update), changes);
-  if (!node || key.second >= node->alarm.triggers.size()) return;
-  TriggerAlarmState& state = node->alarm.triggers[key.second];
+  if (!has_trigger) return;
+  TriggerAlarmState& state = node->alarm.triggers[at];
   state.raised = false;
   state.pending = false;
   state.held_down = hold_down;
@@ -296,20 +354,41 @@ void set_alarm_config(StoreData& data, const zu::cds::CSetAlarmConfig& request, 
     if (triggers == node.channel.triggers) continue;
 
     std::vector<zu::CAlarmTrigger>& current = node.channel.triggers;
-    node.alarm.triggers.resize(current.size());
-    for (std::uint32_t i = 0; i < current.size(); ++i) {
-      bool kept = i < triggers.size() && same_alarm(current[i], triggers[i]);
-      if (kept) continue;
-      end_alarm(data, AlarmKey(id, i), i < triggers.size() ? "alarm ended (trigger changed)" : "alarm ended (trigger removed)",
+    sync_states(node);
+    // Which new trigger is which old one, whatever their positions: an
+    // unchanged trigger is itself; then, in list order, one of the same
+    // direction and level is the same alarm. The others are new triggers.
+    std::vector<TriggerAlarmState> states(triggers.size());
+    std::vector<bool> old_kept(current.size()), numbered(triggers.size());
+    auto match = [&](auto same) {
+      for (std::size_t j = 0; j < triggers.size(); ++j)
+        for (std::size_t i = 0; i < current.size() && !numbered[j]; ++i)
+          if (!old_kept[i] && same(current[i], triggers[j])) {
+            states[j] = node.alarm.triggers[i];
+            old_kept[i] = numbered[j] = true;
+          }
+    };
+    match([](const zu::CAlarmTrigger& a, const zu::CAlarmTrigger& b) { return a == b; });
+    match(same_alarm);
+    for (std::size_t j = 0; j < triggers.size(); ++j)
+      if (!numbered[j]) {
+        states[j].number = free_number(states, numbered);
+        numbered[j] = true;
+      }
+    for (std::size_t i = 0; i < current.size(); ++i) {
+      if (old_kept[i]) continue;
+      const std::uint32_t number = node.alarm.triggers[i].number;
+      const bool replaced = std::any_of(states.begin(), states.end(),
+                                        [&](const TriggerAlarmState& s) { return s.number == number; });
+      end_alarm(data, AlarmKey(id, number), replaced ? "alarm ended (trigger changed)" : "alarm ended (trigger removed)",
                 false, changes);
-      node.alarm.triggers[i] = TriggerAlarmState();
     }
     current = std::move(triggers);
-    node.alarm.triggers.resize(current.size());
+    node.alarm.triggers = std::move(states);
     for (std::uint32_t i = 0; i < current.size(); ++i) {
       // A kept trigger already waiting for its delay waits for the new one.
-      if (node.alarm.triggers[i].pending)
-        schedule(data.alarms, AlarmKey(id, i), deadline_of(node.alarm.triggers[i], current[i]));
+      const TriggerAlarmState& state = node.alarm.triggers[i];
+      if (state.pending) schedule(data.alarms, AlarmKey(id, state.number), deadline_of(state, current[i]));
     }
     changes.channel_alarm_configs_changed.insert(id);
     evaluate_channel(data, node, now, changes);
@@ -337,9 +416,9 @@ void evaluate_alarms(StoreData& data, ChangeSet& changes) {
     node->alarm.disabled = alarms_disabled(*node);
     changes.channel_alarm_configs_changed.insert(id);
     if (node->alarm.disabled) {
-      for (std::uint32_t i = 0; i < node->alarm.triggers.size(); ++i) {
-        end_alarm(data, AlarmKey(id, i), "alarm ended (alarms disabled)", false, changes);
-        node->alarm.triggers[i] = TriggerAlarmState();
+      for (TriggerAlarmState& state : node->alarm.triggers) {
+        end_alarm(data, AlarmKey(id, state.number), "alarm ended (alarms disabled)", false, changes);
+        reset(state);
       }
     } else if (changes.values_written.count(id) == 0) {
       evaluate_channel(data, *node, now, changes);
@@ -358,9 +437,10 @@ void run_alarm_timers(StoreData& data, ChangeSet& changes) {
     // The trigger may have been removed, changed or ended since: evaluate
     // decides from its state now.
     ChannelNode* node = data.channel(key.first);
-    if (!node || key.second >= node->channel.triggers.size() || alarms_disabled(*node)) continue;
-    node->alarm.triggers.resize(node->channel.triggers.size());
-    evaluate(data, *node, key.second, now, changes);
+    if (!node || alarms_disabled(*node)) continue;
+    sync_states(*node);
+    const std::size_t at = position_of(*node, key.second);
+    if (at < node->channel.triggers.size()) evaluate(data, *node, static_cast<std::uint32_t>(at), now, changes);
   }
   if (!alarms.timers.empty() && alarms.wake_at) alarms.wake_at(alarms.timers.begin()->first);
 }

@@ -21,6 +21,11 @@ namespace detail {
 
 // Runtime state of one trigger of a channel, at the trigger's position.
 struct TriggerAlarmState {
+  // The alarm_index of the trigger's alarm. It stays with the trigger when
+  // other triggers are added, removed or reordered around it; a new trigger
+  // takes the smallest number no other trigger of the channel holds, so it is
+  // the trigger's position unless the list was rearranged.
+  std::uint32_t number = 0;
   bool raised = false;
   // Ended by a delete that also ends active alarms: raises again only after
   // the value has returned to normal, so a cleared alarm does not come straight back.
@@ -34,7 +39,7 @@ struct ChannelAlarms {
   std::vector<TriggerAlarmState> triggers;  // one per trigger of the channel
 };
 
-// An alarm: (channel id, trigger position).
+// An alarm: (channel id, its trigger's number).
 using AlarmKey = std::pair<std::uint64_t, std::uint32_t>;
 
 struct ActiveAlarm {

@@ -184,6 +184,9 @@ void delete_device(StoreData& data, const zu::cds::CDeleteDevice& request, zu::c
       data.channels.erase(channel);
       changes.channels_removed[channel] = id;
     }
+    // Its channels went with it: type 13 subscribers of the device, and of an
+    // ancestor with sub-devices included, hear of it.
+    if (!node.record.channels.empty()) changes.device_channels_changed.insert(id);
     changes.devices_removed[id] = parent;
   }
   for (std::uint64_t id : removed) data.devices.erase(id);

@@ -281,18 +281,18 @@ TEST_F(EngineEndToEndTest, TriggerPositionPastTheEndThrowsAndSettingOneReordersT
   EXPECT_EQ(inband->getChannelAlarmConfig(channel).triggers.at(0).threshold, zu::CValue(40.0));
   EXPECT_EQ(alarms->getEndInstanceGlobal(), 1u);
 
-  // Setting by position writes the list back sorted: the positions of both
-  // triggers change, so the store ends the warning alarm at position 1 and
-  // raises it anew at position 0, by its new threshold 34.
+  // Setting by position writes the list back sorted: both triggers move, and
+  // each keeps its alarm; the warning alarm stays raised under its number 1,
+  // judged by its new threshold 34.
   inband->setChannelAlarmTriggerThreshold(channel, cdsapi::FirstTrigger, 34.0f);
   const auto triggers = inband->getChannelAlarmConfig(channel).triggers;
   ASSERT_EQ(triggers.size(), 2u);
   EXPECT_EQ(triggers[0].level, 2u);
   EXPECT_EQ(triggers[0].threshold, zu::CValue(34.0f));
   auto active = Active();
-  ASSERT_EQ(Shown(active), "3:6:active ");
-  EXPECT_EQ(active[0].alarm_index, 0u);
-  EXPECT_EQ(Shown(Log()), "3:6:active 2:6:end 1:6 ");
+  ASSERT_EQ(Shown(active), "1:6:active ");
+  EXPECT_EQ(active[0].alarm_index, 1u);
+  EXPECT_EQ(Shown(Log()), "1:6:active ");
 }
 
 // ---- clearing

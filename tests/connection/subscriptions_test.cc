@@ -273,6 +273,21 @@ TEST_F(Subscriptions, AlarmUpdatesOfSubDevicesReachADeviceAlarmSubscription) {
 
   // No update of `beside` reached the subscription of `top` alone.
   EXPECT_EQ(updates->items().size(), 2u);
+
+  // A new level ends the alarm and raises it again, in one notification:
+  // each callback sees the end first.
+  inband.setChannelCValue(deep, zu::CValue(32.0));
+  config.triggers[0].level = cdsapi::LevelWarning;
+  inband.setChannelAlarmConfig(deep, config);
+  got = updates->wait_for(5);
+  copied = infos->wait_for(5);
+  ASSERT_EQ(got.size(), 5u);
+  ASSERT_EQ(copied.size(), 5u);
+  for (const auto& seen_by : {got, copied}) {
+    EXPECT_TRUE(seen_by[3].back_to_normal);
+    EXPECT_FALSE(seen_by[4].back_to_normal);
+    EXPECT_LT(seen_by[3].instance, seen_by[4].instance);
+  }
   for (unsigned long long s : {id, both_id, infos_id}) EXPECT_TRUE(inband.unsubscribe(s));
 }
 

@@ -5,6 +5,7 @@
 #include <limits>
 #include <map>
 #include <mutex>
+#include <set>
 #include <thread>
 
 #include "alarm_fixture.h"
@@ -95,6 +96,33 @@ TEST_F(AlarmTest, IntegerChannelsCompareExactly) {
   configure_ok(counter, {trigger(0, 2, zu::CValue(9007199254740993ULL))});
   EXPECT_TRUE(set(counter, 9007199254740992ULL).empty());
   EXPECT_EQ(set(counter, 9007199254740993ULL).size(), 1u);
+}
+
+// Thresholds from the float setters meet double channels, and the reverse:
+// the same decimal written either way is the same number, at the threshold
+// and at its hysteresis limit.
+TEST_F(AlarmTest, AFloatAndADoubleOfTheSameDecimalMeetAtTheThreshold) {
+  struct Case {
+    const char* what;
+    std::uint8_t direction;
+    zu::CValue threshold, at, back;  // `back`: at the hysteresis limit, still raised
+  };
+  const std::vector<Case> cases = {
+      {"high, float threshold", 0, zu::CValue(25.3F), zu::CValue(25.3), zu::CValue(24.8)},
+      {"low, float threshold", 1, zu::CValue(25.3F), zu::CValue(25.3), zu::CValue(25.8)},
+      {"equal, float threshold", 2, zu::CValue(25.3F), zu::CValue(25.3), zu::CValue(25.3)},
+      {"high, float value", 0, zu::CValue(25.3), zu::CValue(25.3F), zu::CValue(24.8F)},
+      {"low, float value", 1, zu::CValue(25.3), zu::CValue(25.3F), zu::CValue(25.8F)},
+      {"equal, float value", 2, zu::CValue(25.3), zu::CValue(25.3F), zu::CValue(25.3F)},
+  };
+  int n = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::uint64_t ch = add_channel(device_, "decimal " + std::to_string(n++));
+    configure_ok(ch, {trigger(c.direction, 2, c.threshold, 0.5F)});
+    ASSERT_EQ(set(ch, c.at).size(), 1u) << "raised at the threshold";
+    EXPECT_TRUE(set(ch, c.back).empty()) << "not yet past the hysteresis";
+  }
 }
 
 TEST_F(AlarmTest, NanNeitherRaisesNorEnds) {
@@ -280,6 +308,48 @@ TEST_F(AlarmTest, ConfigurationIsEvaluatedAgainstTheCurrentValue) {
   EXPECT_EQ(swapped[0].trigger->level, 2u);
   EXPECT_FALSE(swapped[1].back_to_normal);
   EXPECT_EQ(swapped[1].trigger->level, 3u);
+}
+
+// An alarm stays with its trigger when a configuration write removes or
+// reorders the triggers around it, as the threshold setters do.
+TEST_F(AlarmTest, AnAlarmFollowsItsTriggerThroughRemovalsAndReordering) {
+  configure_ok(channel_, {high(30), high(40)});
+  ASSERT_EQ(set(45.0).size(), 2u);
+  std::size_t before = changes_.size();
+  configure_ok(channel_, {high(40)});
+  auto ended = updates_since(before);
+  ASSERT_EQ(ended.size(), 1u) << "only the removed trigger's alarm ends";
+  EXPECT_EQ(ended[0].alarm_index, 0u);
+  EXPECT_EQ(ended[0].trigger->threshold, zu::CValue(30.0));
+  auto active = ask(active_of(device_))->alarms;
+  ASSERT_EQ(active.size(), 1u);
+  EXPECT_EQ(active[0].alarm_index, 1u);
+  EXPECT_EQ(active[0].trigger->threshold, zu::CValue(40.0));
+  ended = set(35.0);
+  ASSERT_EQ(ended.size(), 1u);
+  EXPECT_EQ(ended[0].alarm_index, 1u);
+
+  // 30, 10, 20 written back sorted with the first threshold changed: 40, 20, 30.
+  std::uint64_t ch = add_channel(device_, "sorted");
+  configure_ok(ch, {high(30), high(10), high(20)});
+  ASSERT_EQ(set(ch, 45.0).size(), 3u);
+  before = changes_.size();
+  configure_ok(ch, {high(40), high(20), high(30)});
+  EXPECT_TRUE(updates_since(before).empty()) << "every threshold is still met";
+  ended = set(ch, 35.0);
+  ASSERT_EQ(ended.size(), 1u);
+  EXPECT_EQ(ended[0].alarm_index, 1u) << "the alarm of the trigger that was at 10";
+  EXPECT_EQ(ended[0].trigger->threshold, zu::CValue(40.0)) << "the trigger as it is now";
+  // The others keep their numbers: a new trigger takes the smallest free one.
+  configure_ok(ch, {high(40), high(20), high(30), low(-5)});
+  ended = set(ch, 25.0);
+  ASSERT_EQ(ended.size(), 1u);
+  EXPECT_EQ(ended[0].alarm_index, 0u) << "the alarm of the trigger at 30";
+  EXPECT_EQ(set(ch, -10.0).size(), 2u);
+  auto on_ch = ask(active_of(device_))->alarms;
+  std::set<std::uint32_t> numbers;
+  for (const auto& u : on_ch) numbers.insert(u.alarm_index);
+  EXPECT_EQ(numbers, (std::set<std::uint32_t>{3})) << "the new low trigger";
 }
 
 TEST_F(AlarmTest, LibraryLevelsAreStoredAsStoreLevels) {

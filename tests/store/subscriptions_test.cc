@@ -190,11 +190,13 @@ TEST_F(SubscriptionsTest, SettingsAndDeviceChangesFillTheirContainers) {
   EXPECT_EQ(got[3]->device_ids_14, (std::unordered_set<std::uint64_t>{dev}));
   EXPECT_TRUE(got[3]->device_ids.empty());
 
-  remove_device(dev);  // the removal reaches the tree subscription, then nothing more
+  remove_device(dev);  // the removal reaches the channel and tree subscriptions, then nothing more
   got = recorder_.take();
-  ASSERT_EQ(got.size(), 1u);
-  EXPECT_EQ(got[0]->subscription_id, tree);
-  EXPECT_EQ(got[0]->device_ids_14, (std::unordered_set<std::uint64_t>{dev}));
+  ASSERT_EQ(got.size(), 2u);
+  EXPECT_EQ(got[0]->subscription_id, channels);
+  EXPECT_EQ(got[0]->device_ids, (std::unordered_set<std::uint64_t>{dev}));
+  EXPECT_EQ(got[1]->subscription_id, tree);
+  EXPECT_EQ(got[1]->device_ids_14, (std::unordered_set<std::uint64_t>{dev}));
   EXPECT_EQ(add_device(1, dev), dev);  // the same id again: a new device, not the watched one
   update_device(dev, "SN-2");
   add_device(dev);
@@ -253,10 +255,15 @@ TEST_F(SubscriptionsTest, TheFlagCoversSubDevicesAddedLater) {
   EXPECT_EQ(got[1]->subscription_id, deep);
   EXPECT_EQ(got[1]->device_ids, (std::unordered_set<std::uint64_t>{leaf}));
 
+  add_channel(leaf, "t");
+  std::uint64_t channels = watch(sub::device_channels, top, true);
+  watch(sub::device_channels, top, false);  // top's own channels do not change
   remove_device(mid);  // a removed subtree is still under the watched device
   got = recorder_.take();
-  ASSERT_EQ(got.size(), 1u);
+  ASSERT_EQ(got.size(), 2u);
   EXPECT_EQ(got[0]->device_ids_14, (std::unordered_set<std::uint64_t>{top, mid, leaf}));
+  EXPECT_EQ(got[1]->subscription_id, channels);
+  EXPECT_EQ(got[1]->device_ids, (std::unordered_set<std::uint64_t>{leaf})) << "the device that had channels";
 }
 
 TEST_F(SubscriptionsTest, AlarmConfigurationAndAlarmUpdatesReachTheirSubscriptions) {

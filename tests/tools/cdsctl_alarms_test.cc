@@ -1,4 +1,6 @@
 // cdsctl's alarm configuration, alarm queries and watch, against a daemon.
+#include <time.h>
+
 #include "cdsctl_fixture.h"
 
 namespace cdsctl_test {
@@ -58,6 +60,43 @@ TEST_F(CdsctlAlarmsTest, ValueCrossingAConfiguredTriggerRaisesANamedAlarm) {
 
   ASSERT_EQ(Cds({"alarms", "clear", device_, "--end-active"}).status, 0);
   EXPECT_THAT(Cds({"alarms", "log", device_}).out, HasSubstr("no alarm updates"));
+}
+
+TEST_F(CdsctlAlarmsTest, LogSinceAndUntilKeepTheUpdatesFromOneTimeToAnotherBothIncluded) {
+  ASSERT_EQ(Cds({"config", "alarm", "add", channel_, "--threshold", "30"}).status, 0);
+  ASSERT_EQ(Cds({"set", channel_, "35"}).status, 0);
+  Result log = Cds({"alarms", "log", device_, "--json"});
+  JsonValue doc;
+  ASSERT_NO_THROW(doc = ParseJson(log.out)) << log.out;
+  ASSERT_EQ(doc["alarms"].items.size(), 1u);
+  const std::string at = doc["alarms"][0]["time"].text;  // as the log prints it, to the second
+  std::tm tm{};
+  ASSERT_TRUE(strptime(at.c_str(), "%Y-%m-%d %H:%M:%S", &tm)) << at;
+  const long long seconds = timegm(&tm);
+
+  struct Case {
+    std::vector<std::string> options;
+    std::size_t kept;
+  };
+  const std::vector<Case> cases = {
+      {{"--since", at}, 1},
+      {{"--until", at}, 1},
+      {{"--since", at, "--until", std::to_string(seconds)}, 1},
+      {{"--since", std::to_string(seconds + 1)}, 0},
+      {{"--until", std::to_string(seconds - 1)}, 0},
+      {{"--since", std::to_string(seconds - 1), "--until", std::to_string(seconds - 1)}, 0},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> args = {"alarms", "log", device_, "--json"};
+    args.insert(args.end(), c.options.begin(), c.options.end());
+    Result r = Cds(args);
+    ASSERT_EQ(r.status, 0) << r.err;
+    ASSERT_NO_THROW(doc = ParseJson(r.out)) << r.out;
+    EXPECT_EQ(doc["alarms"].items.size(), c.kept) << testing::PrintToString(c.options);
+  }
+  Result bad = Cds({"alarms", "log", "--until", "yesterday"});
+  EXPECT_EQ(bad.status, 2);
+  EXPECT_THAT(bad.err, HasSubstr("--until takes a time"));
 }
 
 TEST_F(CdsctlAlarmsTest, TriggersAreChangedInThresholdOrderAndBadChangesRefused) {

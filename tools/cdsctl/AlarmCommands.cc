@@ -143,23 +143,75 @@ int run_active(Args& args, Context& ctx) {
   return failed ? 1 : 0;
 }
 
+// A --since/--until time in whole seconds since the epoch: the log's own
+// "YYYY-MM-DD HH:MM:SS" (UTC), with a "T" for the space, or seconds.
+std::int64_t parse_log_time(std::string text, const char* option) {
+  const std::size_t space = text.find(' ');
+  if (space != std::string::npos) text[space] = 'T';
+  try {
+    return parse_value(text, zu::type_timestamp).as_timestamp().seconds;
+  } catch (const Failure&) {
+    throw UsageError(std::string(option) + " takes a time: YYYY-MM-DD HH:MM:SS (UTC) or seconds since the epoch");
+  }
+}
+
+// The log between two times, both included, at the seconds the log prints.
+// The store filters updates "at or after" only, so pages are read newest
+// first and the upper bound is applied here; reading stops at the first
+// update older than `since`.
+struct LogWindow {
+  std::optional<std::int64_t> since, until;
+  bool keeps(const zu::CAlarmUpdate& u) const { return !until || u.time.seconds <= *until; }
+  bool past(const zu::CAlarmUpdate& u) const { return since && u.time.seconds < *since; }
+};
+
 int run_log(Args& args, Context& ctx) {
   std::optional<std::string> count_text = args.option("--count");
   std::optional<std::string> before_text = args.option("--before");
+  std::optional<std::string> since_text = args.option("--since");
+  std::optional<std::string> until_text = args.option("--until");
   std::optional<std::string> device_text = args.next_positional();
   const unsigned long long count = count_text ? parse_u32(*count_text, "--count") : 50;
   if (count == 0 || count > 1000) throw UsageError("--count must be from 1 to 1000");
   const unsigned long long before = before_text ? parse_id(*before_text, "--before") : 0;
   const unsigned long long device = device_text ? parse_id(*device_text, "DEVICE") : kManagerDevice;
+  LogWindow window;
+  if (since_text) window.since = parse_log_time(*since_text, "--since");
+  if (until_text) window.until = parse_log_time(*until_text, "--until");
   args.finish();
   auto& alarms = ctx.alarms();
   find_device(ctx.cds(), device);
   std::shared_ptr<zu::cds::CGetAlarms> answer;
   ErrorLines errors;
-  alarms.getLog(device, true, before, count, answer);
+  if (!window.since && !window.until) {
+    alarms.getLog(device, true, before, count, answer);
+    const bool failed = errors.release();
+    if (!answer) throw Failure("the alarm log query failed");
+    print_updates(ctx, answer->alarms, answer->found_count, true);
+    return failed ? 1 : 0;
+  }
+  constexpr unsigned long long kPage = 1000;
+  std::vector<zu::CAlarmUpdate> kept;
+  std::uint32_t found = 0;
+  for (unsigned long long start = before;;) {
+    alarms.getLog(device, true, start, kPage, answer);
+    if (!answer) break;
+    bool done = answer->alarms.size() < kPage;
+    for (const zu::CAlarmUpdate& u : answer->alarms) {
+      if (window.past(u)) {
+        done = true;
+        break;
+      }
+      if (!window.keeps(u)) continue;
+      ++found;
+      if (kept.size() < count) kept.push_back(u);
+    }
+    if (done || answer->alarms.empty()) break;
+    start = answer->alarms.back().instance;
+  }
   const bool failed = errors.release();
   if (!answer) throw Failure("the alarm log query failed");
-  print_updates(ctx, answer->alarms, answer->found_count, true);
+  print_updates(ctx, kept, found, true);
   return failed ? 1 : 0;
 }
 
@@ -389,9 +441,13 @@ const std::vector<Command>& alarm_commands() {
       {"alarms active", "alarms active [DEVICE] [--level LEVEL]\n\n"
        "Alarms active now on DEVICE (default 1) and its sub-devices; LEVEL is good, info,\nwarning or critical.\n",
        "list active alarms", run_active},
-      {"alarms log", "alarms log [DEVICE] [--count N] [--before INSTANCE]\n\n"
+      {"alarms log", "alarms log [DEVICE] [--count N] [--before INSTANCE] [--since TIME] [--until TIME]\n\n"
        "The newest N (default 50, at most 1000) alarm updates of DEVICE (default 1) and its\n"
-       "sub-devices; --before pages back from an instance number.\n",
+       "sub-devices; --before pages back from an instance number. --since and --until keep the\n"
+       "updates from TIME and up to TIME, both included, to the second; TIME is the log's\n"
+       "\"YYYY-MM-DD HH:MM:SS\" (UTC, a T may replace the space) or seconds since the epoch.\n"
+       "(The library's date queries, getLogFromDate and the like, mean \"at or after\" by\n"
+       "either date; they have no upper bound.)\n",
        "show the alarm log", run_log},
       {"alarms clear", "alarms clear DEVICE [--level LEVEL] [--end-active]\n\n"
        "Deletes the device's logged alarm updates (of LEVEL only, when given); --end-active\n"

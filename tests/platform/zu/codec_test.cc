@@ -4,11 +4,13 @@
 
 #include <google/protobuf/util/message_differencer.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <memory>
 #include <ostream>
 #include <string>
+#include <vector>
 
 #include "zu/proto/wire.pb.h"
 
@@ -567,6 +569,18 @@ TEST(CodecRecordTest, SubscriptionRecordsRoundTripEveryField) {
     expect_update_eq(u, *it);
   }
   EXPECT_EQ(n2->device_ids_14, n.device_ids_14);
+
+  // The set has no order; on the wire its updates are in instance order.
+  n.alarm_updates.clear();
+  for (unsigned seed = 0; seed < 16; ++seed) n.alarm_updates.insert(update(seed * 7 % 16, false));
+  std::string payload, error;
+  ASSERT_TRUE(zw::encode_record(n, 1, &payload, &error)) << error;
+  zw::Envelope env;
+  ASSERT_TRUE(zw::parse_envelope(payload, &env, &error)) << error;
+  std::vector<unsigned long long> instances;
+  for (const auto& u : env.subscriber_notify().alarm_updates()) instances.push_back(u.instance());
+  EXPECT_EQ(instances.size(), 16U);
+  EXPECT_TRUE(std::is_sorted(instances.begin(), instances.end())) << ::testing::PrintToString(instances);
 }
 
 TEST(CodecRecordTest, EveryValueAlternativeKeepsItsTypeAndContent) {

@@ -1,8 +1,10 @@
 #pragma once
 // The framework's alarm records: a trigger of a channel and an update of an alarm.
+#include <algorithm>
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include <boost/optional.hpp>
 
@@ -41,7 +43,7 @@ struct CAlarmCallback {
 // the update store-wide.
 struct CAlarmUpdate {
   std::uint64_t alarm_id = 0;       // the channel id
-  std::uint32_t alarm_index = 0;    // the trigger's position in the channel's configuration
+  std::uint32_t alarm_index = 0;    // the trigger's number in its channel: its position unless the list was rearranged
   std::uint64_t instance = 0;
   CWallTime time;
   std::uint64_t aux_number1 = 0;    // the device id of the channel
@@ -77,3 +79,19 @@ struct std::hash<zu::CAlarmUpdate> {
            u.alarm_index;
   }
 };
+
+namespace zu {
+
+// The updates of a container without an order of its own (a notification's
+// set), in instance order: the order the store made them in, so an alarm's
+// end comes before its next raise.
+template <typename Updates>
+std::vector<const CAlarmUpdate*> in_instance_order(const Updates& updates) {
+  std::vector<const CAlarmUpdate*> out;
+  out.reserve(updates.size());
+  for (const CAlarmUpdate& u : updates) out.push_back(&u);
+  std::sort(out.begin(), out.end(), [](const CAlarmUpdate* a, const CAlarmUpdate* b) { return a->instance < b->instance; });
+  return out;
+}
+
+}  // namespace zu

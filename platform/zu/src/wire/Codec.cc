@@ -502,7 +502,7 @@ void put(const cds::CSubscriberNotify& r, SubscriberNotify* m, Encoder&) {
   put_ids(r.numbers_2, m->mutable_numbers_2());
   put_ids(r.device_ids, m->mutable_device_ids());
   put_texts(r.paths, m->mutable_paths());
-  for (const auto& u : r.alarm_updates) put(u, m->add_alarm_updates());
+  for (const CAlarmUpdate* u : in_instance_order(r.alarm_updates)) put(*u, m->add_alarm_updates());
   put_ids(r.device_ids_14, m->mutable_device_ids_14());
 }
 
