@@ -8,7 +8,6 @@
 // the write: a connection's requests are served in order).
 #include <benchmark/benchmark.h>
 
-#include <chrono>
 #include <string>
 #include <vector>
 
@@ -61,7 +60,9 @@ void Args(benchmark::internal::Benchmark* b) {
 void BM_OobGet(benchmark::State& state) {
   Installation inst(state.range(0), "get");
   if (!inst.oob.set(inst.path, inst.document) || !inst.Holds(state)) return;
-  for (auto _ : state) benchmark::DoNotOptimize(inst.oob.get(inst.path));
+  cds_bench::Latencies latencies;
+  for (auto _ : state) latencies.time([&] { benchmark::DoNotOptimize(inst.oob.get(inst.path)); });
+  latencies.report(state);
   state.counters["document_bytes"] = static_cast<double>(kDocumentBytes);
 }
 BENCHMARK(BM_OobGet)->Apply(Args)->UseRealTime();
@@ -70,16 +71,17 @@ BENCHMARK(BM_OobGet)->Apply(Args)->UseRealTime();
 // finish before the next one, as for an application writing now and then.
 void BM_OobSetHandOver(benchmark::State& state) {
   Installation inst(state.range(0), "set");
+  cds_bench::Latencies latencies;
   for (auto _ : state) {
-    auto start = cds_bench::Clock::now();
-    bool sent = inst.oob.set(inst.path, inst.document);
-    state.SetIterationTime(std::chrono::duration<double>(cds_bench::Clock::now() - start).count());
+    bool sent = false;
+    state.SetIterationTime(latencies.time([&] { sent = inst.oob.set(inst.path, inst.document); }));
     if (!sent) {
       state.SkipWithError("set refused");
       break;
     }
     benchmark::DoNotOptimize(inst.oob.get(inst.path));
   }
+  latencies.report(state);
   inst.Holds(state);
 }
 BENCHMARK(BM_OobSetHandOver)->Apply(Args)->UseManualTime();
@@ -87,13 +89,19 @@ BENCHMARK(BM_OobSetHandOver)->Apply(Args)->UseManualTime();
 // A complete write: the set and the get that can only be answered after it.
 void BM_OobSetThenGet(benchmark::State& state) {
   Installation inst(state.range(0), "set-get");
+  cds_bench::Latencies latencies;
   for (auto _ : state) {
-    if (!inst.oob.set(inst.path, inst.document)) {
+    bool sent = false;
+    latencies.time([&] {
+      sent = inst.oob.set(inst.path, inst.document);
+      benchmark::DoNotOptimize(inst.oob.get(inst.path));
+    });
+    if (!sent) {
       state.SkipWithError("set refused");
       break;
     }
-    benchmark::DoNotOptimize(inst.oob.get(inst.path));
   }
+  latencies.report(state);
   inst.Holds(state);
 }
 BENCHMARK(BM_OobSetThenGet)->Apply(Args)->UseRealTime();

@@ -22,6 +22,24 @@ using Clock = std::chrono::steady_clock;
 // Sets the counters median_us and p99_us of `micros` (latencies in µs).
 void report_latencies(benchmark::State& state, std::vector<double> micros);
 
+// Latencies of the calls it times, for report_latencies.
+class Latencies {
+ public:
+  // Runs op() and keeps how long it took; returns that in seconds.
+  template <typename Op>
+  double time(Op&& op) {
+    auto start = Clock::now();
+    op();
+    std::chrono::duration<double> took = Clock::now() - start;
+    micros_.push_back(took.count() * 1e6);
+    return took.count();
+  }
+  void report(benchmark::State& state) { report_latencies(state, std::move(micros_)); }
+
+ private:
+  std::vector<double> micros_;
+};
+
 // A fresh embedded store installed as the endpoint of CClient::get() for its
 // lifetime, reached without the test harness's request recorder, which would
 // copy every request and grow without bound over millions of iterations.
