@@ -17,7 +17,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -26,28 +25,24 @@
 #include <thread>
 #include <vector>
 
+#include "support.h"
+
 #include "cdsapi/InBandAccessor.h"
 #include "cdsapi/dataClient.h"
 #include "zu/asio/CCdsHandler.h"
 #include "zu/asio/CIoManager.h"
 #include "zu/asio/CServerCore.h"
 #include "zu/cds/CClient.h"
-#include "zu/testing/Harness.h"
 #include "zu/wire/Codec.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using cds_bench::Clock;
+using cds_bench::Daemon;
+using cds_bench::daemon;
 
 long long now_ns() {
   return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch()).count();
-}
-
-void report(benchmark::State& state, std::vector<double>& micros) {
-  if (micros.empty()) return;
-  std::sort(micros.begin(), micros.end());
-  state.counters["median_us"] = micros[micros.size() / 2];
-  state.counters["p99_us"] = micros[std::min(micros.size() - 1, micros.size() * 99 / 100)];
 }
 
 bool write_all(int fd, const char* data, std::size_t size) {
@@ -70,47 +65,6 @@ bool read_all(int fd, char* data, std::size_t size) {
   return true;
 }
 
-// One daemon for every benchmark of the run, with one channel holding a value.
-struct Daemon {
-  std::string directory;
-  std::string socket;
-  std::unique_ptr<zu::testing::DaemonProcess> process;
-  std::uint64_t channel = 0;
-
-  Daemon() {
-    char pattern[] = "/tmp/cds-bench-XXXXXX";
-    directory = ::mkdtemp(pattern) ? pattern : "/tmp";
-    socket = directory + "/cds.sock";
-    process = std::make_unique<zu::testing::DaemonProcess>(socket, directory + "/cdsd.log");
-    if (!process->start()) std::abort();
-    auto* client = zu::cds::CClient::get();
-    client->set_endpoint("unix:" + socket);
-    client->connect(true, "bench", 4194304, 4194304);
-    zu::cds::CCreateChannel create;
-    create.requests.push_back({1, "bench", false, zu::kNoId});
-    auto made = std::dynamic_pointer_cast<zu::cds::CCreateChannel>(client->submit_wait(create));
-    if (!made || made->channels.empty()) std::abort();
-    channel = made->channels[0].id();
-    zu::cds::CUpdateChannelValue write;
-    zu::cds::CUpdateSingleChannelValue entry;
-    entry.channel_id = channel;
-    entry.value = zu::CValue(21.5);
-    write.values.push_back(entry);
-    client->submit_wait(write);
-  }
-  ~Daemon() {
-    zu::cds::CClient::get()->disconnect();
-    process->stop(SIGTERM);
-    ::unlink((directory + "/cdsd.log").c_str());
-    ::rmdir(directory.c_str());
-  }
-};
-
-Daemon& daemon() {
-  static Daemon d;
-  return d;
-}
-
 // ---- getChannelCValue over the daemon
 
 void BM_DaemonGetChannelCValue(benchmark::State& state) {
@@ -124,7 +78,7 @@ void BM_DaemonGetChannelCValue(benchmark::State& state) {
     micros.push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
     benchmark::DoNotOptimize(v);
   }
-  report(state, micros);
+  cds_bench::report_latencies(state, micros);
 }
 BENCHMARK(BM_DaemonGetChannelCValue)->UseRealTime();
 
@@ -171,7 +125,7 @@ void BM_UnixSocketPingPongFloor(benchmark::State& state) {
   }
   ::close(fds[0]);
   ::waitpid(child, nullptr, 0);
-  report(state, micros);
+  cds_bench::report_latencies(state, micros);
   state.counters["request_bytes"] = static_cast<double>(ask_frame.size());
   state.counters["answer_bytes"] = static_cast<double>(answer_frame.size());
 }
@@ -289,7 +243,7 @@ void BM_DaemonWriteToCallbackInAnotherProcess(benchmark::State& state) {
   ::kill(child, SIGTERM);
   ::waitpid(child, nullptr, 0);
   ::close(fds[0]);
-  report(state, micros);
+  cds_bench::report_latencies(state, micros);
 }
 BENCHMARK(BM_DaemonWriteToCallbackInAnotherProcess)->UseRealTime();
 
@@ -308,7 +262,7 @@ void BM_DaemonEightClientThreads(benchmark::State& state) {
     benchmark::DoNotOptimize(answer);
   }
   state.SetItemsProcessed(state.iterations());
-  if (state.thread_index() == 0) report(state, micros);
+  if (state.thread_index() == 0) cds_bench::report_latencies(state, micros);
 }
 BENCHMARK(BM_DaemonEightClientThreads)->Threads(8)->UseRealTime();
 

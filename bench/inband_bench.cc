@@ -9,21 +9,16 @@
 #include <vector>
 
 #include "cdsapi/InBandAccessor.h"
-#include "store/Engine.h"
-#include "zu/cds/CClient.h"
-#include "zu/testing/Harness.h"
+#include "support.h"
 
 namespace {
 
-// A fresh store reached without the test harness's request recorder, which
-// would copy every request and grow without bound over millions of iterations.
 struct Installation {
-  zu::testing::EmbeddedStore store;
+  cds_bench::PlainEmbeddedStore store;
   std::unique_ptr<cdsapi::dataClient> client;
   std::unique_ptr<cdsapi::InBandAccessor> inband;
 
   Installation() {
-    zu::cds::CClient::get()->set_transport(::cds::store::make_embedded_transport(store.shared_engine()));
     client = std::make_unique<cdsapi::dataClient>("inband-bench");
     inband = std::make_unique<cdsapi::InBandAccessor>(*client, false);
   }
@@ -67,16 +62,10 @@ BENCHMARK(BM_InBandGetMultipleChannelValue)->Arg(100);
 void BM_InBandGetDevicesWholeTree(benchmark::State& state) {
   Installation inst;
   const int branches = 100, leaves = 99;
-  for (int b = 0; b < branches; ++b) {
-    zu::cds::CCreateDevice create;
-    zu::CDevice leaf;
-    leaf.parent_id = inst.inband->createDevice(0, 1, false);
-    create.devices.assign(leaves, leaf);
-    auto made = std::dynamic_pointer_cast<zu::cds::CCreateDevice>(zu::cds::CClient::get()->submit_wait(create));
-    if (!made || made->status != zu::cds::status_ok) {
-      state.SkipWithError("could not build the device tree");
-      return;
-    }
+  cds_bench::DeviceTree tree(branches, leaves, false);
+  if (!tree.complete()) {
+    state.SkipWithError("could not build the device tree");
+    return;
   }
   std::size_t listed = 0;
   for (auto _ : state) {

@@ -1,74 +1,40 @@
 // Notifications: from a value write on an application thread to the callback
 // on the "Event CDS" thread, through the library, the framework and the
-// embedded store; and the store's own cost of building and delivering them.
+// embedded store (for the latency also over cdsd: daemon:1); and the store's
+// own cost of building and delivering them.
 #include <benchmark/benchmark.h>
 
-#include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
-#include <mutex>
 #include <vector>
 
 #include "cdsapi/InBandAccessor.h"
 #include "cdsapi/dataHandler.h"
 #include "store/Engine.h"
-#include "zu/testing/Harness.h"
+#include "support.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using cds_bench::Arrivals;
+using cds_bench::Clock;
 
-// A fresh store with one channel, and the process-wide subscription handler
-// logged in to it (the handler logs in once, to the store it first meets, so
-// each run moves it over to its own store).
+// A store (a fresh embedded one, or the run's cdsd) with one new channel, and
+// the process-wide subscription handler logged in to it.
 struct Installation {
-  zu::testing::EmbeddedStore store;
+  cds_bench::BenchStore store;
   cdsapi::dataClient client{"notify-bench"};
   cdsapi::InBandAccessor inband{client, false};
   unsigned long long channel = 0;
 
-  Installation() {
-    cdsapi::SubscriberSingleton::instance().handler->cds_login();
+  explicit Installation(std::int64_t where = cds_bench::kEmbedded) : store(where) {
     unsigned long long device = inband.createDevice(0, 1, false);
     channel = inband.createChannel(device, "value", false);
   }
 };
 
-// Counts callbacks; the writer waits on it.
-struct Arrivals {
-  std::mutex mutex;
-  std::condition_variable cv;
-  long long count = 0;
-  Clock::time_point last;
-
-  void arrived() {
-    {
-      std::lock_guard<std::mutex> lock(mutex);
-      ++count;
-      last = Clock::now();
-    }
-    cv.notify_all();
-  }
-  // False when `n` callbacks have not come within a generous timeout.
-  bool wait_for(long long n, Clock::time_point* when = nullptr) {
-    std::unique_lock<std::mutex> lock(mutex);
-    bool ok = cv.wait_for(lock, std::chrono::seconds(10), [&] { return count >= n; });
-    if (when) *when = last;
-    return ok;
-  }
-};
-
-double percentile(std::vector<double> samples, double p) {
-  if (samples.empty()) return 0;
-  std::sort(samples.begin(), samples.end());
-  std::size_t at = static_cast<std::size_t>(p * static_cast<double>(samples.size() - 1));
-  return samples[at];
-}
-
 // One write, then wait for its callback: the whole path's latency.
 void BM_WriteToCallbackLatency(benchmark::State& state) {
-  Installation inst;
+  Installation inst(state.range(0));
   Arrivals arrivals;
   unsigned long long id = 0;
   if (!inst.inband.subscribeChannel(
@@ -77,24 +43,17 @@ void BM_WriteToCallbackLatency(benchmark::State& state) {
     state.SkipWithError("subscribe refused");
     return;
   }
-  std::vector<double> micros;
-  long long n = 0;
-  for (auto _ : state) {
-    Clock::time_point start = Clock::now(), end;
+  cds_bench::measure_write_to_callback(state, arrivals, [&](long long n) {
     inst.inband.setChannelCValue(inst.channel, zu::CValue(static_cast<int>(n)));
-    if (!arrivals.wait_for(++n, &end)) {
-      state.SkipWithError("a notification did not arrive");
-      break;
-    }
-    std::chrono::duration<double> took = end - start;
-    state.SetIterationTime(took.count());
-    micros.push_back(took.count() * 1e6);
-  }
-  state.counters["median_us"] = percentile(micros, 0.5);
-  state.counters["p99_us"] = percentile(micros, 0.99);
+  });
   inst.inband.unsubscribe(id);
 }
-BENCHMARK(BM_WriteToCallbackLatency)->UseManualTime()->Iterations(5000);
+BENCHMARK(BM_WriteToCallbackLatency)
+    ->ArgName("daemon")
+    ->Arg(cds_bench::kEmbedded)
+    ->Arg(cds_bench::kDaemon)
+    ->UseManualTime()
+    ->Iterations(5000);
 
 // Writes one channel watched by 16 subscriptions as fast as the writer can;
 // the time runs from the first write to the last callback.
