@@ -108,6 +108,24 @@ TEST_F(SubscriptionsTest, IdsAreFreshAndReleasedOnlyByTheirSession) {
   EXPECT_EQ(ask_as(subscriber_, bad)->status, 5u);
 }
 
+TEST_F(SubscriptionsTest, GivenIdsNeitherUseUpNorCollideWithTheIdsOthersAreAssigned) {
+  auto give = [&](SessionId session, std::vector<std::uint64_t> ids) {
+    zu::cds::CManageSubscriberIDs r;
+    r.op = 1;
+    r.other_ids = std::move(ids);
+    return ask_as(session, r)->status;
+  };
+  // One session holding the highest id leaves every other session its ids.
+  ASSERT_EQ(give(session_, {zu::kNoId - 1}), 1u);
+  const std::uint64_t a = reserve(subscriber_);
+  EXPECT_LT(a, 1000u);
+  // Assigned ids step over ids given and still held; a released given id is free again.
+  ASSERT_EQ(give(session_, {a + 1, a + 2}), 1u);
+  EXPECT_EQ(reserve(subscriber_), a + 3);
+  EXPECT_EQ(release(session_, {zu::kNoId - 1}), 1u);
+  EXPECT_EQ(give(subscriber_, {zu::kNoId - 1}), 1u);
+}
+
 TEST_F(SubscriptionsTest, SubscribeChecksEveryEntryFirst) {
   std::uint64_t dev = add_device(1), ch = add_channel(dev, "t");
   std::uint64_t id = reserve(subscriber_), foreign = reserve(session_);
