@@ -41,9 +41,6 @@ using boost::system::error_code;
 // A client gets this long to send its hello after connecting. The framework
 // sends it right after connecting; a silent connection only holds a place.
 constexpr std::chrono::seconds kHelloTimeout{3};
-// How often a frame whose deadline passed while the daemon itself did not
-// read (it was busy with the connection's earlier frames) is looked at again.
-constexpr std::chrono::seconds kFrameRecheck{1};
 // A connection closed after an error gets this long to read the answer explaining it.
 constexpr std::chrono::seconds kFlushTimeout{5};
 // Bytes handed to the socket in one write, past which queued frames wait for
@@ -156,14 +153,12 @@ class Connection : public std::enable_shared_from_this<Connection> {
     std::size_t peak = peak_notes_.load();
     while (waiting > peak && !peak_notes_.compare_exchange_weak(peak, waiting)) {
     }
-    if (waiting > 2 * notes_.limit() && !overflowed_.exchange(true)) {
-      asio::post(strand_, [self] {
-        self->close_now("does not read its notifications: " + std::to_string(self->notes_.size()) +
-                            " are waiting; the session is closed",
-                        Level::warning);
-      });
-      return;
-    }
+    // The queue bounds itself; the session stays open and its subscriber is
+    // told of any alarm updates dropped (see NotificationQueue).
+    if (notes_.dropped() > 0 && !dropping_.exchange(true))
+      log_limited("alarm updates dropped", Level::warning,
+                  who_any_thread() + ": does not read its notifications: alarm updates past twice the queue limit of " +
+                      std::to_string(notes_.limit()) + " are dropped, and the subscriber is told so");
     if (!kicked_.exchange(true)) {
       asio::post(strand_, [self] {
         self->kicked_.store(false);
@@ -178,11 +173,22 @@ class Connection : public std::enable_shared_from_this<Connection> {
   std::string who() const {
     return "connection " + std::to_string(number_) + (name_.empty() ? "" : " (\"" + name_ + "\")");
   }
+  // who() without the name, which only the strand may read.
+  std::string who_any_thread() const { return "connection " + std::to_string(number_); }
 
   void read_more() {
     if (reading_ || (state_ != State::awaiting_hello && state_ != State::serving)) return;
-    if (queued_bytes_ > kMaxQueuedAnswers || frames_.ready() > 0) return;  // paused until answers are written
+    if (queued_bytes_ > kMaxQueuedAnswers || frames_.ready() > 0) {
+      paused_ = true;  // until answers are written
+      return;
+    }
     reading_ = true;
+    if (paused_) {
+      paused_ = false;
+      // The time the daemon did not read is not the client's: a begun frame
+      // gets its whole deadline from now.
+      if (frames_.partial() && frame_watched_) arm_frame_timer(server_.options.frame_timeout);
+    }
     auto self = shared_from_this();
     socket_.async_read_some(asio::buffer(input_), asio::bind_executor(strand_, [self](error_code ec, std::size_t n) {
                               self->on_read(ec, n);
@@ -228,12 +234,9 @@ class Connection : public std::enable_shared_from_this<Connection> {
     if (state_ != State::awaiting_hello && state_ != State::serving) return;
     // Completed in time (a later frame has a deadline of its own).
     if (!frames_.partial() || frames_completed() != mark) return;
-    if (!reading_) {
-      // The daemon holds the frame up, not the client: its earlier frames or
-      // their answers still wait.
-      arm_frame_timer(kFrameRecheck);
-      return;
-    }
+    // Not reading: the daemon holds the frame up, not the client (its earlier
+    // frames or their answers still wait); reading again restarts the deadline.
+    if (!reading_) return;
     close_now("did not complete a frame within " + std::to_string(server_.options.frame_timeout.count()) +
                   " s of beginning it; closed",
               Level::warning, "frame timeout");
@@ -412,7 +415,8 @@ class Connection : public std::enable_shared_from_this<Connection> {
     else log(level, who() + ": " + why);
     if (peak_notes_.load() > 0)
       debug(who() + ": notifications waiting at most: " + std::to_string(peak_notes_.load()) +
-            ", merged into waiting ones: " + std::to_string(notes_.merged()));
+            ", merged into waiting ones: " + std::to_string(notes_.merged()) +
+            ", alarm updates dropped: " + std::to_string(notes_.dropped()));
     error_code ignored;
     timer_.cancel();
     frame_timer_.cancel();
@@ -442,6 +446,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
   std::array<char, 65536> input_{};
   zu::wire::FrameReader frames_;
   bool reading_ = false;
+  bool paused_ = false;  // reading stopped until answers are written
   std::uint64_t frames_served_ = 0;  // frames popped from frames_
   bool frame_watched_ = false;       // a frame deadline was started ...
   std::uint64_t frame_mark_ = 0;     // ... for the frame after this many completed ones
@@ -455,7 +460,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
 
   cds::store::NotificationQueue notes_;
   std::atomic<bool> kicked_{false};
-  std::atomic<bool> overflowed_{false};
+  std::atomic<bool> dropping_{false};  // alarm updates were dropped (logged once)
   std::atomic<std::size_t> peak_notes_{0};  // the most notifications that waited at once
 };
 

@@ -17,8 +17,9 @@
 //
 // Notifications wait for their socket in a bounded NotificationQueue per
 // connection. A connection that does not read its socket only fills its own
-// queue, where new notifications are merged into queued ones; one whose
-// alarm updates (never merged) outgrow twice that bound is closed.
+// queue, where new notifications are merged into queued ones; alarm updates
+// (never merged) past twice that bound are dropped and the subscriber gets a
+// notice saying how many. The session stays open.
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
