@@ -1,5 +1,7 @@
 #include "cdsapi/dataHandler.h"
 
+#include <iostream>
+
 #include "cdsapi/DataAlarms.h"
 #include "common/Response.h"
 
@@ -99,6 +101,13 @@ void dataHandler::handle_response(std::shared_ptr<zu::cds::CRequestResponse> mes
   if (!message || message->kind != 2) return;
   auto notification = std::dynamic_pointer_cast<zu::cds::CSubscriberNotify>(message);
   if (!notification || notification->subscription_id == zu::kNoId) return;
+  if (notification->status == zu::cds::status_no_queue) {
+    // The store dropped updates this subscription should have had; no
+    // callback shape can carry that, so the application hears it here.
+    std::cerr << "cdsapi: subscription " << notification->subscription_id << ": " << notification->message
+              << std::endl;
+    return;
+  }
   handleSubscriptions(notification);
 }
 

@@ -17,4 +17,10 @@ inline void info(const std::string& text) { log(Level::info, text); }
 inline void warning(const std::string& text) { log(Level::warning, text); }
 inline void error(const std::string& text) { log(Level::error, text); }
 
+// Like log(), but writes at most one line of `topic` every 10 seconds, so that
+// a flood of the same event (a client reconnecting in a loop, a full
+// descriptor table) leaves one line, not thousands. The lines left out are
+// counted, and the next line of the topic says how many there were.
+void log_limited(const std::string& topic, Level level, const std::string& text);
+
 }  // namespace cdsd

@@ -38,8 +38,9 @@ namespace asio = boost::asio;
 using stream = asio::local::stream_protocol;
 using boost::system::error_code;
 
-// A client gets this long to send its hello after connecting.
-constexpr std::chrono::seconds kHelloTimeout{10};
+// A client gets this long to send its hello after connecting. The framework
+// sends it right after connecting; a silent connection only holds a place.
+constexpr std::chrono::seconds kHelloTimeout{3};
 // A connection closed after an error gets this long to read the answer explaining it.
 constexpr std::chrono::seconds kFlushTimeout{5};
 // Bytes handed to the socket in one write, past which queued frames wait for
@@ -73,6 +74,11 @@ struct Server::Impl {
 
   void accept();
   void stop();
+  // Removes from `connections` the oldest connection that has not sent its
+  // hello, and returns it (null when every connection has). Call with `mutex` held.
+  std::shared_ptr<Connection> take_silent();
+  // Tells a connection over the limit why, and closes it.
+  void refuse(stream::socket socket);
   void forget(std::uint64_t number) {
     std::lock_guard<std::mutex> lock(mutex);
     connections.erase(number);
@@ -103,6 +109,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
         socket_(std::move(socket)),
         strand_(asio::make_strand(server.io)),
         timer_(server.io),
+        frame_timer_(server.io),
         number_(number),
         notes_(server.options.notify_queue_limit) {}
 
@@ -111,7 +118,8 @@ class Connection : public std::enable_shared_from_this<Connection> {
     asio::post(strand_, [self] {
       self->timer_.expires_after(kHelloTimeout);
       self->timer_.async_wait(asio::bind_executor(self->strand_, [self](error_code ec) {
-        if (!ec && self->state_ == State::awaiting_hello) self->close_now("sent no hello in time", Level::warning);
+        if (!ec && self->state_ == State::awaiting_hello)
+          self->close_now("sent no hello in time", Level::warning, "no hello");
       }));
       self->read_more();
     });
@@ -123,6 +131,19 @@ class Connection : public std::enable_shared_from_this<Connection> {
     asio::post(strand_, [self, why] { self->close_now(why, Level::debug); });
   }
 
+  // Closes a connection that has not sent its hello to make room for a new
+  // one; from any thread.
+  void push_out() {
+    auto self = shared_from_this();
+    asio::post(strand_, [self] {
+      self->close_now("had sent no hello when the connections reached their maximum; closed to make room",
+                      Level::warning, "pushed out");
+    });
+  }
+
+  // Whether the hello was accepted. Any thread.
+  bool greeted() const { return greeted_.load(); }
+
   // The engine's sink: may run on any thread, must not block.
   void on_notification(std::shared_ptr<zu::cds::CRequestResponse> message) {
     auto n = std::dynamic_pointer_cast<zu::cds::CSubscriberNotify>(message);
@@ -132,14 +153,12 @@ class Connection : public std::enable_shared_from_this<Connection> {
     std::size_t peak = peak_notes_.load();
     while (waiting > peak && !peak_notes_.compare_exchange_weak(peak, waiting)) {
     }
-    if (waiting > 2 * notes_.limit() && !overflowed_.exchange(true)) {
-      asio::post(strand_, [self] {
-        self->close_now("does not read its notifications: " + std::to_string(self->notes_.size()) +
-                            " are waiting; the session is closed",
-                        Level::warning);
-      });
-      return;
-    }
+    // The queue bounds itself; the session stays open and its subscriber is
+    // told of any alarm updates dropped (see NotificationQueue).
+    if (notes_.dropped() > 0 && !dropping_.exchange(true))
+      log_limited("alarm updates dropped", Level::warning,
+                  who_any_thread() + ": does not read its notifications: alarm updates past twice the queue limit of " +
+                      std::to_string(notes_.limit()) + " are dropped, and the subscriber is told so");
     if (!kicked_.exchange(true)) {
       asio::post(strand_, [self] {
         self->kicked_.store(false);
@@ -154,11 +173,22 @@ class Connection : public std::enable_shared_from_this<Connection> {
   std::string who() const {
     return "connection " + std::to_string(number_) + (name_.empty() ? "" : " (\"" + name_ + "\")");
   }
+  // who() without the name, which only the strand may read.
+  std::string who_any_thread() const { return "connection " + std::to_string(number_); }
 
   void read_more() {
     if (reading_ || (state_ != State::awaiting_hello && state_ != State::serving)) return;
-    if (queued_bytes_ > kMaxQueuedAnswers || frames_.ready() > 0) return;  // paused until answers are written
+    if (queued_bytes_ > kMaxQueuedAnswers || frames_.ready() > 0) {
+      paused_ = true;  // until answers are written
+      return;
+    }
     reading_ = true;
+    if (paused_) {
+      paused_ = false;
+      // The time the daemon did not read is not the client's: a begun frame
+      // gets its whole deadline from now.
+      if (frames_.partial() && frame_watched_) arm_frame_timer(server_.options.frame_timeout);
+    }
     auto self = shared_from_this();
     socket_.async_read_some(asio::buffer(input_), asio::bind_executor(strand_, [self](error_code ec, std::size_t n) {
                               self->on_read(ec, n);
@@ -176,7 +206,40 @@ class Connection : public std::enable_shared_from_this<Connection> {
       return;
     }
     frames_.feed(input_.data(), n);
+    watch_frame();
     serve_frames();
+  }
+
+  // Frames completed so far, served or not.
+  std::uint64_t frames_completed() const { return frames_served_ + frames_.ready(); }
+
+  // Starts the deadline of a frame that has begun and not yet completed.
+  void watch_frame() {
+    if (!frames_.partial() || (frame_watched_ && frame_mark_ == frames_completed())) return;
+    frame_watched_ = true;
+    frame_mark_ = frames_completed();
+    arm_frame_timer(server_.options.frame_timeout);
+  }
+
+  void arm_frame_timer(std::chrono::seconds after) {
+    frame_timer_.expires_after(after);
+    auto self = shared_from_this();
+    const std::uint64_t mark = frame_mark_;
+    frame_timer_.async_wait(asio::bind_executor(strand_, [self, mark](error_code ec) {
+      if (!ec) self->frame_deadline(mark);
+    }));
+  }
+
+  void frame_deadline(std::uint64_t mark) {
+    if (state_ != State::awaiting_hello && state_ != State::serving) return;
+    // Completed in time (a later frame has a deadline of its own).
+    if (!frames_.partial() || frames_completed() != mark) return;
+    // Not reading: the daemon holds the frame up, not the client (its earlier
+    // frames or their answers still wait); reading again restarts the deadline.
+    if (!reading_) return;
+    close_now("did not complete a frame within " + std::to_string(server_.options.frame_timeout.count()) +
+                  " s of beginning it; closed",
+              Level::warning, "frame timeout");
   }
 
   // Serves the frames read, as long as their answers do not pile up.
@@ -184,6 +247,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
     std::string payload;
     while ((state_ == State::awaiting_hello || state_ == State::serving) && queued_bytes_ <= kMaxQueuedAnswers &&
            frames_.pop(&payload)) {
+      ++frames_served_;
       if (state_ == State::awaiting_hello) hello(payload);
       else serve(payload);
     }
@@ -218,6 +282,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
     });
     has_session_ = true;
     state_ = State::serving;
+    greeted_.store(true);
     timer_.cancel();
     ack.accepted = true;
     queue_hello_ack(ack);
@@ -341,15 +406,20 @@ class Connection : public std::enable_shared_from_this<Connection> {
     }));
   }
 
-  void close_now(const std::string& why, Level level) {
+  // Closes at once. With a `topic`, the line is rate-limited under it: a
+  // flood of misbehaving connections leaves few lines.
+  void close_now(const std::string& why, Level level, const char* topic = nullptr) {
     if (state_ == State::closed) return;
     state_ = State::closed;
-    log(level, who() + ": " + why);
+    if (topic) log_limited(topic, level, who() + ": " + why);
+    else log(level, who() + ": " + why);
     if (peak_notes_.load() > 0)
       debug(who() + ": notifications waiting at most: " + std::to_string(peak_notes_.load()) +
-            ", merged into waiting ones: " + std::to_string(notes_.merged()));
+            ", merged into waiting ones: " + std::to_string(notes_.merged()) +
+            ", alarm updates dropped: " + std::to_string(notes_.dropped()));
     error_code ignored;
     timer_.cancel();
+    frame_timer_.cancel();
     socket_.shutdown(stream::socket::shutdown_both, ignored);
     socket_.close(ignored);
     notes_.close();
@@ -365,7 +435,8 @@ class Connection : public std::enable_shared_from_this<Connection> {
   Server::Impl& server_;
   stream::socket socket_;
   asio::strand<asio::io_context::executor_type> strand_;
-  asio::steady_timer timer_;
+  asio::steady_timer timer_;        // the hello's deadline, then the error answer's
+  asio::steady_timer frame_timer_;  // the deadline of the frame being received
   const std::uint64_t number_;
   std::string name_;
   State state_ = State::awaiting_hello;
@@ -375,6 +446,11 @@ class Connection : public std::enable_shared_from_this<Connection> {
   std::array<char, 65536> input_{};
   zu::wire::FrameReader frames_;
   bool reading_ = false;
+  bool paused_ = false;  // reading stopped until answers are written
+  std::uint64_t frames_served_ = 0;  // frames popped from frames_
+  bool frame_watched_ = false;       // a frame deadline was started ...
+  std::uint64_t frame_mark_ = 0;     // ... for the frame after this many completed ones
+  std::atomic<bool> greeted_{false};
 
   std::deque<std::string> answers_;  // framed answers, hello answer and errors, in order
   std::size_t queued_bytes_ = 0;
@@ -384,7 +460,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
 
   cds::store::NotificationQueue notes_;
   std::atomic<bool> kicked_{false};
-  std::atomic<bool> overflowed_{false};
+  std::atomic<bool> dropping_{false};  // alarm updates were dropped (logged once)
   std::atomic<std::size_t> peak_notes_{0};  // the most notifications that waited at once
 };
 
@@ -393,7 +469,7 @@ void Server::Impl::accept() {
     if (ec == asio::error::operation_aborted) return;
     if (ec) {
       // Out of descriptors, typically: wait a little instead of spinning.
-      warning("accepting a connection failed: " + ec.message());
+      log_limited("accept", Level::warning, "accepting a connection failed: " + ec.message());
       auto timer = std::make_shared<asio::steady_timer>(control, std::chrono::milliseconds(100));
       timer->async_wait([this, timer](error_code) {
         std::lock_guard<std::mutex> lock(mutex);
@@ -402,18 +478,61 @@ void Server::Impl::accept() {
       return;
     }
     std::shared_ptr<Connection> connection;
-    std::uint64_t number;
+    std::shared_ptr<Connection> pushed_out;
+    std::uint64_t number = 0;
     {
       std::lock_guard<std::mutex> lock(mutex);
       if (stopping) return;
-      number = next_number++;
-      connection = std::make_shared<Connection>(*this, std::move(socket), number);
-      connections.emplace(number, connection);
+      if (connections.size() >= options.max_connections) pushed_out = take_silent();
+      if (connections.size() < options.max_connections) {
+        number = next_number++;
+        connection = std::make_shared<Connection>(*this, std::move(socket), number);
+        connections.emplace(number, connection);
+      }
     }
     accept();
+    if (pushed_out) pushed_out->push_out();
+    if (!connection) {
+      refuse(std::move(socket));
+      return;
+    }
     debug("connection " + std::to_string(number) + " accepted");
     connection->start();
   });
+}
+
+std::shared_ptr<Connection> Server::Impl::take_silent() {
+  // The oldest first: it has had the longest to send its hello. Entries of
+  // connections already gone are dropped on the way.
+  for (auto it = connections.begin(); it != connections.end();) {
+    std::shared_ptr<Connection> c = it->second.lock();
+    if (c && c->greeted()) {
+      ++it;
+      continue;
+    }
+    it = connections.erase(it);
+    if (c) return c;
+  }
+  return nullptr;
+}
+
+void Server::Impl::refuse(stream::socket socket) {
+  // The client's hello is answered before it is read: the explanation fits
+  // the socket's buffer, and the daemon does not wait for the client.
+  zu::wire::HelloAckInfo ack;
+  ack.message = "session refused: the data store serves its maximum of " + std::to_string(options.max_connections) +
+                " connections";
+  std::string payload;
+  if (zu::wire::encode_hello_ack(ack, 0, &payload, nullptr)) {
+    const std::string frame = zu::wire::frame(payload);
+    const ssize_t sent = ::send(socket.native_handle(), frame.data(), frame.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
+    static_cast<void>(sent);  // best effort: the connection is closed either way
+  }
+  error_code ignored;
+  socket.close(ignored);
+  log_limited("refused", Level::warning,
+              "refused a connection: " + std::to_string(options.max_connections) +
+                  " connections are open, all of them past their hello (--max-connections)");
 }
 
 void Server::Impl::stop() {

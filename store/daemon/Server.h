@@ -9,10 +9,18 @@
 // connections are served in parallel by a small pool of threads, and none
 // waits for another's socket.
 //
+// What a connection may hold before it proves useful is bounded: the number
+// of connections is capped (at the cap, a new connection pushes out the
+// oldest one that has not sent its hello, else it is refused), the hello is
+// due within a few seconds, and a frame that has begun must be complete
+// within `frame_timeout` of the time the daemon spends waiting for it.
+//
 // Notifications wait for their socket in a bounded NotificationQueue per
 // connection. A connection that does not read its socket only fills its own
-// queue, where new notifications are merged into queued ones; one whose
-// alarm updates (never merged) outgrow twice that bound is closed.
+// queue, where new notifications are merged into queued ones; alarm updates
+// (never merged) past twice that bound are dropped and the subscriber gets a
+// notice saying how many. The session stays open.
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -28,6 +36,10 @@ struct ServerOptions {
   unsigned threads = 4;
   // Notifications a connection's queue holds before it merges new ones into them.
   std::size_t notify_queue_limit = 10000;
+  // Connections open at once, greeted or not.
+  std::size_t max_connections = 256;
+  // Time a client has to complete a frame it has begun to send.
+  std::chrono::seconds frame_timeout{10};
 };
 
 class Server {

@@ -1,5 +1,6 @@
 // cdsd: the data store daemon. Serves one store engine to the applications of
 // the appliance over a Unix socket (see docs/cdsd.md).
+#include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <iostream>
@@ -15,7 +16,7 @@ namespace {
 
 const char* const kUsage =
     "usage: cdsd [--socket PATH] [--log-size N] [--queue-limit N] [--seed FILE]\n"
-    "            [--verbose] [--help]\n"
+    "            [--max-connections N] [--frame-timeout SECONDS] [--verbose] [--help]\n"
     "\n"
     "Serves the data store on a Unix socket until SIGTERM or SIGINT.\n"
     "\n"
@@ -26,6 +27,13 @@ const char* const kUsage =
     "                  merged into them (default 10000)\n"
     "  --seed FILE     create the devices and channels described in the JSON FILE\n"
     "                  at start (format: docs/cdsd.md)\n"
+    "  --max-connections N\n"
+    "                  connections served at once (default 256); past it a new\n"
+    "                  one replaces the oldest that has not sent its hello, or is\n"
+    "                  refused\n"
+    "  --frame-timeout SECONDS\n"
+    "                  a client that begins a request and does not complete it\n"
+    "                  within this time is cut off (default 10)\n"
     "  --verbose       also log every session opened and closed\n"
     "  --help          show this text\n";
 
@@ -80,6 +88,18 @@ int main(int argc, char** argv) {
       if (!value(&text) || !parse_count(text, 0xFFFFFFFFULL, &n))
         return usage_error("--queue-limit needs a whole number from 1 to 4294967295");
       engine_options.notify_queue_limit = static_cast<std::size_t>(n);
+    } else if (arg == "--max-connections") {
+      std::string text;
+      unsigned long long n = 0;
+      if (!value(&text) || !parse_count(text, 65535, &n))
+        return usage_error("--max-connections needs a whole number from 1 to 65535");
+      server_options.max_connections = static_cast<std::size_t>(n);
+    } else if (arg == "--frame-timeout") {
+      std::string text;
+      unsigned long long n = 0;
+      if (!value(&text) || !parse_count(text, 3600, &n))
+        return usage_error("--frame-timeout needs a whole number of seconds from 1 to 3600");
+      server_options.frame_timeout = std::chrono::seconds(static_cast<long>(n));
     } else {
       return usage_error("unknown option \"" + arg + "\"");
     }

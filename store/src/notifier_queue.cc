@@ -1,5 +1,6 @@
 // The bounded outbound queue of a session's notifications.
 #include <algorithm>
+#include <string>
 
 #include "store/NotificationQueue.h"
 
@@ -20,6 +21,12 @@ void merge(zu::cds::CSubscriberNotify& into, const zu::cds::CSubscriberNotify& f
 
 bool mergeable(const zu::cds::CSubscriberNotify& n) { return n.type != zu::sub::device_alarms; }
 
+std::string dropped_text(std::size_t updates) {
+  return std::to_string(updates) + (updates == 1 ? " alarm update was" : " alarm updates were") +
+         " dropped: the session's notification queue was full (its receiver did not keep up); re-read the active "
+         "alarms";
+}
+
 }  // namespace
 
 bool NotificationQueue::push(Notification n) {
@@ -35,14 +42,36 @@ bool NotificationQueue::push(Notification n) {
       return true;
     }
   }
+  // Past twice the bound (written so that it cannot overflow), alarm updates go.
+  if (!mergeable(*n) && queue_.size() >= limit_ && queue_.size() - limit_ >= limit_) {
+    drop_alarms(*n);
+    return true;
+  }
   if (mergeable(*n)) newest_[key] = n;
   queue_.push_back(std::move(n));
   return true;
 }
 
+void NotificationQueue::drop_alarms(const zu::cds::CSubscriberNotify& n) {
+  const std::size_t updates = std::max<std::size_t>(n.alarm_updates.size(), 1);
+  dropped_ += updates;
+  Notice& notice = notices_[n.subscription_id];
+  if (!notice.notification) {
+    notice.notification = std::make_shared<zu::cds::CSubscriberNotify>();
+    notice.notification->subscription_id = n.subscription_id;
+    notice.notification->type = n.type;
+    notice.notification->status = zu::cds::status_no_queue;
+    queue_.push_back(notice.notification);
+  }
+  notice.updates += updates;
+  notice.notification->message = dropped_text(notice.updates);
+}
+
 void NotificationQueue::unindex(const Notification& n) {
   auto it = newest_.find(Key(n->subscription_id, n->type));
   if (it != newest_.end() && it->second == n) newest_.erase(it);
+  auto notice = notices_.find(n->subscription_id);
+  if (notice != notices_.end() && notice->second.notification == n) notices_.erase(notice);
 }
 
 NotificationQueue::Notification NotificationQueue::pop() {
@@ -97,6 +126,7 @@ void NotificationQueue::drop_subscription(std::uint64_t subscription_id) {
     if (it->first.first == subscription_id) it = newest_.erase(it);
     else ++it;
   }
+  notices_.erase(subscription_id);
   wait_delivery(lock, [&](const zu::cds::CSubscriberNotify& n) { return n.subscription_id == subscription_id; });
 }
 
@@ -105,6 +135,7 @@ void NotificationQueue::close() {
   closed_ = true;
   queue_.clear();
   newest_.clear();
+  notices_.clear();
   wait_delivery(lock, [](const zu::cds::CSubscriberNotify&) { return true; });
 }
 
@@ -121,6 +152,11 @@ std::size_t NotificationQueue::size() const {
 std::size_t NotificationQueue::merged() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return merged_;
+}
+
+std::size_t NotificationQueue::dropped() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return dropped_;
 }
 
 }  // namespace store

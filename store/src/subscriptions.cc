@@ -48,6 +48,8 @@ void Subscriptions::manage_ids(bool session_open, SessionId session, const zu::c
     response.reserved_ids.clear();
     if (!session_open) return refuse(response, status_refused, "the session is closed");
     if (!request.other_ids.empty()) return reserve_given(session, request.other_ids, response);
+    // Ids a client gave stay its own: the counter steps over those held now.
+    while (next_id_ != zu::kNoId && subscriptions_.count(next_id_) > 0) ++next_id_;
     if (next_id_ == zu::kNoId) return refuse(response, status_refused, "no subscription id is left");
     std::uint64_t id = next_id_++;
     subscriptions_[id].session = session;
@@ -80,12 +82,12 @@ void Subscriptions::reserve_given(SessionId session, const std::vector<std::uint
     if (it != subscriptions_.end() && it->second.session != session)
       return refuse(response, zu::cds::status_exists, id_text(id) + " is reserved by another session");
   }
+  // The counter of assigned ids is left where it is: a given id near 2^64
+  // must not use up the ids other sessions are assigned.
   for (std::uint64_t id : ids) {
     subscriptions_[id].session = session;
     response.reserved_ids.push_back(id);
   }
-  // Ids handed out later stay clear of these.
-  next_id_ = std::max(next_id_, *ids.rbegin() + 1);
   response.status = status_ok;
 }
 

@@ -38,7 +38,8 @@ class Subscriptions {
   // Op 1 reserves an id for `session` (refused when the session is closed),
   // or, when `other_ids` is not empty, exactly those ids, all or none: each
   // must be free or already the session's (a client restoring its
-  // subscriptions after a reconnection asks for its old ids). Op 0 releases
+  // subscriptions after a reconnection asks for its old ids); given ids never
+  // move the counter of assigned ones, which steps over ids held. Op 0 releases
   // `release_ids`, all or none, and lists them in `released`.
   void manage_ids(bool session_open, SessionId session, const zu::cds::CManageSubscriberIDs& request,
                   zu::cds::CManageSubscriberIDs& response, std::vector<std::uint64_t>& released);
@@ -70,7 +71,7 @@ class Subscriptions {
                                                                            const ChangeSet& changes) const;
   void forget_removed(const ChangeSet& changes);
 
-  std::uint64_t next_id_ = 1;  // ids only grow: none is handed out twice
+  std::uint64_t next_id_ = 1;  // the next id to assign; only assigning moves it, so none is assigned twice
   std::unordered_map<std::uint64_t, Subscription> subscriptions_;
   Index by_channel_;
   Index by_device_;

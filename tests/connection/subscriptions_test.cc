@@ -659,6 +659,21 @@ TEST_F(Subscriptions, NotificationsOfAnotherKindOrWithoutAKnownIdAreDropped) {
   other->kind = 2;
   handler.handle_response(other);
   handler.handle_response(nullptr);
+  {
+    // The store's notice of dropped updates calls nothing back and is reported
+    // on standard error (captured with the store in this process only, as above).
+    std::unique_ptr<zu::testing::CapturedStream> err;
+    if (!zu::testing::EmbeddedStore::daemon_mode()) err = std::make_unique<zu::testing::CapturedStream>(std::cerr);
+    auto notice = notification(id, 2);
+    notice->status = zu::cds::status_no_queue;
+    notice->message = "3 alarm updates were dropped";
+    handler.handle_response(notice);
+    if (err) {
+      EXPECT_NE(err->text().find("cdsapi: subscription " + std::to_string(id) + ": 3 alarm updates were dropped"),
+                std::string::npos)
+          << err->text();
+    }
+  }
   EXPECT_TRUE(inbox->items().empty());
   handler.handle_response(notification(id, 2));
   ASSERT_EQ(inbox->items().size(), 1u);

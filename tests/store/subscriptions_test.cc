@@ -113,6 +113,24 @@ TEST_F(SubscriptionsTest, IdsAreFreshAndReleasedOnlyByTheirSession) {
   EXPECT_EQ(ask_as(subscriber_, bad)->status, 5u);
 }
 
+TEST_F(SubscriptionsTest, GivenIdsNeitherUseUpNorCollideWithTheIdsOthersAreAssigned) {
+  auto give = [&](SessionId session, std::vector<std::uint64_t> ids) {
+    zu::cds::CManageSubscriberIDs r;
+    r.op = 1;
+    r.other_ids = std::move(ids);
+    return ask_as(session, r)->status;
+  };
+  // One session holding the highest id leaves every other session its ids.
+  ASSERT_EQ(give(session_, {zu::kNoId - 1}), 1u);
+  const std::uint64_t a = reserve(subscriber_);
+  EXPECT_LT(a, 1000u);
+  // Assigned ids step over ids given and still held; a released given id is free again.
+  ASSERT_EQ(give(session_, {a + 1, a + 2}), 1u);
+  EXPECT_EQ(reserve(subscriber_), a + 3);
+  EXPECT_EQ(release(session_, {zu::kNoId - 1}), 1u);
+  EXPECT_EQ(give(subscriber_, {zu::kNoId - 1}), 1u);
+}
+
 TEST_F(SubscriptionsTest, SubscribeChecksEveryEntryFirst) {
   std::uint64_t dev = add_device(1), ch = add_channel(dev, "t");
   std::uint64_t id = reserve(subscriber_), foreign = reserve(session_);
@@ -473,8 +491,8 @@ TEST(NotificationQueueTest, PastTheBoundValuesCoalesceAndAlarmsStay) {
   ASSERT_TRUE(queue.push(values(2, 20, 1.0)));
   ASSERT_TRUE(queue.push(values(1, 10, 2.0)));  // full: merged into subscription 1's entry
   ASSERT_TRUE(queue.push(values(1, 11, 5.0)));
-  for (std::uint64_t i = 1; i <= 3; ++i) ASSERT_TRUE(queue.push(alarm(3, i)));
-  EXPECT_EQ(queue.size(), 5u);
+  for (std::uint64_t i = 1; i <= 2; ++i) ASSERT_TRUE(queue.push(alarm(3, i)));  // past the bound, kept
+  EXPECT_EQ(queue.size(), 4u);
   EXPECT_EQ(queue.merged(), 2u);
 
   auto first = queue.pop();
@@ -482,7 +500,7 @@ TEST(NotificationQueueTest, PastTheBoundValuesCoalesceAndAlarmsStay) {
   EXPECT_EQ(first->values.at(10), zu::CValue(2.0));
   EXPECT_EQ(first->values.at(11), zu::CValue(5.0));
   EXPECT_EQ(queue.pop()->subscription_id, 2u);
-  for (std::uint64_t i = 1; i <= 3; ++i) {
+  for (std::uint64_t i = 1; i <= 2; ++i) {
     auto n = queue.pop();
     ASSERT_EQ(n->alarm_updates.size(), 1u);
     EXPECT_EQ(n->alarm_updates.begin()->instance, i);
@@ -494,6 +512,26 @@ TEST(NotificationQueueTest, PastTheBoundValuesCoalesceAndAlarmsStay) {
   ASSERT_TRUE(queue.push(values(2, 20, 2.0)));
   ASSERT_TRUE(queue.push(values(1, 10, 3.0)));
   EXPECT_EQ(queue.size(), 3u);
+}
+
+TEST(NotificationQueueTest, PastTwiceTheBoundAlarmUpdatesGiveWayToANoticeCountingThem) {
+  NotificationQueue queue(2);
+  for (std::uint64_t i = 1; i <= 7; ++i) ASSERT_TRUE(queue.push(alarm(3, i)));
+  EXPECT_EQ(queue.size(), 5u);  // four updates and one notice
+  EXPECT_EQ(queue.dropped(), 3u);
+  for (std::uint64_t i = 1; i <= 4; ++i) EXPECT_EQ(queue.pop()->alarm_updates.begin()->instance, i);
+  auto notice = queue.pop();
+  EXPECT_EQ(notice->subscription_id, 3u);
+  EXPECT_EQ(notice->type, sub::device_alarms);
+  EXPECT_EQ(notice->status, zu::cds::status_no_queue);
+  EXPECT_TRUE(notice->alarm_updates.empty());
+  EXPECT_NE(notice->message.find("3 alarm updates were dropped"), std::string::npos) << notice->message;
+
+  // Once there is room, updates queue again, and a later overflow gets a notice of its own.
+  for (std::uint64_t i = 8; i <= 12; ++i) ASSERT_TRUE(queue.push(alarm(3, i)));
+  for (std::uint64_t i = 8; i <= 11; ++i) EXPECT_EQ(queue.pop()->alarm_updates.begin()->instance, i);
+  EXPECT_NE(queue.pop()->message.find("1 alarm update was dropped"), std::string::npos);
+  EXPECT_EQ(queue.pop(), nullptr);
 }
 
 TEST(NotificationQueueTest, DropAndCloseRemoveWhatIsQueued) {

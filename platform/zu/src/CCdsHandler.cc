@@ -148,6 +148,11 @@ struct CCdsHandler::Shared : std::enable_shared_from_this<CCdsHandler::Shared> {
       }
     }
     if (!lost.empty()) std::cerr << "zu: handler \"" << name << "\" reconnected, but " << lost << std::endl;
+    else if (!ids.empty())
+      // Its subscriptions go on, but what changed while no session was open
+      // reached nobody: the application may want to read the state again.
+      std::cerr << "zu: handler \"" << name << "\" reconnected and restored its subscriptions; notifications of "
+                << "changes made while it was disconnected are lost" << std::endl;
     std::shared_ptr<cds::Session> old;
     {
       std::lock_guard<std::mutex> lock(mutex);

@@ -13,11 +13,18 @@
 //     coalesced to the newest;
 //   - notifications that name devices, channels or paths (types 2, 3, 4, 5,
 //     13, 14): the sets are united, so nothing is lost;
-//   - alarm updates (type 9) are never merged nor dropped: each raise and
-//     return to normal keeps its own place, past the bound if need be.
+//   - alarm updates (type 9) are never merged: each raise and return to
+//     normal keeps its own place, past the bound, until the queue holds twice
+//     `limit`. Past that they are dropped, but never silently: the first one
+//     dropped puts a notice in its place, a notification of the same
+//     subscription and type with status 3 (status_no_queue), no updates, and
+//     a message counting the updates dropped; later drops while the notice
+//     waits raise its count. The receiver learns that it missed updates and
+//     re-reads the active alarms.
 // A subscription with nothing queued still gets a place of its own, so past
 // the bound the queue grows by at most one entry per subscription, besides
-// alarm updates.
+// alarm updates: it never holds more than twice `limit` plus one entry per
+// subscription.
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -71,12 +78,18 @@ class NotificationQueue {
   std::size_t limit() const { return limit_; }
   // How many pushed notifications were merged into a queued one.
   std::size_t merged() const;
+  // How many alarm updates were dropped because the queue was full.
+  std::size_t dropped() const;
 
  private:
   using Key = std::pair<std::uint64_t, std::uint8_t>;  // subscription, type
 
-  // Forgets `n` as the merge target of its key when it is that target.
+  // Forgets `n` as the merge target of its key, or as the notice of its
+  // subscription's dropped updates, when it is that.
   void unindex(const Notification& n);
+  // Counts the updates of `n` as dropped in its subscription's notice, queued
+  // when the subscription has none waiting.
+  void drop_alarms(const zu::cds::CSubscriberNotify& n);
   // Waits until no other thread delivers a notification matching `pred`.
   template <typename Pred>
   void wait_delivery(std::unique_lock<std::mutex>& lock, Pred pred);
@@ -87,6 +100,12 @@ class NotificationQueue {
   std::deque<Notification> queue_;
   std::map<Key, Notification> newest_;  // the merge target of each key, while queued
   std::size_t merged_ = 0;
+  struct Notice {
+    Notification notification;
+    std::size_t updates = 0;
+  };
+  std::map<std::uint64_t, Notice> notices_;  // subscription -> its queued notice of dropped updates
+  std::size_t dropped_ = 0;
   bool closed_ = false;
   bool draining_ = false;
   Notification in_delivery_;            // what drain() hands over right now

@@ -169,5 +169,49 @@ TEST_F(SlowSubscriberTest, ASubscriberThatNeverReadsNeitherGrowsTheDaemonNorStal
   EXPECT_GT(merged, 0U);
 }
 
+TEST_F(SlowSubscriberTest, AnAlarmSubscriberThatStopsReadingIsToldHowManyUpdatesItMissed) {
+  ConnectClient();
+  const std::vector<std::uint64_t> channels = MakeChannels(1);
+  ASSERT_EQ(channels.size(), 1U);
+  zu::cds::CSetAlarmConfig config;
+  zu::CAlarmTrigger high;
+  high.threshold = zu::CValue(10);
+  config.configs.push_back({channels[0], {high}});
+  ASSERT_NE(Ok<zu::cds::CSetAlarmConfig>(zu::cds::CClient::get()->submit_wait(config)), nullptr);
+
+  // Every alarm of the whole tree, and no reading until the writes are done.
+  RawClient sleeper(socket_);
+  ASSERT_TRUE(sleeper.hello("sleeper").accepted);
+  zu::cds::CManageSubscriberIDs reserve;
+  reserve.op = 1;
+  auto reserved = Ok<zu::cds::CManageSubscriberIDs>(sleeper.ask(reserve, 1));
+  ASSERT_NE(reserved, nullptr);
+  zu::cds::CSubscribe subscribe;
+  subscribe.subscriptions.push_back({reserved->reserved_ids.at(0), zu::sub::device_alarms, 1, "", true, false});
+  ASSERT_NE(Ok<zu::cds::CSubscribe>(sleeper.ask(subscribe, 2)), nullptr);
+
+  // Each write raises the alarm or ends it: one update each, far more than
+  // the socket's buffers and twice the queue limit hold.
+  constexpr std::size_t kUpdates = 6000;
+  for (std::size_t i = 0; i < kUpdates; ++i) ASSERT_TRUE(Write(channels[0], zu::CValue(i % 2 == 0 ? 20 : 0))) << i;
+
+  // Every update either arrives or is counted by a notice.
+  std::size_t received = 0, noticed = 0;
+  zu::wire::Envelope envelope;
+  while (received + noticed < kUpdates && sleeper.read(&envelope, 5s)) {
+    auto n = std::dynamic_pointer_cast<zu::cds::CSubscriberNotify>(zu::wire::decode_record(envelope, nullptr));
+    if (!n) continue;
+    if (n->status == zu::cds::status_no_queue) {
+      EXPECT_TRUE(n->alarm_updates.empty());
+      noticed += std::stoul(n->message);
+    } else {
+      received += n->alarm_updates.size();
+    }
+  }
+  EXPECT_EQ(received + noticed, kUpdates) << Log();
+  EXPECT_GT(noticed, 0U) << "the queue never overflowed: the test proves nothing";
+  EXPECT_NE(Log().find("alarm updates past twice the queue limit of 50 are dropped"), std::string::npos) << Log();
+}
+
 }  // namespace
 }  // namespace cdsd_test

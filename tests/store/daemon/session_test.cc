@@ -196,6 +196,57 @@ TEST_F(BadInputTest, ADocumentPastTheLargestIsRefusedWithStatus4AndTheLargestCom
   }
 }
 
+// ---- what a connection may hold before it proves useful
+
+class LimitsTest : public DaemonTest {
+ protected:
+  std::vector<std::string> args() const override { return {"--max-connections", "4", "--frame-timeout", "1"}; }
+  std::size_t LogLines(const std::string& text) const {
+    const std::string log = Log();
+    std::size_t n = 0;
+    for (std::size_t at = log.find(text); at != std::string::npos; at = log.find(text, at + 1)) ++n;
+    return n;
+  }
+};
+
+TEST_F(LimitsTest, SilentConnectionsMakeRoomForClientsAndAFullDaemonSaysWhy) {
+  std::vector<std::unique_ptr<RawClient>> silent;
+  for (int i = 0; i < 20; ++i) silent.push_back(std::make_unique<RawClient>(socket_));
+  std::vector<std::unique_ptr<RawClient>> clients;
+  for (int i = 0; i < 4; ++i) {
+    clients.push_back(std::make_unique<RawClient>(socket_));
+    ASSERT_TRUE(clients.back()->hello("client " + std::to_string(i)).accepted) << i << "\n" << Log();
+  }
+  EXPECT_TRUE(silent.front()->closed_by_daemon());
+  EXPECT_TRUE(silent.back()->closed_by_daemon());
+
+  // Every connection has proven useful: the next one is told why it is refused.
+  RawClient late(socket_);
+  zu::wire::HelloAckInfo ack = late.hello("late");
+  EXPECT_FALSE(ack.accepted);
+  EXPECT_NE(ack.message.find("maximum of 4 connections"), std::string::npos) << ack.message;
+  EXPECT_TRUE(late.closed_by_daemon());
+  ExpectServed(*clients.front(), 1);
+
+  // Twenty connections pushed out leave a line or two, not twenty.
+  EXPECT_GE(LogLines("closed to make room"), 1U) << Log();
+  EXPECT_LE(LogLines("closed to make room"), 2U) << Log();
+  EXPECT_EQ(LogLines("refused a connection"), 1U) << Log();
+}
+
+TEST_F(LimitsTest, AFrameBegunAndNeverCompletedIsCutOffWhileOthersAreServed) {
+  RawClient staller(socket_);
+  ASSERT_TRUE(staller.hello("staller").accepted);
+  // 4 MiB announced, a little of it sent, and then nothing.
+  ASSERT_TRUE(staller.send_bytes(std::string("\x00\x40\x00\x00", 4) + std::string(1000, 'x')));
+  RawClient bystander(socket_);
+  ASSERT_TRUE(bystander.hello("bystander").accepted);
+  ExpectServed(bystander, 1);
+  EXPECT_TRUE(staller.closed_by_daemon(20s));
+  EXPECT_NE(Log().find("(\"staller\"): did not complete a frame within 1 s"), std::string::npos) << Log();
+  ExpectServed(bystander, 2);
+}
+
 // ---- the socket file and the process
 
 using LifecycleTest = DaemonTest;
@@ -227,6 +278,7 @@ TEST_F(LifecycleTest, ASecondDaemonOnALiveSocketRefusesAndExits1) {
 TEST_F(LifecycleTest, BadOptionsAreRefusedWithUsage) {
   EXPECT_EQ(RunDaemon("--socket " + socket_ + " --log-size 0"), 2);
   EXPECT_EQ(RunDaemon("--socket " + socket_ + " --frobnicate"), 2);
+  EXPECT_EQ(RunDaemon("--socket " + socket_ + " --max-connections 0"), 2);
   EXPECT_NE(Log().find("cdsd: error: --log-size needs a whole number"), std::string::npos) << Log();
   EXPECT_NE(Log().find("cdsd: error: unknown option \"--frobnicate\""), std::string::npos) << Log();
   EXPECT_NE(Log().find("usage: cdsd"), std::string::npos) << Log();
