@@ -17,9 +17,6 @@ using zu::cds::status_too_big;
 
 namespace {
 
-// The frame limit of an answer, and what is kept back for the record's other fields.
-constexpr std::size_t kMaxAnswerBytes = 4194304;
-constexpr std::size_t kAnswerReserve = 4096;
 constexpr std::uint32_t kDefaultMaxCount = 1000;
 
 std::size_t value_bytes(const zu::CValue& v) {

@@ -114,6 +114,8 @@ struct Engine::Impl {
       return write(session, *r, &d::update_channel_settings);
     if (auto r = dynamic_cast<const CGetFieldValue*>(&request)) return read(*r, &d::get_field_value);
     if (auto r = dynamic_cast<const CSetFieldValue*>(&request)) return write(session, *r, &d::set_field_value);
+    if (auto r = dynamic_cast<const CGetOOBData*>(&request)) return read(*r, &d::get_oob_data);
+    if (auto r = dynamic_cast<const CSetOOBData*>(&request)) return write(session, *r, &d::set_oob_data);
     if (auto r = dynamic_cast<const CSetDeviceState*>(&request)) return write(session, *r, &d::set_device_state);
     if (auto r = dynamic_cast<const CSetChannelState*>(&request)) return write(session, *r, &d::set_channel_state);
     if (auto r = dynamic_cast<const CGetAlarmConfig*>(&request)) return read(*r, &d::get_alarm_config);

@@ -55,17 +55,6 @@ std::optional<std::string> attribute_text(const zu::CValue& value) {
   return value.as_string();
 }
 
-// Out-of-band documents live in their own store, which this engine does not
-// hold yet; until it does, their fields are refused. This is the one place
-// that will hand kind 4 fields to it.
-FieldOutcome read_document_field(const StoreData&, const CSingleField& field) {
-  return failed(status_refused, "no out-of-band document at \"" + field.scope + "\"");
-}
-FieldOutcome check_document_field_write(const StoreData&, const CSingleField& field) {
-  return failed(status_refused, "out-of-band documents cannot be written here (\"" + field.scope + "\")");
-}
-void write_document_field(StoreData&, const CSingleField&, const zu::CValue&, ChangeSet&) {}
-
 // Checks that a field designates something the store keeps; the device when it has one.
 const DeviceNode* owner_device(const StoreData& data, const CSingleField& field, FieldOutcome& problem) {
   if (field.name.empty()) {
@@ -95,7 +84,7 @@ FieldOutcome check_kind(const CSingleField& field) {
 FieldOutcome read_field(const StoreData& data, const CSingleField& field) {
   FieldOutcome problem = check_kind(field);
   if (problem.status != status_ok) return problem;
-  if (field.field_kind == kind_document) return read_document_field(data, field);
+  if (field.field_kind == kind_document) return found(document_field(data, field.scope, field.name));
   const DeviceNode* device = owner_device(data, field, problem);
   if (!device) return problem;
 
@@ -114,12 +103,22 @@ FieldOutcome read_field(const StoreData& data, const CSingleField& field) {
                                     " in scope \"" + field.scope + "\"");
 }
 
+// A document field is checked against the document as the request's earlier
+// fields leave it, and staged in `documents`.
+FieldOutcome check_document_write(const StoreData& data, const CSingleField& field, DocumentFieldWrites& documents) {
+  if (field.name.empty()) return failed(status_invalid, "a field needs a name");
+  if (field.scope.empty()) return failed(status_invalid, field_text(field) + " needs the path of its document as scope");
+  auto [status, message] = documents.stage(data, field.scope, field.name, field.value);
+  if (status != status_ok) return failed(status, std::move(message));
+  return found(field.value);
+}
+
 // The value a write of `field` would store, or why it cannot be written.
-FieldOutcome check_write(const StoreData& data, const CSingleField& field) {
+FieldOutcome check_write(const StoreData& data, const CSingleField& field, DocumentFieldWrites& documents) {
   FieldOutcome problem = check_kind(field);
   if (problem.status != status_ok) return problem;
   if (!field.value.is_valid()) return failed(status_invalid, field_text(field) + " has no value");
-  if (field.field_kind == kind_document) return check_document_field_write(data, field);
+  if (field.field_kind == kind_document) return check_document_write(data, field, documents);
   if (!owner_device(data, field, problem)) return problem;
   if (field.field_kind == kind_device && zu::device_attribute_number(field.name) != 0) {
     auto text = attribute_text(field.value);
@@ -129,8 +128,9 @@ FieldOutcome check_write(const StoreData& data, const CSingleField& field) {
   return found(field.value);
 }
 
+// Document fields are not written here: their staged documents are stored whole.
 void write_field(StoreData& data, const CSingleField& field, const zu::CValue& value, ChangeSet& changes) {
-  if (field.field_kind == kind_document) return write_document_field(data, field, value, changes);
+  if (field.field_kind == kind_document) return;
   DeviceNode& device = *data.device(field.id);
   if (field.field_kind == kind_device) {
     if (unsigned n = zu::device_attribute_number(field.name)) {
@@ -163,8 +163,9 @@ void set_field_value(StoreData& data, const zu::cds::CSetFieldValue& /*request*/
                      zu::cds::CSetFieldValue& response, ChangeSet& changes) {
   std::vector<std::pair<const CSingleField*, zu::CValue>> writes;
   writes.reserve(response.fields.size());
+  DocumentFieldWrites documents;
   for (const CSingleField& field : response.fields) {
-    FieldOutcome outcome = check_write(data, field);
+    FieldOutcome outcome = check_write(data, field, documents);
     if (outcome.status != status_ok) {
       // Nothing was written: every field answers with no value.
       for (const CSingleField& f : response.fields) f.value = zu::CValue();
@@ -176,6 +177,7 @@ void set_field_value(StoreData& data, const zu::cds::CSetFieldValue& /*request*/
     write_field(data, *field, value, changes);
     field->value = std::move(value);
   }
+  documents.apply(data, changes);
   response.status = status_ok;
 }
 

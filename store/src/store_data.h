@@ -7,10 +7,12 @@
 // store as it was, and record what they changed in the change set. The caller
 // (engine.cc) holds the engine lock: shared for the read handlers, exclusive
 // for the write handlers.
+#include <cstddef>
 #include <cstdint>
 #include <map>
 #include <string>
 #include <unordered_map>
+#include <utility>
 
 #include "alarm_state.h"
 #include "store/ChangeSet.h"
@@ -19,6 +21,7 @@
 #include "zu/CValue.h"
 #include "zu/CWallTime.h"
 #include "zu/cds/Records.h"
+#include "zu/proto/zu.pb.h"
 
 namespace cds {
 namespace store {
@@ -28,6 +31,17 @@ constexpr std::uint64_t kManagerDevice = 1;
 // Ids the store assigns start here; lower ones are left to applications that
 // use fixed ids.
 constexpr std::uint64_t kFirstAssignedId = 1024;
+
+// The frame limit an answer must fit in, and what is kept back for the
+// record's other fields when an answer is sized.
+constexpr std::size_t kMaxAnswerBytes = 4194304;
+constexpr std::size_t kAnswerReserve = 4096;
+
+// Out-of-band documents: the longest path, and the largest document (its
+// encoded size), chosen so that a stored document always comes back in one
+// answer with its path and the answer's envelope.
+constexpr std::size_t kMaxDocumentPath = 1024;
+constexpr std::size_t kMaxDocumentBytes = kMaxAnswerBytes - 65536;
 
 // State bits applications set; the others (a channel's alarm_active) are the store's.
 constexpr std::uint32_t kDeviceSettableBits = static_cast<std::uint32_t>(zu::realtime_state::stale) |
@@ -75,6 +89,7 @@ struct StoreData {
   IdAllocator device_ids;
   IdAllocator channel_ids;
   AlarmData alarms;  // the alarm log, active alarms and pending delays (alarm_*.cc)
+  std::map<std::string, zu::proto::toolkitStruct> documents;  // out-of-band documents by exact path
 
   DeviceNode* device(std::uint64_t id) {
     auto it = devices.find(id);
@@ -136,6 +151,34 @@ void get_field_value(const StoreData& data, const zu::cds::CGetFieldValue& reque
                      zu::cds::CGetFieldValue& response);
 void set_field_value(StoreData& data, const zu::cds::CSetFieldValue& request, zu::cds::CSetFieldValue& response,
                      ChangeSet& changes);
+
+// ---- out-of-band documents (documents.cc)
+void get_oob_data(const StoreData& data, const zu::cds::CGetOOBData& request, zu::cds::CGetOOBData& response);
+void set_oob_data(StoreData& data, const zu::cds::CSetOOBData& request, zu::cds::CSetOOBData& response,
+                  ChangeSet& changes);
+
+// Why `path` cannot name a document (empty, too long, a NUL inside); empty when it can.
+std::string document_path_problem(const std::string& path);
+
+// The field `name` of the document at `path` as a value: texts, numbers and
+// flags as themselves, objects and lists as their JSON text; invalid when the
+// document or the field is missing or the field is null.
+zu::CValue document_field(const StoreData& data, const std::string& path, const std::string& name);
+
+// Field writes into documents, staged so that a request is checked whole
+// before anything is stored: stage() checks one field against the document as
+// the earlier fields of the request leave it; apply() stores every staged
+// document and records its path as written.
+class DocumentFieldWrites {
+ public:
+  // A status and message when the field cannot be written (status 1 and an empty message when it can).
+  std::pair<std::uint32_t, std::string> stage(const StoreData& data, const std::string& path,
+                                              const std::string& name, const zu::CValue& value);
+  void apply(StoreData& data, ChangeSet& changes);
+
+ private:
+  std::map<std::string, zu::proto::toolkitStruct> staged_;
+};
 
 // ---- realtime state (state.cc)
 void set_device_state(StoreData& data, const zu::cds::CSetDeviceState& request, zu::cds::CSetDeviceState& response,

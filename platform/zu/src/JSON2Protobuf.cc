@@ -90,6 +90,13 @@ std::string Protobuf2JSON(const gp::Message& message) {
       if (!gp::util::MessageToJsonString(s, &out).ok()) return std::string();
       return out;
     }
+    // A value inside a document reads as its plain JSON too.
+    if (auto value = dynamic_cast<const proto::toolkitValue*>(&message)) {
+      gp::Value v;
+      to_value(*value, v);
+      if (!gp::util::MessageToJsonString(v, &out).ok()) return std::string();
+      return out;
+    }
     if (!gp::util::MessageToJsonString(message, &out).ok()) return std::string();
   } catch (const std::exception&) {
     return std::string();

@@ -14,7 +14,8 @@ namespace zu {
 // appended. Never throws. Numbers become doubles.
 std::string JSON2Protobuf(const std::string& json, std::vector<std::shared_ptr<google::protobuf::Message>>& messages);
 
-// The JSON text of a message (a document reads as a plain JSON object); empty on failure.
+// The JSON text of a message (a document reads as a plain JSON object, a
+// document's value (zu::proto::toolkitValue) as plain JSON); empty on failure.
 std::string Protobuf2JSON(const google::protobuf::Message& message);
 
 }  // namespace zu

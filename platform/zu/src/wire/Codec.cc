@@ -1038,6 +1038,12 @@ std::string body_name(const Envelope& env) {
 
 // ---- records ------------------------------------------------------------------
 
+std::string document_problem(const proto::toolkitStruct& document) {
+  std::string why;
+  if (check_document(document, 1, &why)) return std::string();
+  return "the document " + why;
+}
+
 bool encode_record(const cds::CRequestResponse& record, std::uint64_t correlation, std::string* frame_payload,
                    std::string* error) {
   try {

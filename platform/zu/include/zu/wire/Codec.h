@@ -47,6 +47,11 @@ constexpr std::size_t kFrameHeaderSize = 4;
 bool encode_record(const cds::CRequestResponse& record, std::uint64_t correlation, std::string* frame_payload,
                    std::string* error);
 
+// Why a document cannot travel (a key or text that is not UTF-8, nesting deeper
+// than the codec carries); empty when it can. The data store checks documents
+// with it before keeping them, so that what it keeps can always be sent.
+std::string document_problem(const proto::toolkitStruct& document);
+
 // The record an Envelope carries, or an empty pointer with `*error` set when
 // the Envelope carries none (a hello, an error, an unknown or missing body)
 // or when a field does not fit its record (an out-of-range number, a value of
