@@ -167,7 +167,7 @@ TEST_F(CdsctlTest, JsonOutputParsesAndCarriesTextsExactly) {
 
 TEST_F(CdsctlTest, DocumentsAndFieldsRoundTripByPathAndDevicesByUuid) {
   const std::string file = directory_ + "/rack.json";
-  std::ofstream(file) << R"({"name": "rack A", "limits": {"high": 30.5}, "tags": ["a", true]})";
+  std::ofstream(file) << R"({"name": "rack A", "limits": {"high": 30.5}, "tags": ["a, {b}: \"c\"", true]})";
   Result set = Cds({"oob", "set", "site/rack", "@" + file});
   ::unlink(file.c_str());
   ASSERT_EQ(set.status, 0) << set.err;
@@ -178,9 +178,10 @@ TEST_F(CdsctlTest, DocumentsAndFieldsRoundTripByPathAndDevicesByUuid) {
   EXPECT_EQ(doc["name"].text, "rack A");
   EXPECT_EQ(doc["limits"]["high"].text, "30.5");
   EXPECT_EQ(doc["tags"][1].kind, JsonValue::Bool);
-  // For people: the same document, one member a line.
+  // For people: the same document, one member a line, and strings untouched.
   Result pretty = Cds({"oob", "get", "site/rack"});
-  EXPECT_NO_THROW(ParseJson(pretty.out)) << pretty.out;
+  ASSERT_NO_THROW(doc = ParseJson(pretty.out)) << pretty.out;
+  EXPECT_EQ(doc["tags"][0].text, "a, {b}: \"c\"");
   EXPECT_THAT(pretty.out, HasSubstr("\n    \"high\": 30.5\n"));
 
   ASSERT_EQ(Cds({"oob", "field", "set", "site/rack/name", "rack B"}).status, 0);
