@@ -97,8 +97,10 @@ std::vector<std::pair<SessionId, Notification>> Subscriptions::build(const Store
     device_watchers(device_of_alarm(data, changes, update), zu::sub::device_alarms,
                     [&](std::uint64_t id) { note(id).alarm_updates.insert(update); });
 
-  // A path subscription covers the path and everything below it: look up the
-  // written path and each of its prefixes that ends at a "/" (with and without it).
+  // A path subscription covers the path and everything below it, by whole
+  // segments, whether or not the watch was written with a trailing "/": look up
+  // the written path (with and without one) and each of its prefixes that ends
+  // at a "/" (with and without it).
   for (const std::string& path : changes.oob_paths_written) {
     auto add = [&](const std::string& watched) {
       auto entry = by_path_.find(watched);
@@ -110,6 +112,7 @@ std::vector<std::pair<SessionId, Notification>> Subscriptions::build(const Store
       if (slash + 1 < path.size()) add(path.substr(0, slash + 1));
     }
     add(path);
+    if (!path.empty() && path.back() != '/') add(path + '/');
   }
 
   std::vector<std::pair<SessionId, Notification>> out;

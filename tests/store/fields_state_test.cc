@@ -1,4 +1,6 @@
 // Named fields, realtime state bits, and records the store does not answer.
+#include <cmath>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -74,7 +76,15 @@ TEST_F(FieldTest, RefusedFieldsComeBackWithoutValueAndNothingIsWritten) {
       {"unknown device", field(1, 404, "x", "", zu::CValue(1)), 2},
       {"device id 0", field(1, 0, "x", "", zu::CValue(1)), 2},
       {"kind 2", field(2, 404, "x", "", zu::CValue(1)), 2},
-      {"out-of-band document", field(4, 0, "hostname", "system/network", zu::CValue("h")), 2},
+      {"document: no scope", field(4, 0, "hostname", "", zu::CValue("h")), 5},
+      {"document: NUL in the path", field(4, 0, "hostname", std::string("sys\0tem", 7), zu::CValue("h")), 5},
+      {"document: path past the longest", field(4, 0, "hostname", std::string(1025, 's'), zu::CValue("h")), 5},
+      {"document: no name", field(4, 0, "", "system/network", zu::CValue("h")), 5},
+      {"document: bytes", field(4, 0, "hostname", "system/network", zu::CValue(zu::CBytes{104})), 2},
+      {"document: inexact integer", field(4, 0, "id", "system/network", zu::CValue((1ULL << 53) + 1)), 2},
+      {"document: NaN", field(4, 0, "mtu", "system/network", zu::CValue(std::nan(""))), 2},
+      {"document: text not UTF-8", field(4, 0, "hostname", "system/network", zu::CValue("\xff")), 2},
+      {"document past the largest", field(4, 0, "big", "system/network", zu::CValue(std::string(4128768, 'x'))), 4},
       {"kind 0", field(0, 20, "x", "", zu::CValue(1)), 5},
       {"kind 9", field(9, 20, "x", "", zu::CValue(1)), 5},
       {"no name", field(1, 20, "", "", zu::CValue(1)), 5},
@@ -82,13 +92,39 @@ TEST_F(FieldTest, RefusedFieldsComeBackWithoutValueAndNothingIsWritten) {
       {"no value", field(1, 20, "x"), 5},
   };
   for (const Case& c : cases) {
-    auto r = set({field(1, 20, "vendor", "", zu::CValue("Acme")), c.bad});
+    auto r = set({field(1, 20, "vendor", "", zu::CValue("Acme")),
+                  field(4, 0, "domain", "system/network", zu::CValue("lan")), c.bad});
     EXPECT_EQ(r->status, c.status) << c.what;
     EXPECT_FALSE(r->message.empty()) << c.what;
     for (const auto& f : r->fields) EXPECT_FALSE(f.value.is_valid()) << c.what;
     EXPECT_EQ(*device(20).attribute(10), "") << c.what;
     EXPECT_FALSE(get(c.bad).is_valid()) << c.what;
+    EXPECT_EQ(document_json("system/network"), "") << c.what;
   }
+}
+
+TEST_F(FieldTest, DocumentFieldsMapToValuesAndAWriteKeepsTheOtherFieldsOrCreatesTheDocument) {
+  ASSERT_EQ(set_documents({{"system/network", doc(R"({"dns":{"servers":["a","b"]},"tags":[],"none":null})")}})->status,
+            1u);
+  ASSERT_EQ(set({field(4, 0, "hostname", "system/network", zu::CValue("h1")),
+                 field(4, 0, "mtu", "system/network", zu::CValue(1500)),
+                 field(4, 0, "dhcp", "system/network", zu::CValue(true)),
+                 field(4, 0, "since", "system/clock", zu::CValue(-(1LL << 53)))})->status, 1u);
+  EXPECT_EQ(changes_.back().oob_paths_written, (std::set<std::string>{"system/network", "system/clock"}));
+  EXPECT_TRUE(changes_.back().device_fields_written.empty());
+
+  struct Case {
+    const char* name;
+    zu::CValue read;
+  };
+  const std::vector<Case> cases = {
+      {"hostname", zu::CValue("h1")}, {"mtu", zu::CValue(1500.0)},          {"dhcp", zu::CValue(true)},
+      {"tags", zu::CValue("[]")},     {"dns", zu::CValue(R"({"servers":["a","b"]})")},
+      {"none", zu::CValue()},         {"missing", zu::CValue()},
+  };
+  for (const Case& c : cases) EXPECT_EQ(get(field(4, 0, c.name, "system/network")), c.read) << c.name;
+  EXPECT_EQ(get(field(4, 0, "since", "system/clock")), zu::CValue(-9007199254740992.0));
+  EXPECT_FALSE(get(field(4, 0, "hostname", "system")).is_valid());
 }
 
 using StateTest = StoreTest;

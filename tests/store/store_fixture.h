@@ -4,9 +4,12 @@
 
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "store/Engine.h"
+#include "zu/JSON2Protobuf.h"
+#include "zu/cds/Records.h"
 
 namespace cds::store::testing {
 
@@ -95,6 +98,35 @@ class StoreTest : public ::testing::Test {
     auto r = ask(get);
     EXPECT_EQ(r->settings.size(), 1u);
     return r->settings.empty() ? zu::CChannelSettings() : r->settings[0];
+  }
+
+  // A document from JSON text; fails the test when the text is no object.
+  static zu::proto::toolkitStruct doc(const std::string& json) {
+    std::vector<std::shared_ptr<google::protobuf::Message>> parsed;
+    EXPECT_EQ(zu::JSON2Protobuf(json, parsed), "") << json;
+    auto* d = parsed.size() == 1 ? dynamic_cast<zu::proto::toolkitStruct*>(parsed[0].get()) : nullptr;
+    return d ? *d : zu::proto::toolkitStruct();
+  }
+
+  // Replaces the documents at the given paths, in order, in one request.
+  std::shared_ptr<zu::cds::CSetOOBData> set_documents(
+      const std::vector<std::pair<std::string, zu::proto::toolkitStruct>>& documents) {
+    zu::cds::CSetOOBData set;
+    for (const auto& [path, data] : documents) set.units.push_back({path, data, 0, 0});
+    return ask(set);
+  }
+
+  std::shared_ptr<zu::cds::CGetOOBData> get_documents(std::vector<std::string> paths) {
+    zu::cds::CGetOOBData get;
+    get.paths = std::move(paths);
+    return ask(get);
+  }
+
+  // The JSON text of the document at `path`; empty when there is none.
+  std::string document_json(const std::string& path) {
+    auto r = get_documents({path});
+    EXPECT_EQ(r->status, 1u) << r->message;
+    return r->results.size() == 1 && r->results[0].found ? zu::Protobuf2JSON(r->results[0].data) : std::string();
   }
 
   std::shared_ptr<Engine> engine_;

@@ -3,8 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <map>
 #include <mutex>
+#include <string>
 #include <thread>
+#include <unordered_set>
+#include <utility>
+#include <vector>
 
 #include "../../store/src/subscriptions.h"
 #include "store/NotificationQueue.h"
@@ -194,6 +199,42 @@ TEST_F(SubscriptionsTest, SettingsAndDeviceChangesFillTheirContainers) {
   update_device(dev, "SN-2");
   add_device(dev);
   EXPECT_TRUE(recorder_.take().empty());
+}
+
+TEST_F(SubscriptionsTest, DocumentWritesReachPathWatchersAtAndBelowByWholeSegments) {
+  std::vector<std::pair<std::string, std::uint64_t>> watchers;  // watched path -> subscription
+  for (const char* path : {"system", "system/", "systemd", "system/network/dns"}) {
+    std::uint64_t id = reserve(subscriber_);
+    EXPECT_EQ(subscribe(subscriber_, {{id, sub::oob_path, zu::kNoId, path, false, false}}), 1u);
+    watchers.emplace_back(path, id);
+  }
+  using Paths = std::unordered_set<std::string>;
+  // What each watcher sees of one request, by watched path.
+  auto seen = [&]() {
+    std::map<std::string, Paths> out;
+    for (const auto& n : recorder_.take())
+      for (const auto& [path, id] : watchers)
+        if (n->subscription_id == id) out[path] = n->paths;
+    return out;
+  };
+
+  ASSERT_EQ(set_documents({{"system", doc("{}")}, {"system/network", doc("{}")}, {"systemd", doc("{}")}})->status, 1u);
+  EXPECT_EQ(seen(), (std::map<std::string, Paths>{{"system", {"system", "system/network"}},
+                                                  {"system/", {"system", "system/network"}},
+                                                  {"systemd", {"systemd"}}}));
+
+  // A field write is a document write: it reaches the same watchers.
+  zu::cds::CSetFieldValue field;
+  zu::cds::CSingleField f;
+  f.field_kind = 4;
+  f.name = "hostname";
+  f.scope = "system/network/dns";
+  f.value = zu::CValue("h");
+  field.fields.insert(f);
+  ASSERT_EQ(ask(field)->status, 1u);
+  EXPECT_EQ(seen(), (std::map<std::string, Paths>{{"system", {"system/network/dns"}},
+                                                  {"system/", {"system/network/dns"}},
+                                                  {"system/network/dns", {"system/network/dns"}}}));
 }
 
 TEST_F(SubscriptionsTest, TheFlagCoversSubDevicesAddedLater) {

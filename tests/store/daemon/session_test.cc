@@ -170,6 +170,32 @@ TEST_F(BadInputTest, ARequestWithCorrelationIdZeroIsRefused) {
   EXPECT_EQ(envelope.error().status(), zu::cds::status_invalid);
 }
 
+TEST_F(BadInputTest, ADocumentPastTheLargestIsRefusedWithStatus4AndTheLargestComesBackWhole) {
+  const std::string path(1024, 'p');  // the longest path
+  struct Case {
+    std::size_t bytes;  // the document's encoded size
+    std::uint32_t status;
+  };
+  for (const Case& c : {Case{4128769, zu::cds::status_too_big}, Case{4128768, zu::cds::status_ok}}) {
+    zu::cds::CSetOOBData set;
+    set.units.push_back({path, {}, 0, 0});
+    zu::proto::toolkitValue& text = (*set.units[0].data.mutable_fields())["t"];
+    text.set_string_value(std::string(c.bytes - 18, 'x'));  // 18: the encoding around the text
+    ASSERT_EQ(set.units[0].data.ByteSizeLong(), c.bytes);
+    auto answer = offender().ask(set, c.bytes);
+    ASSERT_NE(answer, nullptr) << Log();
+    EXPECT_EQ(answer->status, c.status) << answer->message;
+
+    zu::cds::CGetOOBData get;
+    get.paths = {path};
+    auto read = Ok<zu::cds::CGetOOBData>(offender().ask(get, c.bytes + 1));
+    ASSERT_NE(read, nullptr);
+    ASSERT_EQ(read->results.size(), 1u);
+    EXPECT_EQ(read->results[0].found, c.status == zu::cds::status_ok ? 1 : 0);
+    EXPECT_EQ(read->results[0].data.ByteSizeLong(), c.status == zu::cds::status_ok ? c.bytes : 0u);
+  }
+}
+
 // ---- the socket file and the process
 
 using LifecycleTest = DaemonTest;
