@@ -1,5 +1,5 @@
-// cdsctl against a daemon: devices, channels, typed values, --json and the
-// command line's errors.
+// cdsctl against a daemon: devices, channels, typed values, documents, --json
+// and the command line's errors.
 #include "cdsctl_fixture.h"
 
 namespace cdsctl_test {
@@ -165,6 +165,80 @@ TEST_F(CdsctlTest, JsonOutputParsesAndCarriesTextsExactly) {
   EXPECT_EQ(doc["devices"][1]["depth"].text, "1");
 }
 
+TEST_F(CdsctlTest, DocumentsAndFieldsRoundTripByPathAndDevicesByUuid) {
+  const std::string file = directory_ + "/rack.json";
+  std::ofstream(file) << R"({"name": "rack A", "limits": {"high": 30.5}, "tags": ["a, {b}: \"c\"", true]})";
+  Result set = Cds({"oob", "set", "site/rack", "@" + file});
+  ::unlink(file.c_str());
+  ASSERT_EQ(set.status, 0) << set.err;
+  Result get = Cds({"--json", "oob", "get", "site/rack"});
+  ASSERT_EQ(get.status, 0) << get.err;
+  JsonValue doc;
+  ASSERT_NO_THROW(doc = ParseJson(get.out)) << get.out;
+  EXPECT_EQ(doc["name"].text, "rack A");
+  EXPECT_EQ(doc["limits"]["high"].text, "30.5");
+  EXPECT_EQ(doc["tags"][1].kind, JsonValue::Bool);
+  // For people: the same document, one member a line, and strings untouched.
+  Result pretty = Cds({"oob", "get", "site/rack"});
+  ASSERT_NO_THROW(doc = ParseJson(pretty.out)) << pretty.out;
+  EXPECT_EQ(doc["tags"][0].text, "a, {b}: \"c\"");
+  EXPECT_THAT(pretty.out, HasSubstr("\n    \"high\": 30.5\n"));
+
+  ASSERT_EQ(Cds({"oob", "field", "set", "site/rack/name", "rack B"}).status, 0);
+  EXPECT_EQ(Cds({"oob", "field", "get", "site/rack/name"}).out, "rack B\n");
+  const std::string uuid = "0f8fad5b-d9cb-469f-a165-70867728950e";
+  const std::string d = std::to_string(CreatedId({"device", "create", "uuid=" + uuid}));
+  ASSERT_EQ(Cds({"oob", "field", "set", d + "/name", "inlet"}).status, 0);
+  EXPECT_EQ(Cds({"oob", "field", "get", d + "/name"}).out, "inlet\n");
+  for (const std::string& form : {uuid, std::string("0F8FAD5BD9CB469FA16570867728950E")}) {
+    Result show = Cds({"--json", "device", "show", form});
+    ASSERT_EQ(show.status, 0) << form << ": " << show.err;
+    ASSERT_NO_THROW(doc = ParseJson(show.out)) << show.out;
+    EXPECT_EQ(doc["id"].text, d);
+    EXPECT_EQ(doc["attributes"]["name"].text, "inlet");
+  }
+
+  const struct {
+    std::vector<std::string> args;
+    int status;
+    const char* message;
+  } failures[] = {
+      {{"oob", "get", "site/none"}, 1, "no document at site/none"},
+      {{"oob", "set", "site/rack", R"({"name": )"}, 1, "the JSON given is not a valid JSON object"},
+      {{"oob", "set", "site/rack", R"([{"name": "x"}])"}, 1, "is not a JSON object"},
+      {{"oob", "set", "site/rack", "@" + directory_ + "/none.json"}, 1, "cannot open"},
+      {{"oob", "field", "get", "site/rack/none"}, 1, "nothing at site/rack/none"},
+      {{"oob", "field", "set", "999999/name", "x"}, 1, "no device 999999"},
+      {{"oob", "field", "get", "rack"}, 2, "is not a field path"},
+      {{"device", "show", "0f8fad5b-d9cb-469f-a165-70867728950f"}, 1, "no device with UUID"},
+      {{"device", "show", "0f8fad5b-d9cb-469f-a165-70867728950g"}, 2, "is not a UUID"},
+  };
+  for (const auto& f : failures) {
+    SCOPED_TRACE(f.args.back());
+    Result r = Cds(f.args);
+    EXPECT_EQ(r.status, f.status) << r.err;
+    EXPECT_THAT(r.err, HasSubstr(f.message));
+    EXPECT_EQ(r.out, "");
+  }
+  // The refused writes left the document as it was.
+  EXPECT_EQ(Cds({"oob", "field", "get", "site/rack/name"}).out, "rack B\n");
+}
+
+TEST_F(CdsctlTest, WatchPathShowsWritesBelowThePathButNotASiblingPrefix) {
+  Child watch({"--endpoint", Endpoint(), "--json", "watch", "--path", "site/rack"}, {});
+  ASSERT_TRUE(watch.wait_for(1, "watching documents at and below site/rack")) << watch.err();
+  ASSERT_EQ(Cds({"oob", "set", "site/rackB", "{}"}).status, 0);
+  ASSERT_EQ(Cds({"oob", "set", "site/rack/pdu", R"({"a": 1})"}).status, 0);
+  EXPECT_TRUE(watch.wait_for(0, "site/rack/pdu")) << watch.out() << watch.err();
+  watch.signal(SIGINT);
+  EXPECT_EQ(watch.finish(), 0) << watch.err();
+  // The sibling was written first: had it been delivered, it would be here.
+  JsonValue line;
+  ASSERT_NO_THROW(line = ParseJson(watch.out())) << watch.out();
+  EXPECT_EQ(line["event"].text, "document");
+  EXPECT_EQ(line["path"].text, "site/rack/pdu");
+}
+
 TEST_F(CdsctlTest, EndpointComesFromTheEnvironmentWithoutTheOption) {
   ASSERT_EQ(Cds({"device", "create", "name=from option"}).status, 0);
   Result r = Run({"tree"}, {"ZU_CDS_ENDPOINT=" + Endpoint()});
@@ -186,6 +260,8 @@ TEST_F(CdsctlTest, WrongCommandLinesExitTwoWithUsage) {
       {"channel", "list", "1", "2"},
       {"alarms", "log", "--count", "0"},
       {"config", "alarm", "add", "1"},
+      {"oob", "set", "site/rack"},
+      {"watch", "--path="},
       {"--endpoint"},
   };
   for (const auto& args : wrong) {
@@ -204,7 +280,8 @@ TEST_F(CdsctlTest, WrongCommandLinesExitTwoWithUsage) {
 
 TEST_F(CdsctlTest, HelpOnEveryCommandExitsZero) {
   for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
-           {"--help"}, {"device", "--help"}, {"set", "--help"}, {"config", "alarm", "add", "--help"}, {"watch", "-h"}}) {
+           {"--help"}, {"device", "--help"}, {"set", "--help"}, {"config", "alarm", "add", "--help"}, {"watch", "-h"},
+           {"oob", "field", "--help"}}) {
     Result r = Run(args);
     EXPECT_EQ(r.status, 0) << args[0];
     EXPECT_THAT(r.out, HasSubstr("usage: cdsctl"));

@@ -3,6 +3,7 @@
 #include <stdexcept>
 
 #include "Args.h"
+#include "tova/common/Uuid.h"
 #include "zu/cds/CClient.h"
 
 namespace cdsctl {
@@ -25,6 +26,14 @@ cdsapi::DataAlarms& Context::alarms() {
     alarms_ = std::make_unique<cdsapi::DataAlarms>(*client_);
   }
   return *alarms_;
+}
+
+cdsapi::OobAccessor& Context::oob() {
+  if (!oob_) {
+    cds();
+    oob_ = std::make_unique<cdsapi::OobAccessor>(*client_);
+  }
+  return *oob_;
 }
 
 void check_connection() {
@@ -72,6 +81,39 @@ zu::CDevice find_device(cdsapi::InBandAccessor& cds, unsigned long long device_i
     check_connection();
     throw Failure("no device " + std::to_string(device_id));
   }
+}
+
+DeviceRef parse_device_ref(const std::string& text) {
+  DeviceRef ref;
+  ref.text = text;
+  // No device id has 32 digits (ids stop at 20), so the two forms cannot meet.
+  if (text.size() == 32 || text.size() == 36) {
+    try {
+      tova::common::Uuid check(text);
+      (void)check;
+      ref.by_uuid = true;
+      return ref;
+    } catch (const std::invalid_argument&) {
+      if (text.size() == 36) throw UsageError("'" + text + "' is not a UUID");
+    }
+  }
+  ref.id = parse_id(text, "DEVICE (an id or a UUID)");
+  return ref;
+}
+
+zu::CDevice find_device(cdsapi::InBandAccessor& cds, const DeviceRef& ref) {
+  if (!ref.by_uuid) return find_device(cds, ref.id);
+  const tova::common::Uuid wanted(ref.text);
+  std::vector<zu::CDevice> devices;
+  try {
+    devices = cds.getDevices(kManagerDevice, 2147483647U);
+  } catch (const std::exception&) {
+    check_connection();
+    throw Failure("cannot read the device tree to look for UUID " + wanted.to_string());
+  }
+  for (const zu::CDevice& d : devices)
+    if (cdsapi::InBandAccessor::getDeviceUuid(d) == wanted) return d;
+  throw Failure("no device with UUID " + wanted.to_string());
 }
 
 std::string channel_label(const zu::CChannel& channel) {

@@ -5,6 +5,7 @@
 
 #include "cdsapi/DataAlarms.h"
 #include "cdsapi/InBandAccessor.h"
+#include "cdsapi/OobAccessor.h"
 #include "cdsapi/dataClient.h"
 #include "zu/CChannel.h"
 
@@ -22,6 +23,7 @@ class Context {
   // Failure "cannot reach the data store at ENDPOINT" when it cannot connect.
   cdsapi::InBandAccessor& cds();
   cdsapi::DataAlarms& alarms();
+  cdsapi::OobAccessor& oob();
 
   const bool json;
 
@@ -29,6 +31,7 @@ class Context {
   std::unique_ptr<cdsapi::dataClient> client_;
   std::unique_ptr<cdsapi::InBandAccessor> cds_;
   std::unique_ptr<cdsapi::DataAlarms> alarms_;
+  std::unique_ptr<cdsapi::OobAccessor> oob_;
 };
 
 // Failure "lost the connection to the data store ..." when the session has
@@ -50,6 +53,18 @@ zu::CChannel find_channel(cdsapi::InBandAccessor& cds, const ChannelRef& ref);
 zu::CChannel find_channel(cdsapi::InBandAccessor& cds, unsigned long long channel_id);
 // The device; Failure "no device N" when there is none.
 zu::CDevice find_device(cdsapi::InBandAccessor& cds, unsigned long long device_id);
+
+// A device named by its id or its UUID (36 characters with dashes, or 32 hex
+// digits); UsageError when the text is neither.
+struct DeviceRef {
+  std::string text;
+  unsigned long long id = ~0ULL;
+  bool by_uuid = false;
+};
+DeviceRef parse_device_ref(const std::string& text);
+// The device; Failure "no device ..." when none has that id or UUID. A UUID is
+// looked for in the tree under the manager device.
+zu::CDevice find_device(cdsapi::InBandAccessor& cds, const DeviceRef& ref);
 
 // How a channel is shown: "DEVICE/NAME", the form parse_channel_ref reads back.
 std::string channel_label(const zu::CChannel& channel);

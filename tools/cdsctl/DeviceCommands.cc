@@ -152,10 +152,10 @@ int run_tree(Args& args, Context& ctx) {
 }
 
 int run_show(Args& args, Context& ctx) {
-  const unsigned long long id = parse_id(args.positional("DEVICE"), "DEVICE");
+  const DeviceRef ref = parse_device_ref(args.positional("DEVICE"));
   args.finish();
   auto& cds = ctx.cds();
-  zu::CDevice device = find_device(cds, id);
+  zu::CDevice device = find_device(cds, ref);
   std::vector<ChannelInfo> channels = load_channels(cds, {device.channels.begin(), device.channels.end()});
   if (ctx.json) {
     Json json;
@@ -245,7 +245,9 @@ const std::vector<Command>& device_commands() {
   static const std::vector<Command> commands = {
       {"tree", "tree [DEVICE]\n\nThe devices under DEVICE (default 1, the manager device) with their channels and values.\n",
        "show the device tree with channel values", run_tree},
-      {"device show", "device show DEVICE\n\nThe device's parent, sub-devices, UUID, attributes and channels.\n",
+      {"device show",
+       "device show DEVICE\n\nThe device's parent, sub-devices, UUID, attributes and channels. DEVICE is its id or\n"
+       "its UUID (36 characters with dashes, or 32 hex digits).\n",
        "show one device", run_show},
       {"device create",
        "device create [--parent DEVICE] [--id ID] [KEY=VALUE...]\n\n"

@@ -180,6 +180,59 @@ namespace {
 FILE* output = stdout;
 }  // namespace
 
+std::string indent_json(const std::string& compact) {
+  std::string out;
+  std::size_t depth = 0;
+  bool in_string = false;
+  auto newline = [&] { out += "\n" + std::string(depth * 2, ' '); };
+  for (std::size_t i = 0; i < compact.size(); ++i) {
+    const char c = compact[i];
+    if (in_string) {
+      out += c;
+      if (c == '\\' && i + 1 < compact.size()) out += compact[++i];
+      else if (c == '"') in_string = false;
+      continue;
+    }
+    switch (c) {
+      case '"':
+        in_string = true;
+        out += c;
+        break;
+      case '{':
+      case '[':
+        out += c;
+        if (i + 1 < compact.size() && (compact[i + 1] == '}' || compact[i + 1] == ']')) {
+          out += compact[++i];
+        } else {
+          ++depth;
+          newline();
+        }
+        break;
+      case '}':
+      case ']':
+        if (depth) --depth;
+        newline();
+        out += c;
+        break;
+      case ',':
+        out += c;
+        newline();
+        break;
+      case ':':
+        out += ": ";
+        break;
+      case ' ':
+      case '\n':
+      case '\t':
+      case '\r':
+        break;
+      default:
+        out += c;
+    }
+  }
+  return out;
+}
+
 void claim_stdout() {
   std::fflush(stdout);
   const int own = ::dup(1);

@@ -59,6 +59,10 @@ class Json {
 // are written as the code point of the same number, so output stays valid.
 std::string json_quote(const std::string& text);
 
+// A compact JSON text laid out for people: one member or element a line,
+// indented two spaces a level; empty objects and arrays stay "{}" and "[]".
+std::string indent_json(const std::string& compact);
+
 // Keeps standard output for cdsctl's own output and sends whatever else the
 // process writes there (the library's event thread announces itself on it)
 // to standard error. Called once, first thing in main.

@@ -1,5 +1,5 @@
-// watch: channel values, device changes and alarms as they happen, until
-// SIGINT or SIGTERM.
+// watch: channel values, device changes, alarms and document writes as they
+// happen, until SIGINT or SIGTERM.
 #include <pthread.h>
 #include <signal.h>
 
@@ -17,6 +17,12 @@
 
 namespace cdsctl {
 namespace {
+
+// One event line: the time, the event padded to a column, what happened.
+void emit_text(const std::string& event, const std::string& text) {
+  print(zu::CWallTime::now().to_string() + "  " + event + std::string(event.size() < 8 ? 8 - event.size() : 1, ' ') +
+        text + "\n");
+}
 
 // Callbacks run on the library's event thread; one mutex orders them with the
 // main thread, and once `stopping_` is set they do nothing. Requests from a
@@ -104,11 +110,6 @@ class Watcher : public std::enable_shared_from_this<Watcher> {
     keep(ok, id, "channel values");
   }
 
-  void emit_text(const std::string& event, const std::string& text) {
-    print(zu::CWallTime::now().to_string() + "  " + event + std::string(event.size() < 8 ? 8 - event.size() : 1, ' ') +
-          text + "\n");
-  }
-
   void on_value(unsigned long long channel, const zu::CValue& value) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (stopping_) return;
@@ -184,10 +185,51 @@ class Watcher : public std::enable_shared_from_this<Watcher> {
   std::vector<unsigned long long> subscriptions_;
 };
 
+// The documents written at or below one path. The library's path
+// subscriptions cannot be ended: stop() only silences the callback.
+class PathWatcher : public std::enable_shared_from_this<PathWatcher> {
+ public:
+  PathWatcher(std::string path, bool json) : path_(std::move(path)), json_(json) {}
+
+  // Failure when the data store refuses.
+  void start(cdsapi::OobAccessor& oob) {
+    auto self = shared_from_this();
+    if (!oob.subscribe(path_, [self](const std::string& written) { self->on_write(written); }))
+      throw Failure("the data store refused the subscription to documents at " + path_);
+  }
+
+  void stop() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stopping_ = true;
+  }
+
+ private:
+  void on_write(const std::string& written) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (stopping_) return;
+    if (json_) {
+      Json json;
+      json.begin_object().key("event").string("document").key("time").string(zu::CWallTime::now().to_string());
+      print(json.key("path").string(written).end_object().text() + "\n");
+    } else {
+      emit_text("document", written + " written");
+    }
+  }
+
+  const std::string path_;
+  const bool json_;
+  std::mutex mutex_;
+  bool stopping_ = false;
+};
+
 int run_watch(Args& args, Context& ctx) {
+  std::optional<std::string> path = args.option("--path");
   std::optional<std::string> root_text = args.next_positional();
   const unsigned long long root = root_text ? parse_id(*root_text, "DEVICE") : kManagerDevice;
   args.finish();
+  if (path && path->empty()) throw UsageError("--path needs a document path");
+  // --path alone watches documents only; a DEVICE with it watches both.
+  const bool devices = !path || root_text;
   // Every thread the library starts from here on inherits the mask, so the
   // signals wait for sigwait below instead of ending the process.
   sigset_t stop_signals;
@@ -197,22 +239,38 @@ int run_watch(Args& args, Context& ctx) {
   pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
 
   auto& cds = ctx.cds();
-  find_device(cds, root);
-  auto watcher = std::make_shared<Watcher>(cds, root, ctx.json);
+  if (devices) find_device(cds, root);
+  std::shared_ptr<Watcher> watcher;
+  std::shared_ptr<PathWatcher> documents;
+  auto stop = [&] {
+    if (watcher) watcher->stop();
+    if (documents) documents->stop();
+  };
   try {
-    watcher->start();
+    if (devices) {
+      watcher = std::make_shared<Watcher>(cds, root, ctx.json);
+      watcher->start();
+    }
+    if (path) {
+      documents = std::make_shared<PathWatcher>(*path, ctx.json);
+      documents->start(ctx.oob());
+    }
   } catch (const Failure&) {
-    watcher->stop();
+    stop();
     throw;
   } catch (const std::exception& e) {
-    watcher->stop();
+    stop();
     throw Failure(std::string("cannot subscribe: ") + e.what());
   }
-  std::cerr << "cdsctl: watching device " << root << " and its sub-devices (" << watcher->channel_count()
-            << " channels); stop with Ctrl-C" << std::endl;
+  std::string what;
+  if (watcher)
+    what = "device " + std::to_string(root) + " and its sub-devices (" + std::to_string(watcher->channel_count()) +
+           " channels)";
+  if (documents) what += (what.empty() ? "" : ", and ") + std::string("documents at and below ") + *path;
+  std::cerr << "cdsctl: watching " << what << "; stop with Ctrl-C" << std::endl;
   int signal = 0;
   sigwait(&stop_signals, &signal);
-  watcher->stop();
+  stop();
   return 0;
 }
 
@@ -220,11 +278,12 @@ int run_watch(Args& args, Context& ctx) {
 
 const std::vector<Command>& watch_commands() {
   static const std::vector<Command> commands = {
-      {"watch", "watch [DEVICE]\n\n"
+      {"watch", "watch [DEVICE] [--path PATH]\n\n"
        "Prints, as they happen, the value changes of the channels of DEVICE (default 1) and\n"
        "its sub-devices, changes of those devices, and their alarms raised and cleared, one\n"
-       "line each (with --json, one JSON object a line). Runs until SIGINT (Ctrl-C) or\n"
-       "SIGTERM, then exits 0.\n",
+       "line each (with --json, one JSON object a line). With --path, the paths of the\n"
+       "documents written at PATH or below it (PATH/...) instead; with DEVICE and --path,\n"
+       "both. Runs until SIGINT (Ctrl-C) or SIGTERM, then exits 0.\n",
        "follow changes and alarms live", run_watch},
   };
   return commands;
