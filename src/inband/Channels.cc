@@ -5,12 +5,14 @@
 
 #include "cdsapi/InBandAccessor.h"
 #include "common/Response.h"
+#include "common/Text.h"
 #include "zu/cds/CClient.h"
 
 namespace cdsapi {
 
 using detail::response_as;
 using detail::successful;
+using detail::c_text;
 using detail::with_id;
 
 namespace {
@@ -23,9 +25,6 @@ void update_settings(dataClient& client, const zu::CChannelSettings& settings) {
 }
 
 bool has_settings_flag(const zu::CChannelSettings& s) { return (s.flags & zu::CChannelSettings::kSettingsFlag) != 0; }
-
-// A text read as a C string: up to its first NUL.
-std::string c_text(const std::string& text) { return std::string(text.c_str()); }
 
 }  // namespace
 

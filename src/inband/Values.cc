@@ -49,12 +49,7 @@ std::uint8_t InBandAccessor::getChannelDataType(unsigned long long channel_id) {
 }
 
 void InBandAccessor::setChannelCValue(unsigned long long channel_id, const zu::CValue& value) {
-  zu::cds::CUpdateChannelValue request;
-  zu::cds::CUpdateSingleChannelValue entry;
-  entry.channel_id = channel_id;
-  entry.value = value;
-  request.values.push_back(entry);
-  request.time = zu::CWallTime::now();
+  zu::cds::CUpdateChannelValue request = detail::value_write(channel_id, value);
   client.client->submit_wait(request);
 }
 

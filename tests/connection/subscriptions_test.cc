@@ -30,6 +30,8 @@
 #include "cdsapi/DataAlarms.h"
 #include "cdsapi/InBandAccessor.h"
 #include "cdsapi/OobAccessor.h"
+#include "cdsapi/dataChannel.h"
+#include "cdsapi/dataDevice.h"
 #include "cdsapi/dataHandler.h"
 #include "zu/testing/Harness.h"
 
@@ -105,6 +107,7 @@ class Subscriptions : public ::testing::Test {
 
   static zu::testing::FaultInjectingTransport& faults() { return installation->store->faults(); }
   static cdsapi::dataHandler& registry() { return *cdsapi::SubscriberSingleton::instance().handler; }
+  static std::shared_ptr<cdsapi::dataHandler> registry_handler() { return cdsapi::SubscriberSingleton::instance().handler; }
   unsigned long long NewDevice(unsigned long long parent = 1) { return inband.createDevice(0, parent, false); }
 
   // A value callback filling `inbox`.
@@ -233,16 +236,15 @@ TEST_F(Subscriptions, AlarmUpdatesOfSubDevicesReachADeviceAlarmSubscription) {
 
   auto updates = std::make_shared<Inbox<zu::CAlarmUpdate>>();
   auto both = std::make_shared<Inbox<zu::CAlarmUpdate>>();
-  auto infos = std::make_shared<Inbox<zu::CAlarmUpdate>>();
+  auto infos = std::make_shared<Inbox<cdsapi::AlarmInfos>>();
   unsigned long long id = kNone, both_id = kNone, infos_id = kNone;
   ASSERT_TRUE(alarms.subscribeDeviceAlarms(top, [updates](const zu::CAlarmUpdate& u) { updates->add(u); }, &id));
   ASSERT_TRUE(alarms.subscribeMultipleDeviceAlarms(
       {top, other}, [both](const zu::CAlarmUpdate& u) { both->add(u); }, &both_id));
-  ASSERT_TRUE(registry().registerSubscription(
-      std::vector<unsigned long long>{grandchild},
-      cdsapi::dataHandler::SubscriptionCallback::AlarmCallback(
-          [infos](const cdsapi::AlarmInfos& a) { infos->add(a); }),
-      &infos_id));
+  // The older device interface, on the process-wide handler.
+  cdsapi::dataDevice legacy("subscriptions-test");
+  ASSERT_TRUE(legacy.subscribe(grandchild, [infos](const cdsapi::AlarmInfos& a) { infos->add(a); }));
+  infos_id = faults().last<zu::cds::CSubscribe>()->subscriptions.at(0).subscription_id;
 
   inband.setChannelCValue(deep, zu::CValue(31.0));
   inband.setChannelCValue(deep, zu::CValue(20.0));
@@ -270,6 +272,8 @@ TEST_F(Subscriptions, AlarmUpdatesOfSubDevicesReachADeviceAlarmSubscription) {
   EXPECT_EQ(copied[0].description, got[0].description);
   EXPECT_EQ(copied[0].value, got[0].value);
   EXPECT_EQ(copied[1].back_to_normal, true);
+  EXPECT_STREQ(copied[0].getLevelString(), "critical");
+  EXPECT_EQ(infos->threads()[0], "Event CDS");
 
   // No update of `beside` reached the subscription of `top` alone.
   EXPECT_EQ(updates->items().size(), 2u);
@@ -341,6 +345,20 @@ TEST_F(Subscriptions, EachOperationSubscribesItsKeysWithItsTypeAndFlag) {
                                                 Cb::AlarmCallback([](const cdsapi::AlarmInfos&) {}), id);
        },
        {device}, "", zu::sub::device_alarms, true},
+      {"dataChannel::subscribe",
+       [&](unsigned long long* id) {
+         bool done = cdsapi::dataChannel("legacy", 0).subscribe(b, ignore_value, registry_handler());
+         *id = faults().last<zu::cds::CSubscribe>()->subscriptions.at(0).subscription_id;  // not handed out
+         return done;
+       },
+       {b}, "", zu::sub::channel_value_written, false},
+      {"dataDevice::subscribe",
+       [&](unsigned long long* id) {
+         bool done = cdsapi::dataDevice("legacy").subscribe(second, [](const cdsapi::AlarmInfos&) {});
+         *id = faults().last<zu::cds::CSubscribe>()->subscriptions.at(0).subscription_id;
+         return done;
+       },
+       {second}, "", zu::sub::device_alarms, true},
       {"registry, device without a type",
        [&](unsigned long long* id) {
          return registry().registerSubscription(std::vector<unsigned long long>{device}, Cb::DeviceCallback(ignore_id),

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -213,6 +214,52 @@ std::string EmbeddedStore::daemon_log() const {
 CapturedStream::CapturedStream(std::ostream& stream) : stream_(stream), buffer_(), saved_(stream.rdbuf(buffer_.rdbuf())) {}
 
 CapturedStream::~CapturedStream() { stream_.rdbuf(saved_); }
+
+// ---- CapturedDescriptor
+
+namespace {
+// What was written before the capture belongs to the real descriptor.
+void flush_standard_streams() {
+  std::cout.flush();
+  std::cerr.flush();
+  std::fflush(nullptr);
+}
+}  // namespace
+
+CapturedDescriptor::CapturedDescriptor(int fd) : fd_(fd) {
+  flush_standard_streams();
+  char path[] = "/tmp/cds-captured-XXXXXX";
+  file_ = mkstemp(path);
+  if (file_ < 0) throw std::runtime_error("CapturedDescriptor: no temporary file");
+  unlink(path);
+  saved_ = dup(fd_);
+  if (saved_ < 0 || dup2(file_, fd_) < 0) {
+    close(file_);
+    throw std::runtime_error("CapturedDescriptor: cannot redirect descriptor " + std::to_string(fd));
+  }
+}
+
+CapturedDescriptor::~CapturedDescriptor() {
+  // Whatever is still buffered was written during the capture: keep it out of
+  // the real output.
+  flush_standard_streams();
+  dup2(saved_, fd_);
+  close(saved_);
+  close(file_);
+}
+
+std::string CapturedDescriptor::text() const {
+  std::string out;
+  char buffer[4096];
+  off_t offset = 0;
+  for (;;) {
+    ssize_t n = pread(file_, buffer, sizeof buffer, offset);
+    if (n <= 0) break;
+    out.append(buffer, static_cast<std::size_t>(n));
+    offset += n;
+  }
+  return out;
+}
 
 }  // namespace testing
 }  // namespace zu

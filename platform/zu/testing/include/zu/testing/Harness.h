@@ -107,5 +107,25 @@ class CapturedStream {
   std::streambuf* saved_;
 };
 
+// Captures what reaches a file descriptor (1: standard output) for its
+// lifetime, below the C and C++ stream buffers: text() holds only what was
+// really written, so a line left in a stream buffer (not flushed) is missing
+// from it.
+class CapturedDescriptor {
+ public:
+  explicit CapturedDescriptor(int fd = 1);
+  ~CapturedDescriptor();
+  CapturedDescriptor(const CapturedDescriptor&) = delete;
+  CapturedDescriptor& operator=(const CapturedDescriptor&) = delete;
+
+  // What was written so far; nothing is flushed first.
+  std::string text() const;
+
+ private:
+  int fd_;
+  int saved_;
+  int file_;
+};
+
 }  // namespace testing
 }  // namespace zu
