@@ -287,11 +287,13 @@ TEST_F(Subscriptions, AlarmUpdatesOfSubDevicesReachADeviceAlarmSubscription) {
   copied = infos->wait_for(5);
   ASSERT_EQ(got.size(), 5u);
   ASSERT_EQ(copied.size(), 5u);
-  for (const auto& seen_by : {got, copied}) {
+  auto end_first = [](const auto& seen_by) {
     EXPECT_TRUE(seen_by[3].back_to_normal);
     EXPECT_FALSE(seen_by[4].back_to_normal);
     EXPECT_LT(seen_by[3].instance, seen_by[4].instance);
-  }
+  };
+  end_first(got);
+  end_first(copied);
   for (unsigned long long s : {id, both_id, infos_id}) EXPECT_TRUE(inband.unsubscribe(s));
 }
 
