@@ -528,11 +528,12 @@ void Server::Impl::refuse(stream::socket socket) {
     const ssize_t sent = ::send(socket.native_handle(), frame.data(), frame.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
     static_cast<void>(sent);  // best effort: the connection is closed either way
   }
-  error_code ignored;
-  socket.close(ignored);
+  // Logged before the close, so that whoever sees the connection end finds the line.
   log_limited("refused", Level::warning,
               "refused a connection: " + std::to_string(options.max_connections) +
                   " connections are open, all of them past their hello (--max-connections)");
+  error_code ignored;
+  socket.close(ignored);
 }
 
 void Server::Impl::stop() {
