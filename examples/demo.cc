@@ -10,7 +10,6 @@
 // Exit status: 0 when everything worked, 1 when a request failed, 3 when
 // callbacks that the data store should have sent did not arrive in time.
 #include <cstdio>
-#include <cstring>
 #include <exception>
 #include <string>
 
@@ -21,15 +20,10 @@
 #include "installation.h"
 #include "reconciliation.h"
 #include "subscriptions.h"
-#include "zu/cds/CClient.h"
+#include "endpoint_option.h"
 #include "zu/CWallTime.h"
 
 namespace {
-
-int usage(const char* self, int code) {
-  std::fprintf(code ? stderr : stdout, "usage: %s [--endpoint embedded|unix:PATH]\n", self);
-  return code;
-}
 
 // After unsubscribing, one more write must reach nobody.
 bool quiet_after_unsubscribe(cdsapi::InBandAccessor& cds, const demo::Installation& site, demo::Console& out) {
@@ -44,13 +38,8 @@ bool quiet_after_unsubscribe(cdsapi::InBandAccessor& cds, const demo::Installati
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string endpoint = "embedded";
-  for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--endpoint") == 0 && i + 1 < argc) endpoint = argv[++i];
-    else if (std::strcmp(argv[i], "--help") == 0) return usage(argv[0], 0);
-    else return usage(argv[0], 2);
-  }
-  zu::cds::CClient::get()->set_endpoint(endpoint);
+  std::string endpoint;
+  if (int code = demo::take_endpoint_option(argc, argv, endpoint); code >= 0) return code;
 
   // The front door: the connection and every accessor come from the facade.
   cdsapi::CdsAccessor facade("cds-demo", true);

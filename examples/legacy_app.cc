@@ -11,7 +11,6 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
-#include <cstring>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -20,7 +19,7 @@
 #include "cdsapi/dataClient.h"
 #include "cdsapi/dataDevice.h"
 #include "cdsapi/dataHandler.h"
-#include "zu/cds/CClient.h"
+#include "endpoint_option.h"
 
 namespace {
 
@@ -51,21 +50,11 @@ struct LastValue {
   float value = 0;
 };
 
-int usage(const char* self, int code) {
-  std::fprintf(code ? stderr : stdout, "usage: %s [--endpoint embedded|unix:PATH]\n", self);
-  return code;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string endpoint = "embedded";
-  for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--endpoint") == 0 && i + 1 < argc) endpoint = argv[++i];
-    else if (std::strcmp(argv[i], "--help") == 0) return usage(argv[0], 0);
-    else return usage(argv[0], 2);
-  }
-  zu::cds::CClient::get()->set_endpoint(endpoint);
+  std::string endpoint;
+  if (int code = demo::take_endpoint_option(argc, argv, endpoint); code >= 0) return code;
 
   // The legacy classes never connect: the application connects the
   // process-wide client once, through a dataClient of its own.

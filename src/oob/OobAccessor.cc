@@ -87,7 +87,7 @@ zu::cds::CSingleField OobAccessor::parse_path(std::vector<std::string>& parts, u
   if (count > parts.size() || parts.empty()) return field;
   const std::string& path = parts[0];
   const std::size_t first_slash = path.find('/');
-  if (path.empty() || first_slash == std::string::npos) return field;
+  if (first_slash == std::string::npos) return field;  // also the empty path
 
   const std::size_t last_slash = path.rfind('/');
   const std::string last = path.substr(last_slash + 1);

@@ -69,19 +69,17 @@ void get_alarms(const StoreData& data, const zu::cds::CGetAlarms& request, zu::c
 
   // Walk newest first from below `start`; count every match, keep the first
   // ones that fit.
-  std::size_t budget = kMaxAnswerBytes - kAnswerReserve;
+  AnswerBudget budget;
   bool cut = false;
   std::uint32_t found = 0;
   auto visit = [&](const zu::CAlarmUpdate& u) {
     if (!matches(u)) return;
     if (found < UINT32_MAX) ++found;
     if (cut || response.alarms.size() >= limit) return;
-    std::size_t bytes = encoded_bytes_bound(u);
-    if (bytes > budget) {
+    if (!budget.take_for(u)) {
       cut = true;
       return;
     }
-    budget -= bytes;
     response.alarms.push_back(u);
   };
 
