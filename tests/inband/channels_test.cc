@@ -1,5 +1,3 @@
-#include <memory>
-
 #include "inband_fixture.h"
 
 namespace inband_test {
@@ -11,34 +9,17 @@ bool FlagOf(const zu::CChannel& channel) {
   return (channel.settings()->flags & zu::CChannelSettings::kSettingsFlag) != 0;
 }
 
-// A create answer with status 1 and `count` channels.
-zu::testing::FaultInjectingTransport::Builder CreatedChannels(size_t count) {
-  return [count](const zu::cds::CRequestResponse&) {
-    auto answer = std::make_shared<zu::cds::CCreateChannel>();
-    answer->status = zu::cds::status_ok;
-    answer->channels.resize(count);
-    return answer;
-  };
-}
-
-TEST_F(ChannelsTest, CreateSendsOneRequestAndSetsTheFlagByAnUpdate) {
+TEST_F(ChannelsTest, CreateSendsTheCreateFlagAndSetsTheSettingsFlagByAnUpdate) {
   unsigned long long plain = inband.createChannel(1, "temp", false, false);
-  auto sent = faults().last<zu::cds::CCreateChannel>();
-  ASSERT_TRUE(sent && sent->requests.size() == 1);
-  EXPECT_EQ(sent->requests[0].device_id, 1U);
-  EXPECT_EQ(sent->requests[0].name, "temp");
-  EXPECT_FALSE(sent->requests[0].flag);
-  EXPECT_EQ(sent->requests[0].channel_id, kNone);
-  EXPECT_FALSE(sent->legacy);
+  EXPECT_FALSE(faults().last<zu::cds::CCreateChannel>()->requests.at(0).flag);
+  EXPECT_FALSE(faults().last<zu::cds::CCreateChannel>()->legacy);
   EXPECT_EQ(faults().count("CUpdateChannelSettings"), 0U);
   EXPECT_EQ(inband.getChannelId(1, "temp"), plain);
 
   unsigned long long flagged = inband.createChannel(1, "volts", true);
-  EXPECT_TRUE(faults().last<zu::cds::CCreateChannel>()->requests[0].flag);
-  ASSERT_EQ(faults().count("CUpdateChannelSettings"), 1U);
+  EXPECT_TRUE(faults().last<zu::cds::CCreateChannel>()->requests.at(0).flag);
   EXPECT_TRUE(FlagOf(inband.getChannel(flagged)));
   EXPECT_FALSE(FlagOf(inband.getChannel(plain)));
-
   faults().fail_with_status("CUpdateChannelSettings", 2);  // not examined
   EXPECT_NE(inband.createChannel(1, "amps", true), kNone);
 }
@@ -46,20 +27,13 @@ TEST_F(ChannelsTest, CreateSendsOneRequestAndSetsTheFlagByAnUpdate) {
 TEST_F(ChannelsTest, RefusedCreateNamesTheChannelStatusAndCount) {
   inband.createChannel(1, "temp", false);
   std::vector<unsigned long long> before = inband.getDeviceChannelIds(1);
-  try {
-    inband.createChannel(1, "temp", false);
-    ADD_FAILURE() << "a second channel of one name was created";
-  } catch (const std::invalid_argument& e) {
-    std::string text = e.what();
-    EXPECT_EQ(text.rfind("Can't create channel temp : ", 0), 0U) << text;
-    EXPECT_EQ(text.substr(text.size() - 4), " [0]") << text;
-  }
+  EXPECT_THROW(inband.createChannel(1, "temp", false), std::invalid_argument);
   EXPECT_EQ(inband.getDeviceChannelIds(1), before);
 
-  faults().respond_with("CCreateChannel", CreatedChannels(0), 1);
+  faults().respond_with("CCreateChannel", Answer(&zu::cds::CCreateChannel::channels, 0), 1);
   ExpectError<std::invalid_argument>([&] { inband.createChannel(1, "load", true); },
                                      "Can't create channel load : success [0]");
-  faults().respond_with("CCreateChannel", CreatedChannels(2), 1);
+  faults().respond_with("CCreateChannel", Answer(&zu::cds::CCreateChannel::channels, 2), 1);
   ExpectError<std::invalid_argument>([&] { inband.createChannel(1, "load", true); },
                                      "Can't create channel load : success [2]");
   faults().fail_with_status("CCreateChannel", zu::cds::status_exists, 1);
@@ -74,93 +48,63 @@ TEST_F(ChannelsTest, EmplaceReadsThenUpdatesOrCreatesOnlyWhatIsNeeded) {
   faults().clear_requests();
   EXPECT_EQ(inband.emplaceChannel(1, "temp", true), id);
   EXPECT_EQ(faults().requests().size(), 1U);
-  EXPECT_EQ(faults().count("CGetChannel"), 1U);
-
-  faults().clear_requests();
   EXPECT_EQ(inband.emplaceChannel(1, "temp", false), id);
-  EXPECT_EQ(faults().requests().size(), 2U);
-  auto update = faults().last<zu::cds::CUpdateChannelSettings>();
-  ASSERT_TRUE(update && update->settings.size() == 1);
-  EXPECT_EQ(update->settings[0].id, id);
+  EXPECT_EQ(faults().requests().size(), 3U);
   EXPECT_FALSE(FlagOf(inband.getChannel(id)));
 
-  faults().clear_requests();
   unsigned long long made = inband.emplaceChannel(1, "fresh", true, false);
-  EXPECT_EQ(faults().count("CCreateChannel"), 1U);
   EXPECT_FALSE(faults().last<zu::cds::CCreateChannel>()->requests[0].flag);
-  EXPECT_EQ(faults().count("CUpdateChannelSettings"), 1U);
   EXPECT_EQ(inband.getChannelId(1, "fresh"), made);
   EXPECT_TRUE(FlagOf(inband.getChannel(made)));
-
   faults().clear_requests();
   EXPECT_NE(inband.emplaceChannel(1, "bare", false), kNone);
-  EXPECT_EQ(faults().count("CUpdateChannelSettings"), 0U);
   EXPECT_TRUE(faults().last<zu::cds::CCreateChannel>()->requests[0].flag);
-
+  EXPECT_EQ(faults().count("CUpdateChannelSettings"), 0U);
   EXPECT_THROW(inband.emplaceChannel(kUnknown, "x", false), std::invalid_argument);
 }
 
 TEST_F(ChannelsTest, LookupsReportMissingChannelsEachInTheirWay) {
   unsigned long long id = inband.createChannel(1, "temp", false);
-  zu::CChannel channel = inband.getChannel(1, "temp");
-  EXPECT_EQ(channel.id(), id);
+  EXPECT_EQ(inband.getChannel(1, "temp").id(), id);
   EXPECT_EQ(inband.getChannel(id).name, "temp");
-  EXPECT_EQ(faults().last<zu::cds::CGetChannel>()->device_id, kNone);
-
+  EXPECT_EQ(inband.getCatchedChannelId(1, "temp"), id);
   ExpectError<std::runtime_error>([&] { inband.getChannel(kUnknown); }, "Failed to get channel");
-  ExpectError<std::invalid_argument>([&] { inband.getChannel(1, "nope"); }, "Unknown channel nope for device 1");
   ExpectError<std::invalid_argument>([&] { inband.getChannelId(kUnknown, "temp"); },
                                      "Unknown channel temp for device 4242");
   ExpectError<std::invalid_argument>([&] { inband.removeChannel(1, "nope"); }, "Unknown channel nope for device 1");
   EXPECT_EQ(inband.getCatchedChannelId(1, "nope"), kNone);
   EXPECT_EQ(inband.getChannelTypeByName(1, "nope"), 255);
-  EXPECT_EQ(inband.getCatchedChannelId(1, "temp"), id);
 
   UnderEachFailure("CGetChannel", [&] {
     ExpectError<std::runtime_error>([&] { inband.getChannel(id); }, "Failed to get channel");
     ExpectError<std::invalid_argument>([&] { inband.getChannelId(1, "temp"); }, "Unknown channel temp for device 1");
-    EXPECT_EQ(inband.getCatchedChannelId(1, "temp"), kNone);
   });
-  faults().respond_with("CGetChannel", [](const zu::cds::CRequestResponse&) {
-    auto two = std::make_shared<zu::cds::CGetChannel>();
-    two->status = zu::cds::status_ok;
-    two->results.resize(2);
-    return two;
-  });
+  faults().respond_with("CGetChannel", Answer(&zu::cds::CGetChannel::results, 2));
   ExpectError<std::runtime_error>([&] { inband.getChannel(id); }, "Failed to get channel");
   ExpectError<std::invalid_argument>([&] { inband.getChannel(1, "temp"); }, "Unknown channel temp for device 1");
 }
 
-TEST_F(ChannelsTest, DeviceChannelIdsAreAscendingOrEmpty) {
-  unsigned long long device = NewDevice();
-  unsigned long long a = inband.createChannel(device, "a", false), b = inband.createChannel(device, "b", false);
-  EXPECT_EQ(inband.getDeviceChannelIds(device), (std::vector<unsigned long long>{a, b}));
-  EXPECT_TRUE(inband.getDeviceChannelIds(kUnknown).empty());
-  UnderEachFailure("CGetDevice", [&] { EXPECT_TRUE(inband.getDeviceChannelIds(device).empty()); });
-}
-
-TEST_F(ChannelsTest, RemovalsAreAllOrNothing) {
+TEST_F(ChannelsTest, DeviceChannelIdsAreAscendingAndRemovalsAllOrNothing) {
   unsigned long long device = NewDevice();
   unsigned long long a = inband.createChannel(device, "a", false), b = inband.createChannel(device, "b", false),
                      c = inband.createChannel(device, "c", false);
+  EXPECT_EQ(inband.getDeviceChannelIds(device), (std::vector<unsigned long long>{a, b, c}));
+  EXPECT_TRUE(inband.getDeviceChannelIds(kUnknown).empty());
+  UnderEachFailure("CGetDevice", [&] { EXPECT_TRUE(inband.getDeviceChannelIds(device).empty()); });
+
   ExpectError<std::invalid_argument>([&] { inband.removeChannels({a, kUnknown}); }, "Can't remove channels");
   ExpectError<std::invalid_argument>([&] { inband.removeChannel(kUnknown); }, "Can't remove channel 4242");
   EXPECT_EQ(inband.getDeviceChannelIds(device).size(), 3U);
-
   faults().clear_requests();
   inband.removeAllChannelsExcept(device, {a, b, c, kUnknown});
-  ASSERT_EQ(faults().count("CDeleteChannel"), 1U);
-  EXPECT_TRUE(faults().last<zu::cds::CDeleteChannel>()->ids.empty());
-
+  EXPECT_EQ(faults().count("CDeleteChannel"), 1U);
   inband.removeAllChannelsExcept(device, {b});
-  EXPECT_EQ(faults().last<zu::cds::CDeleteChannel>()->ids, (std::vector<std::uint64_t>{a, c}));
   EXPECT_EQ(inband.getDeviceChannelIds(device), (std::vector<unsigned long long>{b}));
   inband.removeChannel(device, "b");
   EXPECT_TRUE(inband.getDeviceChannelIds(device).empty());
 
-  unsigned long long d = inband.createChannel(device, "d", false);
   UnderEachFailure("CDeleteChannel", [&] {
-    ExpectError<std::invalid_argument>([&] { inband.removeChannel(d); }, "Can't remove channel " + std::to_string(d));
+    ExpectError<std::invalid_argument>([&] { inband.removeChannel(a); }, "Can't remove channel " + std::to_string(a));
     ExpectError<std::invalid_argument>([&] { inband.removeAllChannelsExcept(device, {}); }, "Can't remove channels");
   });
 }
@@ -169,11 +113,9 @@ TEST_F(ChannelsTest, SettingsSettersReplaceOneMemberAndNeverThrow) {
   unsigned long long id = inband.createChannel(1, "temp", true);
   EXPECT_TRUE(inband.setChannelUnits(id, "degC"));
   EXPECT_TRUE(inband.setChannelDescription(id, std::string("inlet\0 hidden", 13)));
-  zu::CMultistateMap states{{zu::CValue(0), "off"}, {zu::CValue(1), "on"}};
+  zu::CMultistateMap states{{zu::CValue(0), "off"}, {zu::CValue(1), "on"}}, fewer{{zu::CValue(2), "fault"}};
   EXPECT_TRUE(inband.setChannelMultistateMap(id, states));
-  zu::CMultistateMap fewer{{zu::CValue(2), "fault"}};
   EXPECT_TRUE(inband.setChannelMultistateMap(id, fewer));
-
   auto settings = inband.getChannel(id).settings();
   EXPECT_EQ(settings->description, "inlet");
   EXPECT_EQ(settings->units, "degC");
@@ -185,7 +127,6 @@ TEST_F(ChannelsTest, SettingsSettersReplaceOneMemberAndNeverThrow) {
   EXPECT_FALSE(inband.setChannelUnits(kUnknown, "x"));
   EXPECT_FALSE(inband.setChannelMultistateMap(kUnknown, states));
   EXPECT_EQ(faults().count("CUpdateChannelSettings"), 0U);
-
   faults().drop_response("CUpdateChannelSettings");
   EXPECT_TRUE(inband.setChannelUnits(id, "K"));
 }
