@@ -30,15 +30,12 @@ TEST_F(ChannelsTest, RefusedCreateNamesTheChannelStatusAndCount) {
   inband.createChannel(1, "temp", false);
   EXPECT_THROW(inband.createChannel(1, "temp", false), std::invalid_argument);
 
-  faults().respond_with("CCreateChannel", Answer(&zu::cds::CCreateChannel::channels, 0), 1);
-  ExpectError<std::invalid_argument>([&] { inband.createChannel(1, "load", true); },
-                                     "Can't create channel load : success [0]");
-  faults().respond_with("CCreateChannel", Answer(&zu::cds::CCreateChannel::channels, 2), 1);
-  ExpectError<std::invalid_argument>([&] { inband.createChannel(1, "load", true); },
-                                     "Can't create channel load : success [2]");
+  // The newest fault comes first: nothing created, two created, a refusal.
   faults().fail_with_status("CCreateChannel", zu::cds::status_exists, 1);
-  ExpectError<std::invalid_argument>([&] { inband.createChannel(1, "load", true); },
-                                     "Can't create channel load : already exists [1]");
+  faults().respond_with("CCreateChannel", Answer(&zu::cds::CCreateChannel::channels, 2), 1);
+  faults().respond_with("CCreateChannel", Answer(&zu::cds::CCreateChannel::channels, 0), 1);
+  for (std::string end : {"success [0]", "success [2]", "already exists [1]"})
+    ExpectError<std::invalid_argument>([&] { inband.createChannel(1, "x", true); }, "Can't create channel x : " + end);
   UnderEachFailure("CCreateChannel", [&] { EXPECT_THROW(inband.createChannel(1, "x", true), std::invalid_argument); });
   EXPECT_EQ(faults().count("CUpdateChannelSettings"), 0U);
 }
