@@ -83,6 +83,13 @@ dpkg -i "$debs"/*.deb >"$tmp/dpkg.log" 2>&1 || { cat "$tmp/dpkg.log"; fail "dpkg
 getent passwd cds >/dev/null || fail "the package made no user cds"
 [ "$(stat -c '%U:%G %a' /var/lib/cds)" = "cds:cds 750" ] || fail "/var/lib/cds is $(stat -c '%U:%G %a' /var/lib/cds)"
 
+# Every key of the unit known to systemd and valid, its program and man pages there.
+if command -v systemd-analyze >/dev/null; then
+  out=$(systemd-analyze verify "$unit" 2>&1) && [ -z "$out" ] || fail "systemd-analyze verify $unit: $out"
+else
+  say "no systemd-analyze here: the unit is not verified"
+fi
+
 unit_value() { sed -n "s/^$1=//p" "$unit"; }
 if [ -d /run/systemd/system ]; then
   say "starting the service with systemd"
