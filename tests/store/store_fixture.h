@@ -13,6 +13,8 @@
 
 namespace cds::store::testing {
 
+using Ids = std::vector<std::uint64_t>;
+
 class StoreTest : public ::testing::Test {
  protected:
   StoreTest() : engine_(std::make_shared<Engine>()), session_(engine_->open_session("test", nullptr)) {
@@ -43,6 +45,17 @@ class StoreTest : public ::testing::Test {
     auto r = ask(create);
     EXPECT_EQ(r->status, 1u) << r->message;
     return r->devices.empty() ? zu::kNoId : r->devices[0].id;
+  }
+
+  std::uint32_t remove_devices(Ids ids) {
+    zu::cds::CDeleteDevice r;
+    r.ids = std::move(ids);
+    return ask(r)->status;
+  }
+  std::uint32_t remove_channels(Ids ids) {
+    zu::cds::CDeleteChannel r;
+    r.ids = std::move(ids);
+    return ask(r)->status;
   }
 
   std::vector<std::uint64_t> walk(std::vector<std::uint64_t> ids, std::uint32_t depth) {
