@@ -14,18 +14,17 @@ namespace cds::store::testing {
 
 class AlarmTest : public StoreTest {
  protected:
-  explicit AlarmTest(std::size_t log_size = 100000) : clock_(std::make_shared<ManualClock>()) {
-    EngineOptions options;
-    options.clock = clock_;
-    options.alarm_log_size = log_size;
-    engine_ = std::make_shared<Engine>(options);
-    session_ = engine_->open_session("test", nullptr);
-    engine_->set_change_listener([this](SessionId s, const ChangeSet& c) {
-      changes_.push_back(c);
-      sessions_.push_back(s);
-    });
+  explicit AlarmTest(std::size_t log_size = 100000) : AlarmTest(std::make_shared<ManualClock>(), log_size) {}
+  AlarmTest(std::shared_ptr<ManualClock> clock, std::size_t log_size)
+      : StoreTest(options(clock, log_size)), clock_(std::move(clock)) {
     device_ = add_named_device(1, "inlet sensor");
     channel_ = add_channel(device_, "temperature");
+  }
+  static EngineOptions options(std::shared_ptr<ManualClock> clock, std::size_t log_size) {
+    EngineOptions options;
+    options.clock = std::move(clock);
+    options.alarm_log_size = log_size;
+    return options;
   }
 
   static zu::CAlarmTrigger trigger(std::uint8_t direction, std::uint32_t level, zu::CValue threshold,
@@ -133,7 +132,6 @@ class AlarmTest : public StoreTest {
   }
 
   std::shared_ptr<ManualClock> clock_;
-  std::vector<SessionId> sessions_;  // the session of each change set
   std::uint64_t device_ = 0;
   std::uint64_t channel_ = 0;
 };

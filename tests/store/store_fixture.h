@@ -17,8 +17,12 @@ using Ids = std::vector<std::uint64_t>;
 
 class StoreTest : public ::testing::Test {
  protected:
-  StoreTest() : engine_(std::make_shared<Engine>()), session_(engine_->open_session("test", nullptr)) {
-    engine_->set_change_listener([this](SessionId, const ChangeSet& c) { changes_.push_back(c); });
+  explicit StoreTest(EngineOptions options = {})
+      : engine_(std::make_shared<Engine>(std::move(options))), session_(engine_->open_session("test", nullptr)) {
+    engine_->set_change_listener([this](SessionId s, const ChangeSet& c) {
+      changes_.push_back(c);
+      sessions_.push_back(s);
+    });
   }
 
   // The engine's answer, as the class sent.
@@ -145,6 +149,7 @@ class StoreTest : public ::testing::Test {
   std::shared_ptr<Engine> engine_;
   SessionId session_;
   std::vector<ChangeSet> changes_;  // one per request that changed the store
+  std::vector<SessionId> sessions_;  // the session of each change set
 };
 
 }  // namespace cds::store::testing
