@@ -1,6 +1,6 @@
 #pragma once
 // An engine on a manual clock, with a device and a channel, and helpers that
-// configure triggers, write values and read the alarm log through records.
+// write values, move the clock and read the alarm state through records.
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -27,23 +27,6 @@ class AlarmTest : public StoreTest {
     return options;
   }
 
-  static zu::CAlarmTrigger trigger(std::uint8_t direction, std::uint32_t level, zu::CValue threshold,
-                                   float hysteresis = 0, std::uint32_t delay = 0) {
-    zu::CAlarmTrigger t;
-    t.trigger_flag = direction;
-    t.level = level;
-    t.threshold = std::move(threshold);
-    t.hysteresis = zu::CValue(hysteresis);
-    t.delay = delay;
-    return t;
-  }
-  static zu::CAlarmTrigger high(double threshold, float hysteresis = 0, std::uint32_t delay = 0) {
-    return trigger(0, 2, zu::CValue(threshold), hysteresis, delay);
-  }
-  static zu::CAlarmTrigger low(double threshold, float hysteresis = 0) {
-    return trigger(1, 2, zu::CValue(threshold), hysteresis);
-  }
-
   std::uint64_t add_named_device(std::uint64_t parent, const std::string& name) {
     zu::cds::CCreateDevice create;
     zu::CDevice d = device_under(parent);
@@ -52,16 +35,6 @@ class AlarmTest : public StoreTest {
     auto r = ask(create);
     EXPECT_EQ(r->status, 1u) << r->message;
     return r->devices.empty() ? zu::kNoId : r->devices[0].id;
-  }
-
-  std::shared_ptr<zu::cds::CSetAlarmConfig> configure(std::uint64_t channel, std::vector<zu::CAlarmTrigger> triggers) {
-    zu::cds::CSetAlarmConfig set;
-    set.configs.push_back({channel, std::move(triggers)});
-    return ask(set);
-  }
-  void configure_ok(std::uint64_t channel, std::vector<zu::CAlarmTrigger> triggers) {
-    auto r = configure(channel, std::move(triggers));
-    ASSERT_EQ(r->status, 1u) << r->message;
   }
 
   std::vector<zu::CAlarmTrigger> triggers_of(std::uint64_t channel) {

@@ -1,5 +1,6 @@
 #pragma once
-// A fresh engine per test and short helpers that speak to it through records.
+// A fresh engine per test and short helpers that speak to it through records:
+// devices, channels, values, alarm triggers and documents.
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -115,6 +116,33 @@ class StoreTest : public ::testing::Test {
     auto r = ask(get);
     EXPECT_EQ(r->settings.size(), 1u);
     return r->settings.empty() ? zu::CChannelSettings() : r->settings[0];
+  }
+
+  static zu::CAlarmTrigger trigger(std::uint8_t direction, std::uint32_t level, zu::CValue threshold,
+                                   float hysteresis = 0, std::uint32_t delay = 0) {
+    zu::CAlarmTrigger t;
+    t.trigger_flag = direction;
+    t.level = level;
+    t.threshold = std::move(threshold);
+    t.hysteresis = zu::CValue(hysteresis);
+    t.delay = delay;
+    return t;
+  }
+  static zu::CAlarmTrigger high(double threshold, float hysteresis = 0, std::uint32_t delay = 0) {
+    return trigger(0, 2, zu::CValue(threshold), hysteresis, delay);
+  }
+  static zu::CAlarmTrigger low(double threshold, float hysteresis = 0) {
+    return trigger(1, 2, zu::CValue(threshold), hysteresis);
+  }
+
+  std::shared_ptr<zu::cds::CSetAlarmConfig> configure(std::uint64_t channel, std::vector<zu::CAlarmTrigger> triggers) {
+    zu::cds::CSetAlarmConfig set;
+    set.configs.push_back({channel, std::move(triggers)});
+    return ask(set);
+  }
+  void configure_ok(std::uint64_t channel, std::vector<zu::CAlarmTrigger> triggers) {
+    auto r = configure(channel, std::move(triggers));
+    ASSERT_EQ(r->status, 1u) << r->message;
   }
 
   // A document from JSON text; fails the test when the text is no object.

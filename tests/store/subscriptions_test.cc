@@ -263,13 +263,7 @@ TEST_F(SubscriptionsTest, AlarmConfigurationAndAlarmUpdatesReachTheirSubscriptio
   std::uint64_t config = watch(sub::channel_alarm_config, ch);
   std::uint64_t alarms = watch(sub::device_alarms, top, true);
   watch(sub::device_alarms, top, false);  // not its own channel: nothing
-  zu::CAlarmTrigger high;
-  high.level = 2;
-  high.threshold = zu::CValue(30.0);
-  high.hysteresis = zu::CValue(0.0);
-  zu::cds::CSetAlarmConfig set;
-  set.configs.push_back({ch, {high}});
-  ASSERT_EQ(ask(set)->status, 1u);
+  configure_ok(ch, {high(30)});
   write({{ch, zu::CValue(35.0)}});
   write({{ch, zu::CValue(20.0)}});
 
