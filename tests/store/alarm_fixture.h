@@ -1,6 +1,6 @@
 #pragma once
 // An engine on a manual clock, with a device and a channel, and helpers that
-// configure triggers, write values and read the alarm log through records.
+// write values, move the clock and read the alarm state through records.
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -14,35 +14,17 @@ namespace cds::store::testing {
 
 class AlarmTest : public StoreTest {
  protected:
-  explicit AlarmTest(std::size_t log_size = 100000) : clock_(std::make_shared<ManualClock>()) {
-    EngineOptions options;
-    options.clock = clock_;
-    options.alarm_log_size = log_size;
-    engine_ = std::make_shared<Engine>(options);
-    session_ = engine_->open_session("test", nullptr);
-    engine_->set_change_listener([this](SessionId s, const ChangeSet& c) {
-      changes_.push_back(c);
-      sessions_.push_back(s);
-    });
+  explicit AlarmTest(std::size_t log_size = 100000) : AlarmTest(std::make_shared<ManualClock>(), log_size) {}
+  AlarmTest(std::shared_ptr<ManualClock> clock, std::size_t log_size)
+      : StoreTest(options(clock, log_size)), clock_(std::move(clock)) {
     device_ = add_named_device(1, "inlet sensor");
     channel_ = add_channel(device_, "temperature");
   }
-
-  static zu::CAlarmTrigger trigger(std::uint8_t direction, std::uint32_t level, zu::CValue threshold,
-                                   float hysteresis = 0, std::uint32_t delay = 0) {
-    zu::CAlarmTrigger t;
-    t.trigger_flag = direction;
-    t.level = level;
-    t.threshold = std::move(threshold);
-    t.hysteresis = zu::CValue(hysteresis);
-    t.delay = delay;
-    return t;
-  }
-  static zu::CAlarmTrigger high(double threshold, float hysteresis = 0, std::uint32_t delay = 0) {
-    return trigger(0, 2, zu::CValue(threshold), hysteresis, delay);
-  }
-  static zu::CAlarmTrigger low(double threshold, float hysteresis = 0) {
-    return trigger(1, 2, zu::CValue(threshold), hysteresis);
+  static EngineOptions options(std::shared_ptr<ManualClock> clock, std::size_t log_size) {
+    EngineOptions options;
+    options.clock = std::move(clock);
+    options.alarm_log_size = log_size;
+    return options;
   }
 
   std::uint64_t add_named_device(std::uint64_t parent, const std::string& name) {
@@ -53,16 +35,6 @@ class AlarmTest : public StoreTest {
     auto r = ask(create);
     EXPECT_EQ(r->status, 1u) << r->message;
     return r->devices.empty() ? zu::kNoId : r->devices[0].id;
-  }
-
-  std::shared_ptr<zu::cds::CSetAlarmConfig> configure(std::uint64_t channel, std::vector<zu::CAlarmTrigger> triggers) {
-    zu::cds::CSetAlarmConfig set;
-    set.configs.push_back({channel, std::move(triggers)});
-    return ask(set);
-  }
-  void configure_ok(std::uint64_t channel, std::vector<zu::CAlarmTrigger> triggers) {
-    auto r = configure(channel, std::move(triggers));
-    ASSERT_EQ(r->status, 1u) << r->message;
   }
 
   std::vector<zu::CAlarmTrigger> triggers_of(std::uint64_t channel) {
@@ -133,7 +105,6 @@ class AlarmTest : public StoreTest {
   }
 
   std::shared_ptr<ManualClock> clock_;
-  std::vector<SessionId> sessions_;  // the session of each change set
   std::uint64_t device_ = 0;
   std::uint64_t channel_ = 0;
 };

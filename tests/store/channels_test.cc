@@ -7,14 +7,21 @@
 namespace cds::store::testing {
 namespace {
 
-using Ids = std::vector<std::uint64_t>;
-
 class ChannelTest : public StoreTest {
  protected:
   ChannelTest() { add_device(1, 20); }
+
+  std::shared_ptr<zu::cds::CGetChannel> lookup(Ids ids, std::uint64_t device = zu::kNoId,
+                                               std::vector<std::string> names = {}) {
+    zu::cds::CGetChannel get;
+    get.ids = std::move(ids);
+    get.device_id = device;
+    get.names = std::move(names);
+    return ask(get);
+  }
 };
 
-TEST_F(ChannelTest, CreatedChannelsGetIdsOfTheirOwnSpaceAndNoTypeYet) {
+TEST_F(ChannelTest, CreatedChannelsGetIdsOfTheirOwnSpaceUniqueNamesPerDeviceAndNoTypeYet) {
   auto r = create_channel(20, "temperature", true);
   ASSERT_EQ(r->status, 1u);
   ASSERT_EQ(r->channels.size(), 1u);
@@ -27,63 +34,44 @@ TEST_F(ChannelTest, CreatedChannelsGetIdsOfTheirOwnSpaceAndNoTypeYet) {
   EXPECT_EQ(add_device(1), 1024u);  // device ids are counted apart
   EXPECT_EQ(add_channel(20, "humidity"), 1025u);
   EXPECT_EQ(device(20).channels, (std::set<std::uint64_t>{1024, 1025}));
-
   // An answer is a copy: changing it does not reach the store.
   r->channels[0].settings()->description = "changed by the caller";
   EXPECT_EQ(settings(1024).description, "");
-}
 
-TEST_F(ChannelTest, NamesAreUniqueWithinADevice) {
-  add_device(1, 30);
-  add_channel(20, "a");
-  EXPECT_EQ(create_channel(20, "a")->status, 6u);
-  EXPECT_EQ(create_channel(30, "a")->status, 1u);
-
-  zu::cds::CCreateChannel twice;
-  twice.requests = {{20, "b", false, zu::kNoId}, {20, "b", false, zu::kNoId}};
-  auto r = ask(twice);
-  EXPECT_EQ(r->status, 6u);
-  EXPECT_TRUE(r->channels.empty());
-  EXPECT_EQ(device(20).channels.size(), 1u);
-}
-
-TEST_F(ChannelTest, RefusedCreateCreatesNothing) {
-  EXPECT_EQ(create_channel(20, "")->status, 5u);
-  EXPECT_EQ(create_channel(404, "x")->status, 2u);
-  zu::cds::CCreateChannel mixed;
-  mixed.requests = {{20, "ok", false, zu::kNoId}, {0, "x", false, zu::kNoId}};
-  EXPECT_EQ(ask(mixed)->status, 2u);
-  EXPECT_TRUE(device(20).channels.empty());
-  EXPECT_TRUE(changes_.size() == 1u);  // only the device of the fixture
-  EXPECT_EQ(add_channel(20, "ok"), 1024u);
+  EXPECT_EQ(create_channel(1024, "temperature")->status, 1u) << "the same name on another device";
+  changes_.clear();
+  EXPECT_EQ(create_channel(20, "temperature")->status, 6u);
+  const std::vector<std::pair<std::vector<zu::cds::CCreateSingleChannel>, std::uint32_t>> refused = {
+      {{{20, "b", false, zu::kNoId}, {20, "b", false, zu::kNoId}}, 6},
+      {{{20, "", false, zu::kNoId}}, 5},
+      {{{404, "x", false, zu::kNoId}}, 2},
+      {{{20, "ok", false, zu::kNoId}, {0, "x", false, zu::kNoId}}, 2},
+  };
+  for (const auto& [requests, status] : refused) {
+    zu::cds::CCreateChannel create;
+    create.requests = requests;
+    auto answer = ask(create);
+    EXPECT_EQ(answer->status, status) << requests.back().name;
+    EXPECT_TRUE(answer->channels.empty());
+  }
+  EXPECT_EQ(device(20).channels.size(), 2u);
+  EXPECT_TRUE(changes_.empty());
+  EXPECT_EQ(add_channel(20, "ok"), 1027u) << "refusals consumed no id";
 }
 
 TEST_F(ChannelTest, GetFindsChannelsByIdByNameOrAllOfADevice) {
-  std::uint64_t a = add_channel(20, "a");
-  std::uint64_t b = add_channel(20, "b");
-
-  zu::cds::CGetChannel by_id;
-  by_id.ids = {b, 999, a};
-  auto r = ask(by_id);
+  std::uint64_t a = add_channel(20, "a"), b = add_channel(20, "b");
+  auto r = lookup({b, 999, a});
   ASSERT_EQ(r->results.size(), 2u);
   EXPECT_EQ(r->results[0].channel.name, "b");
   EXPECT_EQ(r->results[1].channel_id, a);
-
-  zu::cds::CGetChannel by_name;
-  by_name.device_id = 20;
-  by_name.names = {"missing", "a"};
-  r = ask(by_name);
+  r = lookup({}, 20, {"missing", "a"});
   ASSERT_EQ(r->results.size(), 1u);
   EXPECT_EQ(r->results[0].channel.id(), a);
-
-  zu::cds::CGetChannel all;
-  all.device_id = 20;
-  r = ask(all);
+  r = lookup({}, 20);
   ASSERT_EQ(r->results.size(), 2u);
   EXPECT_EQ(r->results[1].channel_id, b);
-
-  all.device_id = 404;
-  EXPECT_EQ(ask(all)->status, 2u);
+  EXPECT_EQ(lookup({}, 404)->status, 2u);
 }
 
 // An answer carries what the response needs, never the request's inputs, and
@@ -109,9 +97,7 @@ TEST_F(ChannelTest, AnswersCarryNoEchoAndStayWithinAFrame) {
   EXPECT_EQ(changes_.size(), changes_before);
 
   for (std::size_t from = 3; from < 20000; from += 5000) ASSERT_EQ(ask(named(from, 5000))->status, 1u);
-  zu::cds::CGetChannel all;
-  all.device_id = 20;
-  auto listing = ask(all);
+  auto listing = lookup({}, 20);
   EXPECT_EQ(listing->status, zu::cds::status_too_big);
   EXPECT_GT(listing->results.size(), 1000u);
   EXPECT_LT(listing->results.size(), 20003u);
@@ -120,35 +106,23 @@ TEST_F(ChannelTest, AnswersCarryNoEchoAndStayWithinAFrame) {
 
 TEST_F(ChannelTest, DeleteNamingAnUnknownChannelRemovesNothing) {
   std::uint64_t a = add_channel(20, "a");
-  zu::cds::CDeleteChannel remove;
-  remove.ids = {a, 404};
-  EXPECT_EQ(ask(remove)->status, 2u);
+  EXPECT_EQ(remove_channels({a, 404}), 2u);
   EXPECT_EQ(read({a}).size(), 1u);
-
-  remove.ids = {};
-  EXPECT_EQ(ask(remove)->status, 1u);
-  remove.ids = {a, a};
-  EXPECT_EQ(ask(remove)->status, 1u);
+  EXPECT_EQ(remove_channels({}), 1u);
+  EXPECT_EQ(remove_channels({a, a}), 1u);
   EXPECT_TRUE(device(20).channels.empty());
   EXPECT_EQ(add_channel(20, "a"), 1025u);  // the name is free again, the id is not
 }
 
-TEST_F(ChannelTest, NeverWrittenChannelAnswersAnInvalidValueAndUnknownIdsAreSkipped) {
-  std::uint64_t a = add_channel(20, "a");
-  auto values = read({404, a});
-  ASSERT_EQ(values.size(), 1u);
-  EXPECT_EQ(values[0].channel_id, a);
-  EXPECT_FALSE(values[0].value.is_valid());
-}
-
 TEST_F(ChannelTest, FirstWriteFixesTheTypeAndLaterWritesConvertOnlyWithoutLoss) {
   std::uint64_t a = add_channel(20, "a");
+  auto never = read({404, a});
+  ASSERT_EQ(never.size(), 1u) << "unknown ids are skipped";
+  EXPECT_FALSE(never[0].value.is_valid()) << "never written";
   ASSERT_EQ(write({{a, zu::CValue(1.5F)}})->status, 1u);
   EXPECT_EQ(settings(a).data_type, zu::type_float);
-
   EXPECT_EQ(write({{a, zu::CValue(5)}})->status, 1u);
   EXPECT_EQ(read({a})[0].value, zu::CValue(5.0F));
-
   for (const zu::CValue& v : {zu::CValue(16777217), zu::CValue(2.1), zu::CValue("5"), zu::CValue(true)}) {
     auto r = write({{a, v}});
     EXPECT_EQ(r->status, 2u) << v.as_string();
@@ -163,17 +137,14 @@ TEST_F(ChannelTest, FirstWriteFixesTheTypeAndLaterWritesConvertOnlyWithoutLoss) 
 }
 
 TEST_F(ChannelTest, ValueWriteIsAllOrNothing) {
-  std::uint64_t a = add_channel(20, "a");
-  std::uint64_t b = add_channel(20, "b");
+  std::uint64_t a = add_channel(20, "a"), b = add_channel(20, "b");
   ASSERT_EQ(write({{b, zu::CValue(1)}})->status, 1u);
   changes_.clear();
-
   EXPECT_EQ(write({{a, zu::CValue(7)}, {b, zu::CValue("text")}})->status, 2u);
   EXPECT_EQ(write({{a, zu::CValue(7)}, {404, zu::CValue(1)}})->status, 2u);
   EXPECT_EQ(write({{a, zu::CValue(7)}, {b, zu::CValue()}})->status, 5u);
   // Within one request the first write fixes the type for the ones after it.
   EXPECT_EQ(write({{a, zu::CValue(7)}, {a, zu::CValue("seven")}})->status, 2u);
-
   EXPECT_FALSE(read({a})[0].value.is_valid());
   EXPECT_EQ(settings(a).data_type, zu::type_none);
   EXPECT_TRUE(changes_.empty());
@@ -187,7 +158,6 @@ TEST_F(ChannelTest, WriteKeepsTheRequestTimeAndReportsWhatChanged) {
   changes_.clear();
   ASSERT_EQ(ask(update)->status, 1u);
   ASSERT_EQ(ask(update)->status, 1u);
-
   auto value = read({a});
   EXPECT_EQ(value[0].time, update.time);
   EXPECT_EQ(value[0].text, "on");
@@ -206,13 +176,11 @@ TEST_F(ChannelTest, SettingsUpdateReplacesTheApplicationsPartOnly) {
   s.units = "C";
   s.flags = zu::CChannelSettings::kSettingsFlag;
   s.text1 = "t1";
-  s.multistate.clear();
-  s.multistate.emplace(1, "on");
+  s.multistate = {{1, "on"}};
   s.data_type = zu::type_string;
   zu::cds::CUpdateChannelSettings update;
   update.settings = {s};
   ASSERT_EQ(ask(update)->status, 1u);
-
   zu::CChannelSettings now = settings(a);
   EXPECT_EQ(now.description, "Inlet temperature");
   EXPECT_EQ(now.flags, zu::CChannelSettings::kSettingsFlag);

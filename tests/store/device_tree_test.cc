@@ -1,5 +1,6 @@
 // Devices: the tree walk, id assignment, updates and removal.
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "store_fixture.h"
@@ -7,7 +8,6 @@
 namespace cds::store::testing {
 namespace {
 
-using Ids = std::vector<std::uint64_t>;
 constexpr std::uint32_t kAllLevels = 2147483647;
 
 using DeviceTreeTest = StoreTest;
@@ -18,35 +18,26 @@ TEST_F(DeviceTreeTest, FreshStoreHoldsOnlyTheManagerAtTheRootWithAGeneratedUuid)
   EXPECT_EQ(manager.guid.size(), 32u);
   EXPECT_EQ(manager.guid.find_first_not_of("0123456789abcdef"), std::string::npos);
   EXPECT_EQ(walk({1}, kAllLevels), Ids{1});
-
-  Engine other;
   zu::cds::CGetDevice get;
   get.ids = {1};
-  auto r = std::dynamic_pointer_cast<zu::cds::CGetDevice>(other.handle(0, get));
-  ASSERT_TRUE(r && r->devices.size() == 1);
-  EXPECT_NE(r->devices[0].guid, manager.guid);
+  auto other = std::dynamic_pointer_cast<zu::cds::CGetDevice>(Engine().handle(0, get));
+  ASSERT_TRUE(other && other->devices.size() == 1);
+  EXPECT_NE(other->devices[0].guid, manager.guid);
 }
 
 TEST_F(DeviceTreeTest, WalkListsEachDeviceBeforeItsSubtreeChildrenAscendingDownToDepth) {
   // 1 -> {20, 30}; 30 created first. 20 -> {21}; 21 -> {22}.
-  add_device(1, 30);
-  add_device(1, 20);
-  add_device(20, 21);
-  add_device(21, 22);
+  for (auto [parent, id] : {std::pair<std::uint64_t, std::uint64_t>{1, 30}, {1, 20}, {20, 21}, {21, 22}})
+    add_device(parent, id);
   EXPECT_EQ(walk({1}, 0), (Ids{1}));
   EXPECT_EQ(walk({1}, 1), (Ids{1, 20, 30}));
   EXPECT_EQ(walk({1}, 2), (Ids{1, 20, 21, 30}));
   EXPECT_EQ(walk({1}, kAllLevels), (Ids{1, 20, 21, 22, 30}));
   EXPECT_EQ(walk({0xFFFFFFFFu}, 0xFFFFFFFFu), Ids{});
+  EXPECT_EQ(walk({30, 999, 0, zu::kNoId, 20}, 0), (Ids{30, 20})) << "in the order asked, unknown ones skipped";
+  EXPECT_EQ(walk({}, 5), Ids{});
   EXPECT_EQ(device(1).sub_devices, (std::set<std::uint64_t>{20, 30}));
   EXPECT_EQ(device(22).parent_id.value_or(0), 21u);
-}
-
-TEST_F(DeviceTreeTest, WalkAnswersRequestedIdsInOrderAndSkipsUnknownOnes) {
-  add_device(1, 20);
-  add_device(1, 30);
-  EXPECT_EQ(walk({30, 999, 0, zu::kNoId, 20}, 0), (Ids{30, 20}));
-  EXPECT_EQ(walk({}, 5), Ids{});
 }
 
 TEST_F(DeviceTreeTest, DeepChainIsWalkedAndRemovedWithoutRecursion) {
@@ -67,10 +58,7 @@ TEST_F(DeviceTreeTest, DeepChainIsWalkedAndRemovedWithoutRecursion) {
   EXPECT_LT(whole->devices.size(), kChain);
   EXPECT_EQ(whole->devices.back().id, whole->devices.size());
   EXPECT_EQ(walk({kChain / 2}, 5).size(), 6u);
-
-  zu::cds::CDeleteDevice remove;
-  remove.ids = {2};
-  ASSERT_EQ(ask(remove)->status, 1u);
+  ASSERT_EQ(remove_devices({2}), 1u);
   EXPECT_EQ(walk({1}, kAllLevels), Ids{1});
 }
 
@@ -78,24 +66,15 @@ TEST_F(DeviceTreeTest, AssignedIdsStartAt1024SkipGivenOnesAndAreNeverReused) {
   add_device(1, 1025);
   EXPECT_EQ(add_device(1), 1024u);
   EXPECT_EQ(add_device(1), 1026u);
-
-  zu::cds::CDeleteDevice remove;
-  remove.ids = {1024, 1026};
-  ASSERT_EQ(ask(remove)->status, 1u);
+  ASSERT_EQ(remove_devices({1024, 1026}), 1u);
   EXPECT_EQ(add_device(1), 1027u);
   EXPECT_EQ(add_device(1, 1024), 1024u);  // a given id may be any free one, freed ones too
 }
 
 TEST_F(DeviceTreeTest, RefusedCreateCreatesNothing) {
-  struct Case {
-    const char* what;
-    bool given;
-    std::vector<zu::CDevice> devices;
-    std::uint32_t status;
-  };
   zu::CDevice orphan;  // no parent at all
   orphan.id = 60;
-  const std::vector<Case> cases = {
+  const std::vector<std::tuple<const char*, bool, std::vector<zu::CDevice>, std::uint32_t>> cases = {
       {"unknown parent", false, {device_under(1), device_under(77)}, 2},
       {"given id taken", true, {device_under(1, 50), device_under(1, 20)}, 6},
       {"given id twice", true, {device_under(1, 50), device_under(1, 50)}, 6},
@@ -105,20 +84,19 @@ TEST_F(DeviceTreeTest, RefusedCreateCreatesNothing) {
       {"parent is the device itself", true, {device_under(70, 70)}, 2},
   };
   add_device(1, 20);
-  for (const Case& c : cases) {
+  changes_.clear();
+  for (const auto& [what, given, devices, status] : cases) {
     zu::cds::CCreateDevice create;
-    create.use_given_ids = c.given;
-    create.devices = c.devices;
-    changes_.clear();
+    create.use_given_ids = given;
+    create.devices = devices;
     auto r = ask(create);
-    EXPECT_EQ(r->status, c.status) << c.what;
-    EXPECT_FALSE(r->message.empty()) << c.what;
-    EXPECT_TRUE(r->devices.empty()) << c.what;
-    EXPECT_TRUE(changes_.empty()) << c.what;
-    EXPECT_EQ(walk({1}, kAllLevels), (Ids{1, 20})) << c.what;
+    EXPECT_EQ(r->status, status) << what;
+    EXPECT_FALSE(r->message.empty()) << what;
+    EXPECT_TRUE(r->devices.empty()) << what;
+    EXPECT_EQ(walk({1}, kAllLevels), (Ids{1, 20})) << what;
   }
-  // The refusals consumed no assigned id.
-  EXPECT_EQ(add_device(1), 1024u);
+  EXPECT_TRUE(changes_.empty());
+  EXPECT_EQ(add_device(1), 1024u) << "the refusals consumed no assigned id";
 }
 
 TEST_F(DeviceTreeTest, GivenIdsMayNameAParentCreatedEarlierInTheSameRequest) {
@@ -137,7 +115,7 @@ TEST_F(DeviceTreeTest, GivenIdsMayNameAParentCreatedEarlierInTheSameRequest) {
   EXPECT_EQ(changes_[0].devices_created, (std::set<std::uint64_t>{40, 41}));
 }
 
-TEST_F(DeviceTreeTest, UpdateReplacesIdentityAndCommunicatingButNeverTreeLinks) {
+TEST_F(DeviceTreeTest, UpdateReplacesIdentityAndCommunicatingButNeverTreeLinksAndIsAllOrNothing) {
   add_device(1, 20);
   add_device(20, 21);
   zu::CDevice changed = device(20);
@@ -150,6 +128,7 @@ TEST_F(DeviceTreeTest, UpdateReplacesIdentityAndCommunicatingButNeverTreeLinks) 
   zu::cds::CUpdateDevice update;
   update.devices = {changed};
   ASSERT_EQ(ask(update)->status, 1u);
+  EXPECT_EQ(changes_.back().device_records_changed, (std::set<std::uint64_t>{20}));
 
   zu::CDevice now = device(20);
   EXPECT_EQ(now.guid, changed.guid);
@@ -159,49 +138,32 @@ TEST_F(DeviceTreeTest, UpdateReplacesIdentityAndCommunicatingButNeverTreeLinks) 
   EXPECT_EQ(now.parent_id.value_or(0), 1u);
   EXPECT_EQ(now.sub_devices, (std::set<std::uint64_t>{21}));
   EXPECT_TRUE(now.channels.empty());
-  EXPECT_EQ(changes_.back().device_records_changed, (std::set<std::uint64_t>{20}));
-}
 
-TEST_F(DeviceTreeTest, UpdateNamingAnUnknownDeviceChangesNothing) {
-  add_device(1, 20);
-  zu::CDevice known = device(20);
-  known.guid = "new";
-  zu::cds::CUpdateDevice update;
-  update.devices = {known, device_under(1, 99)};
+  now.guid = "new";
+  update.devices = {now, device_under(1, 99)};
   auto r = ask(update);
   EXPECT_EQ(r->status, 2u);
   EXPECT_NE(r->message.find("99"), std::string::npos);
-  EXPECT_EQ(device(20).guid, "");
+  EXPECT_EQ(device(20).guid, changed.guid);
 }
 
-TEST_F(DeviceTreeTest, DeleteRemovesTheSubtreeAndItsChannels) {
+TEST_F(DeviceTreeTest, DeleteRemovesTheSubtreeAndItsChannelsOrNothing) {
   add_device(1, 20);
   add_device(20, 21);
   add_device(1, 30);
   std::uint64_t channel = add_channel(21, "t");
-  zu::cds::CDeleteDevice remove;
-  remove.ids = {20};
-  changes_.clear();
-  ASSERT_EQ(ask(remove)->status, 1u);
+  for (Ids refused : {Ids{20, 1}, Ids{20, 404}, Ids{20, zu::kNoId}}) EXPECT_EQ(remove_devices(refused), 2u);
+  EXPECT_EQ(remove_devices({}), 1u);
+  EXPECT_EQ(walk({1}, kAllLevels), (Ids{1, 20, 21, 30})) << "the manager or an unknown device removes nothing";
 
+  changes_.clear();
+  ASSERT_EQ(remove_devices({20}), 1u);
   EXPECT_EQ(walk({1}, kAllLevels), (Ids{1, 30}));
   EXPECT_TRUE(read({channel}).empty());
   ASSERT_EQ(changes_.size(), 1u);
   EXPECT_EQ(changes_[0].devices_removed, (std::map<std::uint64_t, std::uint64_t>{{20, 1}, {21, 20}}));
   EXPECT_EQ(changes_[0].channels_removed, (std::map<std::uint64_t, std::uint64_t>{{channel, 21}}));
   EXPECT_EQ(changes_[0].device_trees_changed, (std::set<std::uint64_t>{1}));
-}
-
-TEST_F(DeviceTreeTest, DeleteOfTheManagerOrAnUnknownDeviceRemovesNothing) {
-  add_device(1, 20);
-  for (Ids ids : {Ids{20, 1}, Ids{20, 404}, Ids{20, zu::kNoId}}) {
-    zu::cds::CDeleteDevice remove;
-    remove.ids = ids;
-    EXPECT_EQ(ask(remove)->status, 2u);
-    EXPECT_EQ(walk({1}, 1), (Ids{1, 20}));
-  }
-  zu::cds::CDeleteDevice nothing;
-  EXPECT_EQ(ask(nothing)->status, 1u);
 }
 
 }  // namespace

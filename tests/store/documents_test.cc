@@ -2,6 +2,7 @@
 // that refuse a write, and answers cut at the frame limit.
 #include <set>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "store_fixture.h"
@@ -41,13 +42,7 @@ TEST_F(DocumentTest, ARefusedWriteStoresNoneOfItsDocumentsAndTheLargestDocumentR
   zu::proto::toolkitStruct deep;
   zu::proto::toolkitStruct* level = &deep;
   for (int i = 0; i < 150; ++i) level = (*level->mutable_fields())["in"].mutable_struct_value();
-  struct Case {
-    const char* what;
-    std::string path;
-    zu::proto::toolkitStruct data;
-    std::uint32_t status;
-  };
-  std::vector<Case> cases = {
+  std::vector<std::tuple<const char*, std::string, zu::proto::toolkitStruct, std::uint32_t>> cases = {
       {"empty path", "", doc("{}"), 5},
       {"NUL in the path", std::string("a\0b", 3), doc("{}"), 5},
       {"path past the longest", std::string(1025, 'p'), doc("{}"), 5},
@@ -55,13 +50,13 @@ TEST_F(DocumentTest, ARefusedWriteStoresNoneOfItsDocumentsAndTheLargestDocumentR
       {"nested too deeply", "deep", deep, 5},
       {"document past the largest", "big", sized_doc(4128769), 4},
   };
-  (*cases[3].data.mutable_fields())["t"].set_string_value("\xff");
-  for (const Case& c : cases) {
-    auto r = set_documents({{"kept", doc(R"({"v":1})")}, {c.path, c.data}});
-    EXPECT_EQ(r->status, c.status) << c.what;
-    EXPECT_FALSE(r->message.empty()) << c.what;
-    EXPECT_EQ(document_json("kept"), "") << c.what;
-    EXPECT_EQ(document_json(c.path), "") << c.what;
+  (*std::get<2>(cases[3]).mutable_fields())["t"].set_string_value("\xff");
+  for (const auto& [what, path, data, status] : cases) {
+    auto r = set_documents({{"kept", doc(R"({"v":1})")}, {path, data}});
+    EXPECT_EQ(r->status, status) << what;
+    EXPECT_FALSE(r->message.empty()) << what;
+    EXPECT_EQ(document_json("kept"), "") << what;
+    EXPECT_EQ(document_json(path), "") << what;
   }
   EXPECT_TRUE(changes_.empty());
 

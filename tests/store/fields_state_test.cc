@@ -2,6 +2,7 @@
 #include <cmath>
 #include <set>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "store_fixture.h"
@@ -34,19 +35,30 @@ class FieldTest : public StoreTest {
     request.fields = {f};
     auto r = ask(request);
     EXPECT_EQ(r->status, 1u);
-    EXPECT_EQ(r->fields.size(), 1u);
-    return r->fields.empty() ? zu::CValue() : r->fields.begin()->value;
+    return r->fields.size() == 1 ? r->fields.begin()->value : zu::CValue("no single answer");
   }
 };
 
-TEST_F(FieldTest, AttributeKeysWriteTheDevicesIdentityAttributes) {
-  auto r = set({field(1, 20, "vendor", "", zu::CValue("Acme"))});
+TEST_F(FieldTest, AttributeKeysWriteIdentityAttributesOtherKeysExtraFieldsAndScopesAreKeptApart) {
+  auto r = set({field(1, 20, "vendor", "", zu::CValue("Acme")), field(1, 20, "temperature", "", zu::CValue(21.5)),
+                field(3, 20, "max", "limits", zu::CValue(30)), field(3, 20, "max", "alarms", zu::CValue("high"))});
   ASSERT_EQ(r->status, 1u) << r->message;
-  EXPECT_EQ(r->fields.begin()->value, zu::CValue("Acme"));
+  EXPECT_EQ(r->fields.size(), 4u);
+  for (const auto& f : r->fields) EXPECT_TRUE(f.value.is_valid()) << f.name;
   EXPECT_EQ(*device(20).attribute(zu::device_attribute_number("vendor")), "Acme");
-  EXPECT_EQ(get(field(1, 20, "vendor")), zu::CValue("Acme"));
-  EXPECT_EQ(get(field(1, 20, "serial")), zu::CValue(""));  // an attribute always has a text
   EXPECT_EQ(changes_.back().device_records_changed, (std::set<std::uint64_t>{20}));
+  EXPECT_EQ(changes_.back().device_fields_written.size(), 3u);
+
+  const std::vector<std::pair<zu::cds::CSingleField, zu::CValue>> reads = {
+      {field(1, 20, "vendor"), zu::CValue("Acme")},
+      {field(1, 20, "serial"), zu::CValue("")},  // an attribute always has a text
+      {field(1, 20, "temperature"), zu::CValue(21.5)},
+      {field(3, 20, "max", "limits"), zu::CValue(30)},
+      {field(3, 20, "max", "alarms"), zu::CValue("high")},
+      {field(1, 20, "max"), zu::CValue()},
+      {field(3, 20, "temperature", "limits"), zu::CValue()},
+  };
+  for (const auto& [f, value] : reads) EXPECT_EQ(get(f), value) << f.name << " in '" << f.scope << "'";
 
   ASSERT_EQ(set({field(1, 20, "asset_id", "", zu::CValue(42))})->status, 1u);
   EXPECT_EQ(*device(20).attribute(11), "42");
@@ -54,25 +66,8 @@ TEST_F(FieldTest, AttributeKeysWriteTheDevicesIdentityAttributes) {
   EXPECT_EQ(*device(20).attribute(11), "42");
 }
 
-TEST_F(FieldTest, OtherKeysAreExtraFieldsOfTheDeviceAndScopedFieldsAreKeptApart) {
-  ASSERT_EQ(set({field(1, 20, "temperature", "", zu::CValue(21.5)),
-                 field(3, 20, "max", "limits", zu::CValue(30)),
-                 field(3, 20, "max", "alarms", zu::CValue("high"))})->status, 1u);
-  EXPECT_EQ(get(field(1, 20, "temperature")), zu::CValue(21.5));
-  EXPECT_EQ(get(field(3, 20, "max", "limits")), zu::CValue(30));
-  EXPECT_EQ(get(field(3, 20, "max", "alarms")), zu::CValue("high"));
-  EXPECT_FALSE(get(field(1, 20, "max")).is_valid());
-  EXPECT_FALSE(get(field(3, 20, "temperature", "limits")).is_valid());
-  EXPECT_EQ(changes_.back().device_fields_written.size(), 3u);
-}
-
 TEST_F(FieldTest, RefusedFieldsComeBackWithoutValueAndNothingIsWritten) {
-  struct Case {
-    const char* what;
-    zu::cds::CSingleField bad;
-    std::uint32_t status;
-  };
-  const std::vector<Case> cases = {
+  const std::vector<std::tuple<const char*, zu::cds::CSingleField, std::uint32_t>> cases = {
       {"unknown device", field(1, 404, "x", "", zu::CValue(1)), 2},
       {"device id 0", field(1, 0, "x", "", zu::CValue(1)), 2},
       {"kind 2", field(2, 404, "x", "", zu::CValue(1)), 2},
@@ -91,15 +86,15 @@ TEST_F(FieldTest, RefusedFieldsComeBackWithoutValueAndNothingIsWritten) {
       {"scope missing", field(3, 20, "x", "", zu::CValue(1)), 5},
       {"no value", field(1, 20, "x"), 5},
   };
-  for (const Case& c : cases) {
+  for (const auto& [what, bad, status] : cases) {
     auto r = set({field(1, 20, "vendor", "", zu::CValue("Acme")),
-                  field(4, 0, "domain", "system/network", zu::CValue("lan")), c.bad});
-    EXPECT_EQ(r->status, c.status) << c.what;
-    EXPECT_FALSE(r->message.empty()) << c.what;
-    for (const auto& f : r->fields) EXPECT_FALSE(f.value.is_valid()) << c.what;
-    EXPECT_EQ(*device(20).attribute(10), "") << c.what;
-    EXPECT_FALSE(get(c.bad).is_valid()) << c.what;
-    EXPECT_EQ(document_json("system/network"), "") << c.what;
+                  field(4, 0, "domain", "system/network", zu::CValue("lan")), bad});
+    EXPECT_EQ(r->status, status) << what;
+    EXPECT_FALSE(r->message.empty()) << what;
+    for (const auto& f : r->fields) EXPECT_FALSE(f.value.is_valid()) << what;
+    EXPECT_EQ(*device(20).attribute(10), "") << what;
+    EXPECT_FALSE(get(bad).is_valid()) << what;
+    EXPECT_EQ(document_json("system/network"), "") << what;
   }
 }
 
@@ -113,62 +108,49 @@ TEST_F(FieldTest, DocumentFieldsMapToValuesAndAWriteKeepsTheOtherFieldsOrCreates
   EXPECT_EQ(changes_.back().oob_paths_written, (std::set<std::string>{"system/network", "system/clock"}));
   EXPECT_TRUE(changes_.back().device_fields_written.empty());
 
-  struct Case {
-    const char* name;
-    zu::CValue read;
-  };
-  const std::vector<Case> cases = {
+  const std::vector<std::pair<const char*, zu::CValue>> cases = {
       {"hostname", zu::CValue("h1")}, {"mtu", zu::CValue(1500.0)},          {"dhcp", zu::CValue(true)},
       {"tags", zu::CValue("[]")},     {"dns", zu::CValue(R"({"servers":["a","b"]})")},
       {"none", zu::CValue()},         {"missing", zu::CValue()},
   };
-  for (const Case& c : cases) EXPECT_EQ(get(field(4, 0, c.name, "system/network")), c.read) << c.name;
+  for (const auto& [name, value] : cases) EXPECT_EQ(get(field(4, 0, name, "system/network")), value) << name;
   EXPECT_EQ(get(field(4, 0, "since", "system/clock")), zu::CValue(-9007199254740992.0));
   EXPECT_FALSE(get(field(4, 0, "hostname", "system")).is_valid());
 }
 
 using StateTest = StoreTest;
 
-zu::cds::CSetSingleDeviceState device_op(std::uint64_t id, zu::realtime_state bits, zu::cds::state_op op) {
-  zu::cds::CSetSingleDeviceState s;
-  s.id = id;
-  s.state = zu::CStateBits(bits);
-  s.op = op;
-  return s;
-}
-
-TEST_F(StateTest, DeviceStateOpsKeepTheCommunicatingFlagInStep) {
+TEST_F(StateTest, DeviceStateOpsKeepTheCommunicatingFlagInStepAndARefusalAppliesNoEntry) {
   add_device(1, 20);
   using zu::realtime_state;
   using zu::cds::state_op;
+  auto op = [](std::uint64_t id, realtime_state bits, state_op how) {
+    zu::cds::CSetSingleDeviceState s;
+    s.id = id;
+    s.state = zu::CStateBits(bits);
+    s.op = how;
+    return s;
+  };
   zu::cds::CSetDeviceState request;
-  request.states = {device_op(20, realtime_state::communicating, state_op::raise)};
+  request.states = {op(20, realtime_state::communicating, state_op::raise)};
   ASSERT_EQ(ask(request)->status, 1u);
   EXPECT_TRUE(device(20).communicating);
-
-  request.states = {device_op(20, realtime_state::stale, state_op::assign)};
+  request.states = {op(20, realtime_state::stale, state_op::assign)};
   ASSERT_EQ(ask(request)->status, 1u);
   EXPECT_FALSE(device(20).communicating);
   EXPECT_EQ(device(20).state.bits(), static_cast<std::uint32_t>(realtime_state::stale));
-
-  request.states = {device_op(20, realtime_state::stale, state_op::lower)};
+  request.states = {op(20, realtime_state::stale, state_op::lower)};
   ASSERT_EQ(ask(request)->status, 1u);
   EXPECT_TRUE(device(20).state.empty());
-}
 
-TEST_F(StateTest, RefusedStateChangeAppliesNoEntry) {
-  add_device(1, 20);
-  using zu::realtime_state;
-  using zu::cds::state_op;
   const std::vector<std::pair<zu::cds::CSetSingleDeviceState, std::uint32_t>> bad = {
-      {device_op(404, realtime_state::stale, state_op::raise), 2},
-      {device_op(20, realtime_state::alarm_active, state_op::raise), 5},
-      {device_op(20, realtime_state::stale, state_op::none), 5},
-      {device_op(20, realtime_state::stale, static_cast<state_op>(7)), 5},
+      {op(404, realtime_state::stale, state_op::raise), 2},
+      {op(20, realtime_state::alarm_active, state_op::raise), 5},
+      {op(20, realtime_state::stale, state_op::none), 5},
+      {op(20, realtime_state::stale, static_cast<state_op>(7)), 5},
   };
   for (const auto& [entry, status] : bad) {
-    zu::cds::CSetDeviceState request;
-    request.states = {device_op(20, realtime_state::communicating, state_op::raise), entry};
+    request.states = {op(20, realtime_state::communicating, state_op::raise), entry};
     auto r = ask(request);
     EXPECT_EQ(r->status, status);
     ASSERT_EQ(r->results.size(), 2u);
@@ -178,29 +160,23 @@ TEST_F(StateTest, RefusedStateChangeAppliesNoEntry) {
 }
 
 TEST_F(StateTest, ChannelStateOpsChangeOnlyApplicationBits) {
-  add_device(1, 20);
-  std::uint64_t a = add_channel(20, "a");
+  std::uint64_t a = add_channel(1, "a");
   using zu::realtime_state;
-  zu::cds::CSetChannelState request;
-  zu::cds::CSetSingleChannelState s;
-  s.id = a;
-  s.state = zu::CStateBits(realtime_state::alarm_disabled);
-  s.op = zu::cds::state_op::raise;
-  request.states = {s};
+  auto apply = [&](realtime_state bits, zu::cds::state_op op) {
+    zu::cds::CSetChannelState request;
+    request.states.resize(1);
+    request.states[0].id = a;
+    request.states[0].state = zu::CStateBits(bits);
+    request.states[0].op = op;
+    return ask(request)->status;
+  };
   changes_.clear();
-  ASSERT_EQ(ask(request)->status, 1u);
+  ASSERT_EQ(apply(realtime_state::alarm_disabled, zu::cds::state_op::raise), 1u);
   EXPECT_TRUE(read({a})[0].state.test(realtime_state::alarm_disabled));
   EXPECT_EQ(changes_.back().channel_states_changed, (std::set<std::uint64_t>{a}));
-
-  s.state = zu::CStateBits(realtime_state::stale);
-  s.op = zu::cds::state_op::assign;
-  request.states = {s};
-  ASSERT_EQ(ask(request)->status, 1u);
+  ASSERT_EQ(apply(realtime_state::stale, zu::cds::state_op::assign), 1u);
   EXPECT_EQ(read({a})[0].state.bits(), static_cast<std::uint32_t>(realtime_state::stale));
-
-  s.state = zu::CStateBits(realtime_state::communicating);
-  request.states = {s};
-  EXPECT_EQ(ask(request)->status, 5u);
+  EXPECT_EQ(apply(realtime_state::communicating, zu::cds::state_op::assign), 5u);
 }
 
 // A record class no store answers.
@@ -210,8 +186,7 @@ struct CUnknownRecord : zu::cds::CRequestResponse {
 };
 
 TEST_F(StateTest, RecordsTheStoreDoesNotAnswerAreRefusedAsInvalidNamingTheClass) {
-  CUnknownRecord query;
-  auto r = engine_->handle(session_, query);
+  auto r = engine_->handle(session_, CUnknownRecord());
   ASSERT_TRUE(std::dynamic_pointer_cast<CUnknownRecord>(r));
   EXPECT_EQ(r->status, 5u);
   EXPECT_NE(r->message.find("CUnknownRecord"), std::string::npos);

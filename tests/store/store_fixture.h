@@ -1,5 +1,6 @@
 #pragma once
-// A fresh engine per test and short helpers that speak to it through records.
+// A fresh engine per test and short helpers that speak to it through records:
+// devices, channels, values, alarm triggers and documents.
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -13,10 +14,16 @@
 
 namespace cds::store::testing {
 
+using Ids = std::vector<std::uint64_t>;
+
 class StoreTest : public ::testing::Test {
  protected:
-  StoreTest() : engine_(std::make_shared<Engine>()), session_(engine_->open_session("test", nullptr)) {
-    engine_->set_change_listener([this](SessionId, const ChangeSet& c) { changes_.push_back(c); });
+  explicit StoreTest(EngineOptions options = {})
+      : engine_(std::make_shared<Engine>(std::move(options))), session_(engine_->open_session("test", nullptr)) {
+    engine_->set_change_listener([this](SessionId s, const ChangeSet& c) {
+      changes_.push_back(c);
+      sessions_.push_back(s);
+    });
   }
 
   // The engine's answer, as the class sent.
@@ -43,6 +50,17 @@ class StoreTest : public ::testing::Test {
     auto r = ask(create);
     EXPECT_EQ(r->status, 1u) << r->message;
     return r->devices.empty() ? zu::kNoId : r->devices[0].id;
+  }
+
+  std::uint32_t remove_devices(Ids ids) {
+    zu::cds::CDeleteDevice r;
+    r.ids = std::move(ids);
+    return ask(r)->status;
+  }
+  std::uint32_t remove_channels(Ids ids) {
+    zu::cds::CDeleteChannel r;
+    r.ids = std::move(ids);
+    return ask(r)->status;
   }
 
   std::vector<std::uint64_t> walk(std::vector<std::uint64_t> ids, std::uint32_t depth) {
@@ -100,6 +118,33 @@ class StoreTest : public ::testing::Test {
     return r->settings.empty() ? zu::CChannelSettings() : r->settings[0];
   }
 
+  static zu::CAlarmTrigger trigger(std::uint8_t direction, std::uint32_t level, zu::CValue threshold,
+                                   float hysteresis = 0, std::uint32_t delay = 0) {
+    zu::CAlarmTrigger t;
+    t.trigger_flag = direction;
+    t.level = level;
+    t.threshold = std::move(threshold);
+    t.hysteresis = zu::CValue(hysteresis);
+    t.delay = delay;
+    return t;
+  }
+  static zu::CAlarmTrigger high(double threshold, float hysteresis = 0, std::uint32_t delay = 0) {
+    return trigger(0, 2, zu::CValue(threshold), hysteresis, delay);
+  }
+  static zu::CAlarmTrigger low(double threshold, float hysteresis = 0) {
+    return trigger(1, 2, zu::CValue(threshold), hysteresis);
+  }
+
+  std::shared_ptr<zu::cds::CSetAlarmConfig> configure(std::uint64_t channel, std::vector<zu::CAlarmTrigger> triggers) {
+    zu::cds::CSetAlarmConfig set;
+    set.configs.push_back({channel, std::move(triggers)});
+    return ask(set);
+  }
+  void configure_ok(std::uint64_t channel, std::vector<zu::CAlarmTrigger> triggers) {
+    auto r = configure(channel, std::move(triggers));
+    ASSERT_EQ(r->status, 1u) << r->message;
+  }
+
   // A document from JSON text; fails the test when the text is no object.
   static zu::proto::toolkitStruct doc(const std::string& json) {
     std::vector<std::shared_ptr<google::protobuf::Message>> parsed;
@@ -132,6 +177,7 @@ class StoreTest : public ::testing::Test {
   std::shared_ptr<Engine> engine_;
   SessionId session_;
   std::vector<ChangeSet> changes_;  // one per request that changed the store
+  std::vector<SessionId> sessions_;  // the session of each change set
 };
 
 }  // namespace cds::store::testing
