@@ -13,9 +13,12 @@ namespace {
 
 const std::vector<std::string> kPaths = {"system/network", "absent"};
 
-// Fills a store with one of everything a restart keeps; returns the ids of a
-// removed device and the channel whose alarm is raised.
-std::pair<std::uint64_t, std::uint64_t> Populate(Store& store) {
+struct Populated {
+  std::uint64_t gone, device, load;  // a removed device, the device kept, its alarmed channel
+};
+
+// Fills a store with one of everything a restart keeps.
+Populated Populate(Store& store) {
   const std::uint64_t gone = store.ok(NewDevice("gone"))->devices.at(0).id;
   cds::CDeleteDevice remove;
   remove.ids = {gone};
@@ -58,7 +61,7 @@ std::pair<std::uint64_t, std::uint64_t> Populate(Store& store) {
   cds::CSingleField in_document{4, "hostname", zu::CValue(std::string("cds-1")), 0, 0, "system/network"};
   fields.fields = {extra, scoped, in_document};
   store.ok(fields);
-  return {gone, load};
+  return {gone, device, load};
 }
 
 // Restart keeps everything, on both ways of running a store; ids and alarm
@@ -68,19 +71,21 @@ class RestartTest : public DurableTest, public ::testing::WithParamInterface<boo
 TEST_P(RestartTest, KeepsEverythingAndCountersContinue) {
   Store store(GetParam(), directory_, file_);
   ASSERT_TRUE(store.open()) << Log();
-  const auto [gone, load] = Populate(store);
+  const Populated made = Populate(store);
   const std::string before = Dump(store, kPaths);
   store.close();
 
   ASSERT_TRUE(store.open()) << Log();
   EXPECT_EQ(Dump(store, kPaths), before);
   cds::CGetFieldValue fields;
-  fields.fields = {cds::CSingleField{3, "mode", zu::CValue(), 0, 1025, "snmp"}};
-  EXPECT_EQ(store.ok(fields)->fields.begin()->value, zu::CValue(7));
+  fields.fields = {cds::CSingleField{3, "mode", zu::CValue(), 0, made.device, "snmp"},
+                   cds::CSingleField{1, "rack", zu::CValue(), 0, made.device, ""}};
+  for (const cds::CSingleField& field : store.ok(fields)->fields)
+    EXPECT_EQ(field.value, field.name == "mode" ? zu::CValue(7) : zu::CValue(std::string("B4"))) << field.name;
 
   const std::uint64_t next = store.ok(NewDevice("after"))->devices.at(0).id;
-  EXPECT_GT(next, gone + 1) << "a device id was assigned twice";
-  store.ok(NewValue(load, zu::CValue(1.0)));  // ends the alarm raised before the restart
+  EXPECT_GT(next, made.device) << "a device id was assigned twice";
+  store.ok(NewValue(made.load, zu::CValue(1.0)));  // ends the alarm raised before the restart
   cds::CGetAlarms newest;
   newest.max_count = 1;
   auto update = store.ok(newest);
