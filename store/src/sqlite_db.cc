@@ -27,7 +27,7 @@ CREATE TABLE channels(id INTEGER PRIMARY KEY, device INTEGER NOT NULL, config BL
 CREATE TABLE documents(path BLOB PRIMARY KEY, data BLOB NOT NULL);
 CREATE TABLE alarm_log(instance INTEGER PRIMARY KEY, time_s INTEGER NOT NULL, time_ns INTEGER NOT NULL,
                        entry BLOB NOT NULL);
-CREATE TABLE active_alarms(channel INTEGER NOT NULL, number INTEGER NOT NULL, raise BLOB NOT NULL,
+CREATE TABLE active_alarms(channel INTEGER NOT NULL, number INTEGER NOT NULL, raise_update BLOB NOT NULL,
                            subject TEXT NOT NULL, PRIMARY KEY(channel, number));
 )sql";
 

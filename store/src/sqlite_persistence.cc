@@ -263,7 +263,7 @@ class SqlitePersistence : public Persistence {
       Statement drop(db_.handle(), "DELETE FROM active_alarms WHERE channel=? AND number=?");
       return drop.bind_id(1, key.first).bind(2, static_cast<std::int64_t>(key.second)).run();
     }
-    Statement put(db_.handle(), "INSERT OR REPLACE INTO active_alarms(channel, number, raise, subject) VALUES (?,?,?,?)");
+    Statement put(db_.handle(), "INSERT OR REPLACE INTO active_alarms(channel, number, raise_update, subject) VALUES (?,?,?,?)");
     put.bind_id(1, key.first).bind(2, static_cast<std::int64_t>(key.second));
     put.bind_blob(3, encode_update(it->second.raise)).bind_text(4, it->second.subject);
     return put.run();
@@ -442,7 +442,7 @@ class SqlitePersistence : public Persistence {
       loaded.alarms.log.push_front(std::move(update));
     }
     check(log);
-    Statement active(db_.handle(), "SELECT channel, number, raise, subject FROM active_alarms");
+    Statement active(db_.handle(), "SELECT channel, number, raise_update, subject FROM active_alarms");
     while (active.next()) {
       AlarmKey key(active.id(0), static_cast<std::uint32_t>(active.integer(1)));
       loaded.alarms.active[key] = ActiveAlarm{decode_update(active.blob(2)), active.blob(3)};
