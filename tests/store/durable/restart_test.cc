@@ -144,7 +144,7 @@ TEST_F(DurableTest, KillNineKeepsAnsweredChanges) {
         if (value->status == cds::status_ok) written[w].values.emplace_back(Clock::now(), k);
       }
     });
-  std::this_thread::sleep_for(1500ms);
+  std::this_thread::sleep_for(2500ms);
   const Clock::time_point killed = Clock::now();
   store.close(SIGKILL);
   stop = true;
@@ -160,7 +160,7 @@ TEST_F(DurableTest, KillNineKeepsAnsweredChanges) {
     // The last value answered before the window must be there, or a later one.
     int floor = -1;
     for (const auto& [at, value] : written[w].values)
-      if (at < killed - kWindow - 100ms) floor = value;
+      if (at < killed - kWindow - 700ms) floor = value;  // slack for a machine busy with other work
     cds::CGetChannelValue read;
     read.ids = {value_channels[w]};
     auto value = store.ok(read);
