@@ -15,11 +15,28 @@
 namespace {
 
 const char* const kUsage =
-    "usage: cdsd [--socket PATH] [--log-size N] [--queue-limit N] [--seed FILE]\n"
+    "usage: cdsd [--socket PATH] [--data FILE] [--value-flush-ms N] [--sync normal|full]\n"
+    "            [--log-size N] [--queue-limit N] [--seed FILE]\n"
     "            [--max-connections N] [--frame-timeout SECONDS] [--verbose] [--help]\n"
     "\n"
     "Serves the data store on a Unix socket until SIGTERM or SIGINT.\n"
     "\n"
+    "  --data FILE     keep the store in the SQLite FILE (created when missing), so\n"
+    "                  that it survives restarts and crashes; without it the store\n"
+    "                  lives in memory and is lost when the daemon stops.\n"
+    "                  With a file, the daemon answers a request that changes\n"
+    "                  devices, channels, settings, fields, states, alarm\n"
+    "                  configurations, documents or the alarm log with status 1\n"
+    "                  only once the change is committed: it survives kill -9.\n"
+    "  --value-flush-ms N\n"
+    "                  channel values are written to the file at most N ms after\n"
+    "                  they change (default 1000), so a crash loses at most that\n"
+    "                  window of values, never a configuration change; 0 commits\n"
+    "                  every value before answering\n"
+    "  --sync normal|full\n"
+    "                  normal (default): commits survive a crash of the daemon;\n"
+    "                  full: they also survive a power loss (the disk is synced\n"
+    "                  before the answer, one sync shared by concurrent writers)\n"
     "  --socket PATH   socket to listen on (default /run/cds/cds.sock); created\n"
     "                  with mode 0660, removed at exit\n"
     "  --log-size N    alarm updates the alarm log keeps (default 100000)\n"
@@ -52,6 +69,15 @@ bool parse_count(const std::string& text, unsigned long long max, unsigned long 
   return true;
 }
 
+// A store that holds nothing but the manager device.
+bool store_is_new(cds::store::Engine& engine) {
+  zu::cds::CGetDevice request;
+  request.ids.push_back(1);
+  request.depth = 1;
+  auto answer = std::dynamic_pointer_cast<zu::cds::CGetDevice>(engine.handle(0, request));
+  return answer && answer->devices.size() == 1 && answer->devices.front().channels.empty();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -73,6 +99,19 @@ int main(int argc, char** argv) {
     } else if (arg == "--socket") {
       if (!value(&server_options.socket_path) || server_options.socket_path.empty())
         return usage_error("--socket needs a path");
+    } else if (arg == "--data") {
+      if (!value(&engine_options.data_file) || engine_options.data_file.empty())
+        return usage_error("--data needs a file");
+    } else if (arg == "--value-flush-ms") {
+      std::string text;
+      unsigned long long n = 1;
+      if (!value(&text) || (text != "0" && !parse_count(text, 3600000, &n)))
+        return usage_error("--value-flush-ms needs a whole number of milliseconds from 0 to 3600000");
+      engine_options.value_flush_ms = text == "0" ? 0 : static_cast<std::uint32_t>(n);
+    } else if (arg == "--sync") {
+      std::string text;
+      if (!value(&text) || (text != "normal" && text != "full")) return usage_error("--sync takes normal or full");
+      engine_options.sync_full = text == "full";
     } else if (arg == "--seed") {
       if (!value(&seed) || seed.empty()) return usage_error("--seed needs a file");
     } else if (arg == "--log-size") {
@@ -108,7 +147,24 @@ int main(int argc, char** argv) {
   // A client that vanishes is a failed write, never a signal that ends the daemon.
   std::signal(SIGPIPE, SIG_IGN);
 
-  auto engine = std::make_shared<cds::store::Engine>(engine_options);
+  engine_options.warn = [](const std::string& text) { cdsd::warning(text); };
+  std::shared_ptr<cds::store::Engine> engine;
+  try {
+    engine = std::make_shared<cds::store::Engine>(engine_options);
+  } catch (const cds::store::StoreFileError& e) {
+    cdsd::error(e.what());
+    return 1;
+  }
+  if (engine_options.data_file.empty())
+    cdsd::info("the store lives in memory: nothing survives the daemon (--data FILE keeps it)");
+  else
+    cdsd::info("the store is kept in " + engine_options.data_file + " (values flushed every " +
+               std::to_string(engine_options.value_flush_ms) + " ms, sync " +
+               (engine_options.sync_full ? "full" : "normal") + ")");
+  if (!seed.empty() && !store_is_new(*engine)) {
+    cdsd::info("the data file already holds a store: the seed file " + seed + " is not applied");
+    seed.clear();
+  }
   if (!seed.empty()) {
     std::string error;
     if (!cdsd::load_seed(seed, *engine, &error)) {

@@ -1,5 +1,6 @@
 // The alarm log: every alarm update, queries over it and its deletion.
 #include <algorithm>
+#include <deque>
 #include <string>
 #include <unordered_set>
 #include <utility>
@@ -35,6 +36,17 @@ std::unordered_set<std::uint64_t> selected_devices(const StoreData& data, const 
       pending.insert(pending.end(), node->record.sub_devices.begin(), node->record.sub_devices.end());
   }
   return out;
+}
+
+// Removes the updates `doomed` selects and notes their instances as deleted.
+template <typename Doomed>
+void erase_from_log(std::deque<zu::CAlarmUpdate>& log, Doomed doomed, ChangeSet& changes) {
+  auto kept = std::remove_if(log.begin(), log.end(), [&](const zu::CAlarmUpdate& u) {
+    if (!doomed(u)) return false;
+    changes.alarm_instances_deleted.insert(u.instance);
+    return true;
+  });
+  log.erase(kept, log.end());
 }
 
 }  // namespace
@@ -113,9 +125,8 @@ void delete_alarms(StoreData& data, const zu::cds::CDeleteAlarms& request, zu::c
                    ChangeSet& changes) {
   auto& log = data.alarms.log;
   if (!request.by_device) {
-    log.erase(std::remove_if(log.begin(), log.end(),
-                             [&](const zu::CAlarmUpdate& u) { return request.alarm_ids.count(u.alarm_id) != 0; }),
-              log.end());
+    erase_from_log(log, [&](const zu::CAlarmUpdate& u) { return request.alarm_ids.count(u.alarm_id) != 0; },
+                   changes);
     response.status = status_ok;
     return;
   }
@@ -133,7 +144,7 @@ void delete_alarms(StoreData& data, const zu::cds::CDeleteAlarms& request, zu::c
     return request.device_ids.count(u.aux_number1) != 0 && (!request.time.is_set() || u.time <= request.time) &&
            (any_level || level_of(u) == level);
   };
-  log.erase(std::remove_if(log.begin(), log.end(), selected), log.end());
+  erase_from_log(log, selected, changes);
   if (request.clear_param2 == 1) {
     std::vector<AlarmKey> ending;
     for (const auto& active : data.alarms.active)

@@ -1,6 +1,9 @@
 // The "embedded" endpoint: sessions served by an engine in this process, on
 // the caller's thread.
 #include <atomic>
+#include <map>
+#include <mutex>
+#include <string>
 #include <utility>
 
 #include "store/Engine.h"
@@ -56,14 +59,30 @@ class EmbeddedTransport : public zu::cds::Transport {
   std::string endpoint_;
 };
 
+// The engine of the store kept in `file`, one per file in the process, made on
+// first use and never destroyed (like process_engine()). Throws
+// StoreFileError when the file cannot be used; an empty name is refused.
+std::shared_ptr<Engine> file_engine(const std::string& file) {
+  if (file.empty()) throw StoreFileError("the endpoint embedded:FILE needs a file name");
+  static std::mutex mutex;
+  static auto* engines = new std::map<std::string, std::shared_ptr<Engine>>();
+  std::lock_guard<std::mutex> lock(mutex);
+  auto it = engines->find(file);
+  if (it != engines->end()) return it->second;
+  EngineOptions options;
+  options.data_file = file;
+  auto engine = std::make_shared<Engine>(options);
+  engines->emplace(file, engine);
+  return engine;
+}
+
 // Registers the "embedded" scheme when the library is loaded (the framework
 // loads it on the first use of that scheme).
 struct RegisterEmbedded {
   RegisterEmbedded() {
     zu::cds::register_transport("embedded", [](const std::string& endpoint) -> std::shared_ptr<zu::cds::Transport> {
-      // A store persisted to a file ("embedded:FILE") is not available yet.
-      if (endpoint != "embedded") return nullptr;
-      return make_embedded_transport(process_engine(), endpoint);
+      if (endpoint == "embedded") return make_embedded_transport(process_engine(), endpoint);
+      return make_embedded_transport(file_engine(endpoint.substr(std::string("embedded:").size())), endpoint);
     });
   }
 };

@@ -1,4 +1,5 @@
 // The engine: sessions, locking and the dispatch of records to the areas.
+#include <cstdio>
 #include <map>
 #include <mutex>
 #include <new>
@@ -8,6 +9,7 @@
 
 #include "alarms.h"
 #include "answer_fields.h"
+#include "persistence.h"
 #include "store/Engine.h"
 #include "store_data.h"
 #include "subscriptions.h"
@@ -30,6 +32,8 @@ struct Engine::Impl {
 
   explicit Impl(EngineOptions o) : options(o), outboxes(o.notify_queue_limit) {
     detail::init_store(data, tova::common::Uuid::generate().to_hex());
+    if (!options.data_file.empty()) persistence = detail::open_sqlite_persistence(options);
+    persistence->load(data);
   }
 
   template <typename R>
@@ -57,8 +61,32 @@ struct Engine::Impl {
     std::unique_lock<std::shared_mutex> lock(mutex);
     apply(data, request, *response, changes);
     detail::evaluate_alarms(data, changes);
+    std::uint64_t ticket = 0;
+    if (!keep(changes, &ticket, *response)) return response;
     publish(session, changes);
+    lock.unlock();
+    // Concurrent writers wait for the disk together, outside the lock.
+    std::string error;
+    if (!persistence->wait_durable(ticket, &error)) fail_storage(*response, error);
     return response;
+  }
+
+  // Hands a request's changes to the persistence before anyone hears of them.
+  // When they cannot be kept the request is refused and the data goes back to
+  // what it was, so memory never holds what the file does not.
+  bool keep(const ChangeSet& changes, std::uint64_t* ticket, CRequestResponse& response) {
+    if (changes.empty()) return true;
+    std::string error;
+    if (persistence->record(data, changes, ticket, &error)) return true;
+    std::string restore_error;
+    if (!persistence->restore(data, &restore_error)) error += "; and the store could not reload: " + restore_error;
+    fail_storage(response, error);
+    return false;
+  }
+
+  static void fail_storage(CRequestResponse& response, const std::string& error) {
+    response.clean();
+    detail::refuse(response, zu::cds::status_refused, "the store could not keep the change: " + error);
   }
 
   // Every change reaches the listener here, under the write lock; the
@@ -95,7 +123,22 @@ struct Engine::Impl {
     detail::DeliverAfter deliver(outboxes);
     std::unique_lock<std::shared_mutex> lock(mutex);
     detail::run_alarm_timers(data, changes);
+    std::uint64_t ticket = 0;
+    std::string error;
+    if (!changes.empty() && !persistence->record(data, changes, &ticket, &error)) {
+      // Nobody asked: the raise is undone and comes again with the next write of the channel.
+      warn("an alarm raised after its delay could not be kept: " + error);
+      persistence->restore(data, &error);
+      return;
+    }
     publish(0, changes);
+  }
+
+  void warn(const std::string& text) const {
+    if (options.warn)
+      options.warn(text);
+    else
+      std::fprintf(stderr, "cds-store: warning: %s\n", text.c_str());
   }
 
   std::shared_ptr<CRequestResponse> dispatch(SessionId session, const CRequestResponse& request) {
@@ -136,6 +179,7 @@ struct Engine::Impl {
   }
 
   EngineOptions options;
+  std::unique_ptr<detail::Persistence> persistence = std::make_unique<detail::NullPersistence>();
   std::shared_mutex mutex;  // guards data and listener: reads shared, writes exclusive
   detail::StoreData data;
   ChangeListener listener;
@@ -189,6 +233,15 @@ std::shared_ptr<CRequestResponse> Engine::handle(SessionId session, const CReque
     response->message = std::string("request failed: ") + e.what();
     return response;
   }
+}
+
+std::string Engine::describe() const {
+  std::shared_lock<std::shared_mutex> lock(impl_->mutex);
+  const detail::StoreData& data = impl_->data;
+  return impl_->persistence->describe() + "devices: " + std::to_string(data.devices.size()) +
+         "\nchannels: " + std::to_string(data.channels.size()) +
+         "\ndocuments: " + std::to_string(data.documents.size()) +
+         "\nalarm log entries: " + std::to_string(data.alarms.log.size()) + "\n";
 }
 
 void Engine::set_change_listener(ChangeListener listener) {

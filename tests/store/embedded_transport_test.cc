@@ -59,6 +59,9 @@ TEST(EmbeddedTransportTest, EmbeddedEndpointReachesTheProcessEngine) {
   auto seen = std::dynamic_pointer_cast<zu::cds::CGetDevice>(process_engine()->handle(0, get));
   ASSERT_TRUE(seen);
   EXPECT_EQ(seen->devices.size(), 1u);
+  std::string error;
+  EXPECT_EQ(zu::cds::make_transport("embedded:", &error), nullptr);  // a store file needs a name
+  EXPECT_NE(error.find("needs a file name"), std::string::npos) << error;
 }
 
 TEST(EngineConcurrencyTest, ConcurrentWritersGetDistinctIdsAndReadersSeeWholeWrites) {

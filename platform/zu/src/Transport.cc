@@ -2,6 +2,7 @@
 
 #include <dlfcn.h>
 
+#include <exception>
 #include <map>
 #include <string>
 #include <mutex>
@@ -77,7 +78,15 @@ std::shared_ptr<Transport> make_transport(const std::string& endpoint, std::stri
     if (error) *error = "no transport for endpoint \"" + endpoint + "\"";
     return nullptr;
   }
-  std::shared_ptr<Transport> t = factory(endpoint);
+  // A factory throws when the endpoint names something it cannot use; its
+  // message says why.
+  std::shared_ptr<Transport> t;
+  try {
+    t = factory(endpoint);
+  } catch (const std::exception& e) {
+    if (error) *error = e.what();
+    return nullptr;
+  }
   if (!t && error && error->empty()) *error = "cannot open endpoint \"" + endpoint + "\"";
   return t;
 }

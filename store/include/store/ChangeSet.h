@@ -36,13 +36,15 @@ struct ChangeSet {
   std::set<std::uint64_t> channel_alarm_configs_changed;  // triggers or the alarm-enabled state
   std::vector<zu::CAlarmUpdate> alarm_updates;              // raises and returns to normal, in order
   std::set<std::string> oob_paths_written;                  // documents written, by exact path
+  std::set<std::uint64_t> alarm_instances_deleted;          // updates deleted from the log
 
   bool empty() const {
     return devices_created.empty() && devices_removed.empty() && device_records_changed.empty() &&
            device_trees_changed.empty() && device_channels_changed.empty() && device_fields_written.empty() &&
            channels_created.empty() && channels_removed.empty() && values_written.empty() &&
            values_changed.empty() && channel_settings_changed.empty() && channel_states_changed.empty() &&
-           channel_alarm_configs_changed.empty() && alarm_updates.empty() && oob_paths_written.empty();
+           channel_alarm_configs_changed.empty() && alarm_updates.empty() && oob_paths_written.empty() &&
+           alarm_instances_deleted.empty();
   }
 };
 

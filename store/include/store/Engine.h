@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <stdexcept>
 #include <string>
 
 #include "store/ChangeSet.h"
@@ -22,6 +23,25 @@ struct EngineOptions {
   // Notifications a session's queue holds before it merges new ones into those
   // queued (see NotificationQueue.h).
   std::size_t notify_queue_limit = 10000;
+
+  // The SQLite file that keeps the store across restarts; empty: memory only.
+  std::string data_file;
+  // Channel values reach the file at most this long after they were written
+  // (0: before the write is answered). Everything else does before its answer.
+  std::uint32_t value_flush_ms = 1000;
+  // Every commit also waits for the disk, so it survives a power loss; without
+  // it a commit survives the process, not the machine.
+  bool sync_full = false;
+  // Told of storage failures that no request answers (a value flush that
+  // failed); empty: standard error.
+  std::function<void(const std::string&)> warn;
+};
+
+// Why a data file cannot be used (newer schema, corrupt, not a store, locked
+// by another process); the message names the file and the reason.
+class StoreFileError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
 };
 
 using SessionId = std::uint64_t;
@@ -37,6 +57,7 @@ using ChangeListener = std::function<void(SessionId, const ChangeSet&)>;
 // thread-safe. Sessions own their subscriptions; closing one releases them.
 class Engine {
  public:
+  // Throws StoreFileError when options.data_file cannot be used.
   explicit Engine(EngineOptions options = {});
   ~Engine();
   Engine(const Engine&) = delete;
@@ -54,6 +75,10 @@ class Engine {
 
   // Installs the change listener (an empty one removes it).
   void set_change_listener(ChangeListener listener);
+
+  // The medium, the durability in force and what the store holds, as
+  // "key: value" lines.
+  std::string describe() const;
 
  private:
   struct Impl;

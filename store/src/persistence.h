@@ -1,0 +1,66 @@
+#pragma once
+// Where the engine keeps its state besides memory. Internal to the store.
+//
+// The engine calls a Persistence at fixed points and never asks what medium it
+// is: after a write request has changed the data (under the engine's write
+// lock, before the answer is made) and when a change could not be kept. The
+// in-memory store uses NullPersistence, which keeps nothing.
+#include <cstdint>
+#include <memory>
+#include <stdexcept>
+#include <string>
+
+#include "store/ChangeSet.h"
+#include "store/Engine.h"
+#include "store_data.h"
+
+namespace cds {
+namespace store {
+namespace detail {
+
+class Persistence {
+ public:
+  virtual ~Persistence() = default;
+
+  // Replaces `data`'s devices, channels, documents, alarm log and counters
+  // with what the medium holds. A fresh medium takes `data` as it is instead.
+  virtual void load(StoreData& data) = 0;
+
+  // Keeps what `changes` did to `data` (already applied). Called under the
+  // engine's write lock. False with `*error` set when it could not be kept:
+  // the engine then calls restore(). `*ticket` is what wait_durable() takes.
+  virtual bool record(const StoreData& data, const ChangeSet& changes, std::uint64_t* ticket,
+                      std::string* error) = 0;
+
+  // Puts `data` back as it was before the request whose record() failed.
+  // Called under the engine's write lock.
+  virtual bool restore(StoreData& data, std::string* error) = 0;
+
+  // Returns once the change recorded under `ticket` would survive a power
+  // loss, when the store promises that; at once otherwise. Called without the
+  // engine lock, so that concurrent writers share one wait for the disk.
+  virtual bool wait_durable(std::uint64_t ticket, std::string* error) = 0;
+
+  // What `cdsctl info` shows about the medium, as "key: value" lines.
+  virtual std::string describe() const = 0;
+};
+
+class NullPersistence : public Persistence {
+ public:
+  void load(StoreData&) override {}
+  bool record(const StoreData&, const ChangeSet&, std::uint64_t* ticket, std::string*) override {
+    *ticket = 0;
+    return true;
+  }
+  bool restore(StoreData&, std::string*) override { return true; }
+  bool wait_durable(std::uint64_t, std::string*) override { return true; }
+  std::string describe() const override { return "file: none (in memory: nothing survives a restart)\n"; }
+};
+
+// The store in the SQLite file `options.data_file`. Throws StoreFileError,
+// naming the file and the reason, when the file cannot be used.
+std::unique_ptr<Persistence> open_sqlite_persistence(const EngineOptions& options);
+
+}  // namespace detail
+}  // namespace store
+}  // namespace cds
