@@ -119,6 +119,7 @@ if setpriv --reuid=nobody --regid=nogroup --clear-groups timeout 30 "$tmp/first-
   fail "a process outside group cds could use the store"
 fi
 cdsctl tree >/dev/null || fail "the installed cdsctl cannot read the store"
+[ "$(stat -c '%U:%G' /var/lib/cds/store.db)" = "cds:cds" ] || fail "the service keeps no store file in /var/lib/cds"
 
 say "stopping"
 if [ -n "$daemon_pid" ]; then
