@@ -261,5 +261,48 @@ std::string CapturedDescriptor::text() const {
   return out;
 }
 
+// ---- BufferedStream
+
+class BufferedStream::Buffer : public std::streambuf {
+ public:
+  explicit Buffer(int fd) : fd_(fd) {}
+
+ protected:
+  int_type overflow(int_type c) override {
+    if (!traits_type::eq_int_type(c, traits_type::eof())) pending_ += traits_type::to_char_type(c);
+    return traits_type::not_eof(c);
+  }
+  std::streamsize xsputn(const char* s, std::streamsize n) override {
+    pending_.append(s, static_cast<std::size_t>(n));
+    return n;
+  }
+  int sync() override {
+    for (std::size_t done = 0; done < pending_.size();) {
+      const ssize_t n = ::write(fd_, pending_.data() + done, pending_.size() - done);
+      if (n <= 0) return -1;
+      done += static_cast<std::size_t>(n);
+    }
+    pending_.clear();
+    return 0;
+  }
+
+ private:
+  int fd_;
+  std::string pending_;
+};
+
+BufferedStream::BufferedStream(std::ostream& stream, int fd)
+    : stream_(stream), buffer_(std::make_unique<Buffer>(fd)), flags_(stream.flags()) {
+  stream_.flush();
+  saved_ = stream_.rdbuf(buffer_.get());
+  stream_.unsetf(std::ios_base::unitbuf);
+}
+
+BufferedStream::~BufferedStream() {
+  stream_.flush();
+  stream_.rdbuf(saved_);
+  stream_.flags(flags_);
+}
+
 }  // namespace testing
 }  // namespace zu

@@ -127,5 +127,23 @@ class CapturedDescriptor {
   int file_;
 };
 
+// Makes `stream` (std::cout, std::cerr) fully buffered in front of descriptor
+// `fd` for its lifetime, as an application may make it: with a
+// CapturedDescriptor on `fd`, a line shows only once its writer flushed it.
+class BufferedStream {
+ public:
+  BufferedStream(std::ostream& stream, int fd);
+  ~BufferedStream();  // writes what is left, then restores the stream
+  BufferedStream(const BufferedStream&) = delete;
+  BufferedStream& operator=(const BufferedStream&) = delete;
+
+ private:
+  class Buffer;
+  std::ostream& stream_;
+  std::unique_ptr<Buffer> buffer_;
+  std::streambuf* saved_;
+  std::ios_base::fmtflags flags_;
+};
+
 }  // namespace testing
 }  // namespace zu
