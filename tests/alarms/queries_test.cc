@@ -150,7 +150,9 @@ TEST_F(QueriesTest, WithoutAnAnswerEveryQueryWritesOneLineAndGivesNothing) {
     else faults().drop_response("CGetAlarms");
     for (std::size_t i = 0; i < queries.size(); ++i) {
       faults().clear_requests();
-      zu::testing::CapturedStream err(std::cerr);
+      // Flushed by the query itself, even where standard error is buffered.
+      zu::testing::CapturedDescriptor err(2);
+      zu::testing::BufferedStream buffered(std::cerr, 2);
       EXPECT_TRUE(queries[i]().empty()) << i;
       EXPECT_EQ(err.text(), kFailedLine) << i;
       EXPECT_EQ(faults().count("CGetAlarms"), 1U) << i;
