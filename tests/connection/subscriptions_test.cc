@@ -34,26 +34,18 @@ namespace {
 
 constexpr unsigned long long kNone = ~0ULL;
 
+// Made in this order, so destroyed in the reverse one.
+struct Objects {
+  zu::testing::EmbeddedStore store;
+  cdsapi::dataClient client{"subscriptions-test"};
+  cdsapi::InBandAccessor inband{client, false};
+  cdsapi::DataAlarms alarms{client};
+  cdsapi::OobAccessor oob{client};
+};
 struct Installation : ::testing::Environment {
-  void SetUp() override {
-    store = std::make_unique<zu::testing::EmbeddedStore>();
-    client = std::make_unique<cdsapi::dataClient>("subscriptions-test");
-    inband = std::make_unique<cdsapi::InBandAccessor>(*client, false);
-    alarms = std::make_unique<cdsapi::DataAlarms>(*client);
-    oob = std::make_unique<cdsapi::OobAccessor>(*client);
-  }
-  void TearDown() override {
-    oob.reset();
-    alarms.reset();
-    inband.reset();
-    client.reset();
-    store.reset();
-  }
-  std::unique_ptr<zu::testing::EmbeddedStore> store;
-  std::unique_ptr<cdsapi::dataClient> client;
-  std::unique_ptr<cdsapi::InBandAccessor> inband;
-  std::unique_ptr<cdsapi::DataAlarms> alarms;
-  std::unique_ptr<cdsapi::OobAccessor> oob;
+  void SetUp() override { objects = std::make_unique<Objects>(); }
+  void TearDown() override { objects.reset(); }
+  std::unique_ptr<Objects> objects;
 };
 Installation* const installation =
     static_cast<Installation*>(::testing::AddGlobalTestEnvironment(new Installation));
@@ -100,7 +92,7 @@ class Subscriptions : public ::testing::Test {
  protected:
   void TearDown() override { faults().clear_faults(); }
 
-  static zu::testing::FaultInjectingTransport& faults() { return installation->store->faults(); }
+  static zu::testing::FaultInjectingTransport& faults() { return installation->objects->store.faults(); }
   static cdsapi::dataHandler& registry() { return *cdsapi::SubscriberSingleton::instance().handler; }
   static std::shared_ptr<cdsapi::dataHandler> registry_handler() { return cdsapi::SubscriberSingleton::instance().handler; }
   unsigned long long NewDevice(unsigned long long parent = 1) { return inband.createDevice(0, parent, false); }
@@ -113,9 +105,9 @@ class Subscriptions : public ::testing::Test {
     return [inbox](unsigned long long id) { inbox->add(id); };
   }
 
-  cdsapi::InBandAccessor& inband = *installation->inband;
-  cdsapi::DataAlarms& alarms = *installation->alarms;
-  cdsapi::OobAccessor& oob = *installation->oob;
+  cdsapi::InBandAccessor& inband = installation->objects->inband;
+  cdsapi::DataAlarms& alarms = installation->objects->alarms;
+  cdsapi::OobAccessor& oob = installation->objects->oob;
 };
 
 zu::CAlarmTrigger HighAt(double threshold) {
@@ -432,7 +424,7 @@ TEST_F(Subscriptions, NoCallbackRunsOnceUnsubscribeHasReturned) {
 
   std::atomic<bool> stop{false};
   std::thread writer([&] {
-    for (int i = 0; !stop.load(); ++i) installation->inband->setChannelCValue(busy, zu::CValue(i));
+    for (int i = 0; !stop.load(); ++i) installation->objects->inband.setChannelCValue(busy, zu::CValue(i));
   });
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
   while (calls->load() < 5 && std::chrono::steady_clock::now() < deadline) std::this_thread::yield();
