@@ -114,12 +114,9 @@ TEST_F(CdsctlAlarmsTest, TriggersAreChangedInThresholdOrderAndBadChangesRefused)
     EXPECT_EQ(doc["triggers"][i]["delay"].text(), "3");
   }
 
-  Result past = Cds({"config", "alarm", "set", channel_, "--trigger", "2", "--threshold", "1"});
-  EXPECT_EQ(past.status, 1);
-  EXPECT_THAT(past.err, HasSubstr("has 2 trigger(s): --trigger is 0 to 1"));
-  Result negative = Cds({"config", "alarm", "set", channel_, "--hysteresis", "-1"});
-  EXPECT_EQ(negative.status, 1);
-  EXPECT_THAT(negative.err, HasSubstr("cannot be negative"));
+  ExpectFailure({"config", "alarm", "set", channel_, "--trigger", "2", "--threshold", "1"}, 1,
+                "has 2 trigger(s): --trigger is 0 to 1");
+  ExpectFailure({"config", "alarm", "set", channel_, "--hysteresis", "-1"}, 1, "cannot be negative");
 
   ASSERT_EQ(Cds({"config", "alarm", "remove", channel_, "--trigger", "1"}).status, 0);
   Result left = Cds({"config", "alarm", "show", channel_});

@@ -92,6 +92,13 @@ Result CdsctlTest::Cds(const std::vector<std::string>& args) {
   return Run(all);
 }
 
+void CdsctlTest::ExpectFailure(const std::vector<std::string>& args, int status, const std::string& message) {
+  Result r = Cds(args);
+  EXPECT_EQ(r.status, status) << r.err;
+  EXPECT_THAT(r.err, ::testing::HasSubstr(message));
+  EXPECT_EQ(r.out, "");
+}
+
 unsigned long long CdsctlTest::CreatedId(const std::vector<std::string>& args) {
   std::vector<std::string> all = args;
   all.push_back("--json");

@@ -55,6 +55,9 @@ class CdsctlTest : public ::testing::Test {
   static Result Run(const std::vector<std::string>& args, const std::vector<std::string>& env = {});
   // cdsctl with --endpoint of the test's daemon and `args`.
   Result Cds(const std::vector<std::string>& args);
+  // cdsctl with --endpoint and `args` exits `status` with `message` on
+  // standard error and nothing on standard output.
+  void ExpectFailure(const std::vector<std::string>& args, int status, const std::string& message);
   // The id a creating command printed as {"id": N} with --json.
   unsigned long long CreatedId(const std::vector<std::string>& args);
   std::string Log() const;
