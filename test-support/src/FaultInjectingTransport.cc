@@ -38,6 +38,7 @@ std::shared_ptr<cds::Session> FaultInjectingTransport::open(const std::string& c
   {
     std::lock_guard<std::mutex> lock(mutex_);
     ++attempts_;
+    names_.push_back(client_name);
     if (refuse_ > 0) {
       --refuse_;
       return nullptr;
@@ -45,6 +46,10 @@ std::shared_ptr<cds::Session> FaultInjectingTransport::open(const std::string& c
   }
   auto inner = inner_->open(client_name, std::move(sink));
   if (!inner) return nullptr;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    sessions_.push_back(inner);
+  }
   return std::make_shared<FaultySession>(shared_from_this(), std::move(inner));
 }
 
@@ -84,6 +89,19 @@ void FaultInjectingTransport::refuse_connects(std::size_t n) {
 std::size_t FaultInjectingTransport::connect_attempts() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return attempts_;
+}
+std::vector<std::string> FaultInjectingTransport::client_names() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return names_;
+}
+void FaultInjectingTransport::close_sessions() {
+  std::vector<std::weak_ptr<cds::Session>> sessions;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    sessions.swap(sessions_);
+  }
+  for (auto& weak : sessions)
+    if (auto session = weak.lock()) session->close();
 }
 
 std::vector<std::shared_ptr<cds::CRequestResponse>> FaultInjectingTransport::requests() const {

@@ -1,6 +1,7 @@
 #include "zu/testing/Harness.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
@@ -215,6 +216,99 @@ CapturedStream::CapturedStream(std::ostream& stream) : stream_(stream), buffer_(
 
 CapturedStream::~CapturedStream() { stream_.rdbuf(saved_); }
 
+// ---- ChildProcess
+
+ChildProcess::ChildProcess(const std::vector<std::string>& command, const std::vector<std::string>& env) {
+  std::vector<std::string> words = command;
+  std::vector<std::string> environment;
+  for (char** e = environ; *e; ++e)
+    if (std::string(*e).rfind("ZU_CDS_ENDPOINT=", 0) != 0) environment.push_back(*e);
+  environment.insert(environment.end(), env.begin(), env.end());
+  // Made before fork: the child of a process with threads may only make system calls.
+  std::vector<char*> argv, envp;
+  for (auto& w : words) argv.push_back(const_cast<char*>(w.c_str()));
+  argv.push_back(nullptr);
+  for (auto& e : environment) envp.push_back(const_cast<char*>(e.c_str()));
+  envp.push_back(nullptr);
+  int out[2], err[2];
+  if (::pipe2(out, O_CLOEXEC) != 0) return;
+  if (::pipe2(err, O_CLOEXEC) != 0) {
+    ::close(out[0]);
+    ::close(out[1]);
+    return;
+  }
+  pid_ = ::fork();
+  if (pid_ == 0) {
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+    ::dup2(out[1], 1);
+    ::dup2(err[1], 2);
+    ::execve(argv[0], argv.data(), envp.data());
+    ::_exit(127);
+  }
+  ::close(out[1]);
+  ::close(err[1]);
+  fds_[0] = out[0];
+  fds_[1] = err[0];
+}
+
+ChildProcess::~ChildProcess() {
+  if (pid_ > 0) {
+    ::kill(pid_, SIGKILL);
+    ::waitpid(pid_, nullptr, 0);
+  }
+  for (int fd : fds_)
+    if (fd >= 0) ::close(fd);
+}
+
+bool ChildProcess::wait_for(int stream, const std::string& text, std::chrono::seconds timeout) {
+  const std::string& seen = texts_[stream == 2 ? 1 : 0];
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  while (seen.find(text) == std::string::npos) {
+    if (std::chrono::steady_clock::now() >= deadline || !pump(deadline)) return seen.find(text) != std::string::npos;
+  }
+  return true;
+}
+
+int ChildProcess::finish(std::chrono::seconds timeout) {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  while (std::chrono::steady_clock::now() < deadline && pump(deadline)) {
+  }
+  int status = 0;
+  while (pid_ > 0 && std::chrono::steady_clock::now() < deadline) {
+    if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+      pid_ = -1;
+      return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    ::usleep(2000);
+  }
+  return -1;
+}
+
+void ChildProcess::signal(int sig) {
+  if (pid_ > 0) ::kill(pid_, sig);
+}
+
+// One read from whichever stream has data; false when both have ended.
+bool ChildProcess::pump(std::chrono::steady_clock::time_point deadline) {
+  if (fds_[0] < 0 && fds_[1] < 0) return false;
+  pollfd p[2] = {{fds_[0], POLLIN, 0}, {fds_[1], POLLIN, 0}};
+  const auto left =
+      std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
+  if (::poll(p, 2, static_cast<int>(left > 0 ? left : 0)) <= 0) return false;
+  for (int i = 0; i < 2; ++i) {
+    if (fds_[i] < 0 || !(p[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
+    char buffer[4096];
+    const ssize_t n = ::read(fds_[i], buffer, sizeof buffer);
+    if (n > 0) {
+      texts_[i].append(buffer, static_cast<std::size_t>(n));
+    } else {
+      ::close(fds_[i]);
+      fds_[i] = -1;
+    }
+  }
+  return true;
+}
+
 // ---- CapturedDescriptor
 
 namespace {
@@ -259,6 +353,49 @@ std::string CapturedDescriptor::text() const {
     offset += n;
   }
   return out;
+}
+
+// ---- BufferedStream
+
+class BufferedStream::Buffer : public std::streambuf {
+ public:
+  explicit Buffer(int fd) : fd_(fd) {}
+
+ protected:
+  int_type overflow(int_type c) override {
+    if (!traits_type::eq_int_type(c, traits_type::eof())) pending_ += traits_type::to_char_type(c);
+    return traits_type::not_eof(c);
+  }
+  std::streamsize xsputn(const char* s, std::streamsize n) override {
+    pending_.append(s, static_cast<std::size_t>(n));
+    return n;
+  }
+  int sync() override {
+    for (std::size_t done = 0; done < pending_.size();) {
+      const ssize_t n = ::write(fd_, pending_.data() + done, pending_.size() - done);
+      if (n <= 0) return -1;
+      done += static_cast<std::size_t>(n);
+    }
+    pending_.clear();
+    return 0;
+  }
+
+ private:
+  int fd_;
+  std::string pending_;
+};
+
+BufferedStream::BufferedStream(std::ostream& stream, int fd)
+    : stream_(stream), buffer_(std::make_unique<Buffer>(fd)), flags_(stream.flags()) {
+  stream_.flush();
+  saved_ = stream_.rdbuf(buffer_.get());
+  stream_.unsetf(std::ios_base::unitbuf);
+}
+
+BufferedStream::~BufferedStream() {
+  stream_.flush();
+  stream_.rdbuf(saved_);
+  stream_.flags(flags_);
 }
 
 }  // namespace testing

@@ -17,12 +17,31 @@ cdsapi::AlarmInfos WithCode(const std::string& code, bool back_to_normal) {
   return update;
 }
 
-TEST(AlarmInfosTest, KnownCodesGiveTheirRaiseOrBackToNormalText) {
-  EXPECT_EQ(WithCode("1204", false).getDescriptionString(), "Temperature is critically high");
-  EXPECT_EQ(WithCode("1204", true).getDescriptionString(), "Temperature is back to high");
-  EXPECT_EQ(WithCode("1200", true).getDescriptionString(), "Communication recovered");
-  EXPECT_EQ(WithCode("1302", false).getDescriptionString(), "Alarms: the number of alarms is high and above 5 000");
-  EXPECT_EQ(WithCode("1303", true).getDescriptionString(), "Alarms: the number of alarms is back to normal");
+TEST(AlarmInfosTest, EveryKnownCodeGivesItsRaiseOrBackToNormalText) {
+  const struct {
+    const char* code;
+    const char* raised;
+    const char* back;
+  } table[] = {
+      {"1200", "Communication lost", "Communication recovered"},
+      {"1201", "Temperature is critically low", "Temperature is back to low"},
+      {"1202", "Temperature is low", "Temperature is back to normal"},
+      {"1203", "Temperature is high", "Temperature is back to normal"},
+      {"1204", "Temperature is critically high", "Temperature is back to high"},
+      {"1211", "Humidity is critically low", "Humidity is back to low"},
+      {"1212", "Humidity is low", "Humidity is back to normal"},
+      {"1213", "Humidity is high", "Humidity is back to normal"},
+      {"1214", "Humidity is critically high", "Humidity is back to high"},
+      {"1221", "Contact is active", "Contact is back to normal"},
+      {"1302", "Alarms: the number of alarms is high and above 5 000", "Alarms: the number of alarms is back to normal"},
+      {"1303", "Alarms: the number of alarms is too high and above 6 000",
+       "Alarms: the number of alarms is back to normal"},
+  };
+  for (const auto& row : table) {
+    SCOPED_TRACE(row.code);
+    EXPECT_EQ(WithCode(row.code, false).getDescriptionString(), row.raised);
+    EXPECT_EQ(WithCode(row.code, true).getDescriptionString(), row.back);
+  }
 }
 
 TEST(AlarmInfosTest, OtherCodesGiveTheUpdatesDescription) {

@@ -1,5 +1,6 @@
 #include "cdsapi/dataClient.h"
 
+#include <algorithm>
 #include <chrono>
 #include <iostream>
 
@@ -17,66 +18,18 @@ class DataClientTest : public ::testing::Test {
   zu::testing::EmbeddedStore store;
 };
 
-TEST_F(DataClientTest, StartsDisconnectedOnTheProcessWideClient) {
+TEST_F(DataClientTest, StartsDisconnectedAndOnlyDisconnectClosesTheSession) {
   cdsapi::dataClient client("app");
   EXPECT_EQ(client.name, "app");
   EXPECT_EQ(client.client, zu::cds::CClient::get());
   EXPECT_FALSE(client.connected);
   EXPECT_EQ(store.faults().connect_attempts(), 0U);
-}
+  EXPECT_TRUE(client.disconnect());
 
-TEST_F(DataClientTest, ConnectsAtTheFirstAttemptWhenTheStoreIsUp) {
-  cdsapi::dataClient client("app");
-  zu::testing::CapturedStream err(std::cerr);
-  auto begin = Clock::now();
-  EXPECT_TRUE(client.connect(false));
-  EXPECT_LT(Clock::now() - begin, std::chrono::milliseconds(400));
-  EXPECT_TRUE(client.connected);
-  EXPECT_EQ(store.faults().connect_attempts(), 1U);
-  EXPECT_EQ(err.text(), "");
-}
-
-TEST_F(DataClientTest, StoreDownMakesFourAttemptsThenReportsOnce) {
-  cdsapi::dataClient client("meter");
-  store.faults().refuse_connects(100);
-  zu::testing::CapturedStream err(std::cerr);
-  auto begin = Clock::now();
-  EXPECT_FALSE(client.connect(true));
-  EXPECT_GE(Clock::now() - begin, std::chrono::milliseconds(2000));
-  EXPECT_EQ(store.faults().connect_attempts(), 4U);
-  EXPECT_EQ(err.text(), "CDS client meter : Could not connect to the CDS!\n");
-  EXPECT_FALSE(client.connected);
-}
-
-TEST_F(DataClientTest, SucceedsOnALaterAttemptWithoutAMessage) {
-  cdsapi::dataClient client("app");
-  store.faults().refuse_connects(2);
-  zu::testing::CapturedStream err(std::cerr);
-  EXPECT_TRUE(client.connect(false));
-  EXPECT_EQ(store.faults().connect_attempts(), 3U);
-  EXPECT_EQ(err.text(), "");
-}
-
-TEST_F(DataClientTest, ReconnectWhileDownKeepsAnEarlierConnection) {
-  cdsapi::dataClient client("app");
   ASSERT_TRUE(client.connect(false));
-  zu::cds::CClient::get()->disconnect();
-  store.faults().refuse_connects(100);
-  zu::testing::CapturedStream err(std::cerr);
-  EXPECT_TRUE(client.connect(false));
-  EXPECT_EQ(store.faults().connect_attempts(), 5U);
-  EXPECT_EQ(err.text(), "");
   EXPECT_TRUE(client.connected);
-}
-
-TEST_F(DataClientTest, DisconnectClosesTheSessionAndAlwaysSucceeds) {
-  cdsapi::dataClient never("never");
-  EXPECT_TRUE(never.disconnect());
-  EXPECT_FALSE(never.connected);
-
-  cdsapi::dataClient client("app");
-  ASSERT_TRUE(client.connect(false));
-  EXPECT_TRUE(zu::cds::CClient::get()->is_connected());
+  { cdsapi::dataClient other("other"); }
+  EXPECT_TRUE(zu::cds::CClient::get()->is_connected()) << "destroying a client leaves the connection open";
   EXPECT_TRUE(client.disconnect());
   EXPECT_FALSE(client.connected);
   EXPECT_FALSE(zu::cds::CClient::get()->is_connected());
@@ -84,12 +37,62 @@ TEST_F(DataClientTest, DisconnectClosesTheSessionAndAlwaysSucceeds) {
   EXPECT_EQ(zu::cds::CClient::get()->submit_wait(request), nullptr);
 }
 
-TEST_F(DataClientTest, DestructionLeavesTheConnectionOpen) {
-  {
-    cdsapi::dataClient client("app");
-    ASSERT_TRUE(client.connect(false));
+// Four attempts 0.5 s apart; the line goes out only when the client never
+// connected, flushed even where the application made standard error buffered.
+TEST_F(DataClientTest, ConnectTriesFourTimesAndReportsOnlyAClientThatNeverConnected) {
+  const struct {
+    const char* what;
+    bool connected_before;
+    std::size_t refused;
+    bool connects;
+    std::size_t attempts;
+    const char* line;
+  } cases[] = {
+      {"store up", false, 0, true, 1, ""},
+      {"up at the third attempt", false, 2, true, 3, ""},
+      {"store down", false, 100, false, 4, "CDS client meter : Could not connect to the CDS!\n"},
+      {"down, connected before", true, 100, true, 4, ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    cdsapi::dataClient client("meter");
+    if (c.connected_before) {
+      ASSERT_TRUE(client.connect(false));
+      zu::cds::CClient::get()->disconnect();
+    }
+    const std::size_t before = store.faults().connect_attempts();
+    store.faults().refuse_connects(c.refused);
+    zu::testing::CapturedDescriptor err(2);
+    zu::testing::BufferedStream buffered(std::cerr, 2);
+    const auto begin = Clock::now();
+    EXPECT_EQ(client.connect(true), c.connects);
+    const auto failures = std::min<std::size_t>(c.refused, 4);
+    EXPECT_GE(Clock::now() - begin, failures * std::chrono::milliseconds(500));
+    if (failures == 0) {
+      EXPECT_LT(Clock::now() - begin, std::chrono::milliseconds(400));
+    }
+    EXPECT_EQ(store.faults().connect_attempts() - before, c.attempts);
+    EXPECT_EQ(client.connected, c.connects);
+    EXPECT_EQ(err.text(), c.line);
+    store.faults().refuse_connects(0);
+    zu::cds::CClient::get()->disconnect();
   }
-  EXPECT_TRUE(zu::cds::CClient::get()->is_connected());
+}
+
+// The framework reopens a lost session on the next request only for a client
+// connected with the flag; every session is opened under the client's name.
+TEST_F(DataClientTest, ConnectHandsTheNameAndTheFlagToTheFramework) {
+  for (bool flag : {false, true}) {
+    SCOPED_TRACE(flag);
+    cdsapi::dataClient client(flag ? "reconnecting" : "once");
+    ASSERT_TRUE(client.connect(flag));
+    store.faults().close_sessions();
+    zu::cds::CGetDevice request;
+    EXPECT_EQ(zu::cds::CClient::get()->submit_wait(request) != nullptr, flag);
+    EXPECT_EQ(store.faults().connect_attempts(), flag ? 3U : 1U);
+    EXPECT_EQ(store.faults().client_names().back(), client.name);
+    client.disconnect();
+  }
 }
 
 }  // namespace

@@ -42,11 +42,11 @@ TEST_F(CdsctlAlarmsTest, ValueCrossingAConfiguredTriggerRaisesANamedAlarm) {
   EXPECT_THAT(active.out, HasSubstr("Temperature is critically high"));
 
   Result json = Cds({"alarms", "active", "--json"});
-  JsonValue doc;
-  ASSERT_NO_THROW(doc = ParseJson(json.out)) << json.out;
-  EXPECT_EQ(doc["alarms"][0]["level"].text, "critical");
-  EXPECT_EQ(doc["alarms"][0]["channel_name"].text, channel_);
-  EXPECT_EQ(doc["alarms"][0]["value"].text, "35");
+  Json doc;
+  ASSERT_NO_THROW(doc = Json::Parse(json.out)) << json.out;
+  EXPECT_EQ(doc["alarms"][0]["level"].text(), "critical");
+  EXPECT_EQ(doc["alarms"][0]["channel_name"].text(), channel_);
+  EXPECT_EQ(doc["alarms"][0]["value"].text(), "35");
   // The level filter leaves a critical alarm out of a warning query.
   EXPECT_THAT(Cds({"alarms", "active", "--level", "warning"}).out, HasSubstr("no active alarms"));
 
@@ -66,10 +66,10 @@ TEST_F(CdsctlAlarmsTest, LogSinceAndUntilKeepTheUpdatesFromOneTimeToAnotherBothI
   ASSERT_EQ(Cds({"config", "alarm", "add", channel_, "--threshold", "30"}).status, 0);
   ASSERT_EQ(Cds({"set", channel_, "35"}).status, 0);
   Result log = Cds({"alarms", "log", device_, "--json"});
-  JsonValue doc;
-  ASSERT_NO_THROW(doc = ParseJson(log.out)) << log.out;
-  ASSERT_EQ(doc["alarms"].items.size(), 1u);
-  const std::string at = doc["alarms"][0]["time"].text;  // as the log prints it, to the second
+  Json doc;
+  ASSERT_NO_THROW(doc = Json::Parse(log.out)) << log.out;
+  ASSERT_EQ(doc["alarms"].size(), 1u);
+  const std::string at = doc["alarms"][0]["time"].text();  // as the log prints it, to the second
   std::tm tm{};
   ASSERT_TRUE(strptime(at.c_str(), "%Y-%m-%d %H:%M:%S", &tm)) << at;
   const long long seconds = timegm(&tm);
@@ -91,12 +91,9 @@ TEST_F(CdsctlAlarmsTest, LogSinceAndUntilKeepTheUpdatesFromOneTimeToAnotherBothI
     args.insert(args.end(), c.options.begin(), c.options.end());
     Result r = Cds(args);
     ASSERT_EQ(r.status, 0) << r.err;
-    ASSERT_NO_THROW(doc = ParseJson(r.out)) << r.out;
-    EXPECT_EQ(doc["alarms"].items.size(), c.kept) << testing::PrintToString(c.options);
+    ASSERT_NO_THROW(doc = Json::Parse(r.out)) << r.out;
+    EXPECT_EQ(doc["alarms"].size(), c.kept) << testing::PrintToString(c.options);
   }
-  Result bad = Cds({"alarms", "log", "--until", "yesterday"});
-  EXPECT_EQ(bad.status, 2);
-  EXPECT_THAT(bad.err, HasSubstr("--until takes a time"));
 }
 
 TEST_F(CdsctlAlarmsTest, TriggersAreChangedInThresholdOrderAndBadChangesRefused) {
@@ -106,24 +103,20 @@ TEST_F(CdsctlAlarmsTest, TriggersAreChangedInThresholdOrderAndBadChangesRefused)
   ASSERT_EQ(Cds({"config", "alarm", "set", channel_, "--trigger", "0", "--threshold", "25"}).status, 0);
   ASSERT_EQ(Cds({"config", "alarm", "set", channel_, "--hysteresis", "0.5", "--delay", "3"}).status, 0);
   Result show = Cds({"config", "alarm", "show", channel_, "--json"});
-  JsonValue doc;
-  ASSERT_NO_THROW(doc = ParseJson(show.out)) << show.out;
-  ASSERT_EQ(doc["triggers"].items.size(), 2u);
-  EXPECT_EQ(doc["triggers"][0]["threshold"].text, "25");
-  EXPECT_EQ(doc["triggers"][0]["level"].text, "warning");
-  EXPECT_EQ(doc["triggers"][1]["threshold"].text, "40");
+  Json doc;
+  ASSERT_NO_THROW(doc = Json::Parse(show.out)) << show.out;
+  ASSERT_EQ(doc["triggers"].size(), 2u);
+  EXPECT_EQ(doc["triggers"][0]["threshold"].text(), "25");
+  EXPECT_EQ(doc["triggers"][0]["level"].text(), "warning");
+  EXPECT_EQ(doc["triggers"][1]["threshold"].text(), "40");
   for (std::size_t i = 0; i < 2; ++i) {
-    EXPECT_EQ(doc["triggers"][i]["hysteresis"].text, "0.5");
-    EXPECT_EQ(doc["triggers"][i]["delay"].text, "3");
+    EXPECT_EQ(doc["triggers"][i]["hysteresis"].text(), "0.5");
+    EXPECT_EQ(doc["triggers"][i]["delay"].text(), "3");
   }
 
-  Result past = Cds({"config", "alarm", "set", channel_, "--trigger", "2", "--threshold", "1"});
-  EXPECT_EQ(past.status, 1);
-  EXPECT_THAT(past.err, HasSubstr("has 2 trigger(s): --trigger is 0 to 1"));
-  Result negative = Cds({"config", "alarm", "set", channel_, "--hysteresis", "-1"});
-  EXPECT_EQ(negative.status, 1);
-  EXPECT_THAT(negative.err, HasSubstr("cannot be negative"));
-  EXPECT_EQ(Cds({"config", "alarm", "set", channel_}).status, 2);
+  ExpectFailure({"config", "alarm", "set", channel_, "--trigger", "2", "--threshold", "1"}, 1,
+                "has 2 trigger(s): --trigger is 0 to 1");
+  ExpectFailure({"config", "alarm", "set", channel_, "--hysteresis", "-1"}, 1, "cannot be negative");
 
   ASSERT_EQ(Cds({"config", "alarm", "remove", channel_, "--trigger", "1"}).status, 0);
   Result left = Cds({"config", "alarm", "show", channel_});
@@ -132,25 +125,25 @@ TEST_F(CdsctlAlarmsTest, TriggersAreChangedInThresholdOrderAndBadChangesRefused)
 }
 
 TEST_F(CdsctlAlarmsTest, WatchPrintsAnotherClientsChangesAndExitsZeroOnSigint) {
-  Child watch({"--endpoint", Endpoint(), "watch"}, {});
-  ASSERT_TRUE(watch.wait_for(1, "watching device 1")) << watch.err();
+  auto watch = Start({"--endpoint", Endpoint(), "watch"});
+  ASSERT_TRUE(watch->wait_for(2, "watching device 1")) << watch->err();
 
   ASSERT_EQ(Cds({"set", channel_, "21.5"}).status, 0);
-  EXPECT_TRUE(watch.wait_for(0, "value   " + channel_ + " = 21.5 degC")) << watch.out() << watch.err();
+  EXPECT_TRUE(watch->wait_for(1, "value   " + channel_ + " = 21.5 degC")) << watch->out() << watch->err();
 
   ASSERT_EQ(Cds({"config", "alarm", "add", channel_, "--threshold", "30", "--code", "1203"}).status, 0);
   ASSERT_EQ(Cds({"set", channel_, "31"}).status, 0);
-  EXPECT_TRUE(watch.wait_for(0, "alarm   warning raised " + channel_ + " = 31 degC: Temperature is high"))
-      << watch.out() << watch.err();
+  EXPECT_TRUE(watch->wait_for(1, "alarm   warning raised " + channel_ + " = 31 degC: Temperature is high"))
+      << watch->out() << watch->err();
 
   // A channel created after the watch started is followed too.
   ASSERT_EQ(Cds({"channel", "create", device_, "humidity"}).status, 0);
-  EXPECT_TRUE(watch.wait_for(0, "channels added or removed")) << watch.out();
+  EXPECT_TRUE(watch->wait_for(1, "channels added or removed")) << watch->out();
   ASSERT_EQ(Cds({"set", device_ + "/humidity", "40", "--type", "int32"}).status, 0);
-  EXPECT_TRUE(watch.wait_for(0, device_ + "/humidity = 40")) << watch.out() << watch.err();
+  EXPECT_TRUE(watch->wait_for(1, device_ + "/humidity = 40")) << watch->out() << watch->err();
 
-  watch.signal(SIGINT);
-  EXPECT_EQ(watch.finish(), 0) << watch.err();
+  watch->signal(SIGINT);
+  EXPECT_EQ(watch->finish(), 0) << watch->err();
 }
 
 }  // namespace

@@ -1,136 +1,60 @@
 #include "cdsctl_fixture.h"
 
+#include <iomanip>
 #include <stdexcept>
 
+#include "zu/JSON2Protobuf.h"
+
 namespace cdsctl_test {
-namespace {
 
-class JsonReader {
- public:
-  explicit JsonReader(const std::string& text) : s_(text) {}
+Json Json::Parse(const std::string& text) {
+  std::vector<std::shared_ptr<google::protobuf::Message>> documents;
+  const std::string error = zu::JSON2Protobuf(text, documents);
+  auto object = documents.size() == 1 ? std::dynamic_pointer_cast<zu::proto::toolkitStruct>(documents[0]) : nullptr;
+  if (!error.empty() || !object || text.find_first_not_of(" \n") != text.find('{'))
+    throw std::runtime_error("not one JSON object: " + error);
+  auto root = std::make_shared<zu::proto::toolkitValue>();
+  *root->mutable_struct_value() = *object;
+  Json json;
+  json.value_ = root.get();
+  json.root_ = std::move(root);
+  return json;
+}
 
-  JsonValue document() {
-    JsonValue v = value();
-    space();
-    if (at_ != s_.size()) fail("text after the value");
-    return v;
+Json Json::operator[](const std::string& key) const {
+  Json member;
+  if (!value_ || !value_->has_struct_value()) return member;
+  const auto& fields = value_->struct_value().fields();
+  auto it = fields.find(key);
+  if (it != fields.end()) {
+    member.root_ = root_;
+    member.value_ = &it->second;
   }
+  return member;
+}
 
- private:
-  [[noreturn]] void fail(const std::string& why) {
-    throw std::runtime_error("JSON: " + why + " at offset " + std::to_string(at_));
+Json Json::operator[](std::size_t i) const {
+  Json item;
+  if (i < size()) {
+    item.root_ = root_;
+    item.value_ = &value_->list_value().values(static_cast<int>(i));
   }
-  void space() {
-    while (at_ < s_.size() && (s_[at_] == ' ' || s_[at_] == '\n' || s_[at_] == '\t' || s_[at_] == '\r')) ++at_;
-  }
-  bool take(const std::string& word) {
-    if (s_.compare(at_, word.size(), word) != 0) return false;
-    at_ += word.size();
-    return true;
-  }
+  return item;
+}
 
-  JsonValue value() {
-    space();
-    JsonValue v;
-    if (at_ >= s_.size()) fail("missing value");
-    const char c = s_[at_];
-    if (c == '{') {
-      v.kind = JsonValue::Object;
-      ++at_;
-      space();
-      if (take("}")) return v;
-      do {
-        space();
-        if (at_ >= s_.size() || s_[at_] != '"') fail("expected a key");
-        std::string key = string();
-        space();
-        if (!take(":")) fail("expected ':'");
-        v.members[key] = value();
-        space();
-      } while (take(","));
-      if (!take("}")) fail("expected '}'");
-    } else if (c == '[') {
-      v.kind = JsonValue::Array;
-      ++at_;
-      space();
-      if (take("]")) return v;
-      do v.items.push_back(value());
-      while ((space(), take(",")));
-      if (!take("]")) fail("expected ']'");
-    } else if (c == '"') {
-      v.kind = JsonValue::String;
-      v.text = string();
-    } else if (take("true") || take("false")) {
-      v.kind = JsonValue::Bool;
-      v.boolean = s_[at_ - 1] == 'e' && s_[at_ - 2] == 'u';
-    } else if (take("null")) {
-      v.kind = JsonValue::Null;
-    } else {
-      const std::size_t start = at_;
-      if (s_[at_] == '-') ++at_;
-      while (at_ < s_.size() && std::string("0123456789.eE+-").find(s_[at_]) != std::string::npos) ++at_;
-      if (at_ == start) fail("unexpected character");
-      v.kind = JsonValue::Number;
-      v.text = s_.substr(start, at_ - start);
-      std::size_t used = 0;
-      std::stod(v.text, &used);
-      if (used != v.text.size()) fail("bad number");
-    }
-    return v;
-  }
+std::string Json::text() const {
+  if (!value_) return "";
+  if (value_->has_string_value()) return value_->string_value();
+  if (value_->has_bool_value()) return value_->bool_value() ? "true" : "false";
+  if (!value_->has_number_value()) return "";
+  std::ostringstream o;
+  o << std::setprecision(15) << value_->number_value();
+  return o.str();
+}
 
-  std::string string() {
-    ++at_;  // the opening quote
-    std::string out;
-    while (true) {
-      if (at_ >= s_.size()) fail("unterminated string");
-      const unsigned char c = static_cast<unsigned char>(s_[at_++]);
-      if (c == '"') return out;
-      if (c < 0x20) fail("control character in a string");
-      if (c != '\\') {
-        out += static_cast<char>(c);
-        continue;
-      }
-      if (at_ >= s_.size()) fail("unterminated escape");
-      const char e = s_[at_++];
-      switch (e) {
-        case '"': out += '"'; break;
-        case '\\': out += '\\'; break;
-        case '/': out += '/'; break;
-        case 'n': out += '\n'; break;
-        case 't': out += '\t'; break;
-        case 'r': out += '\r'; break;
-        case 'b': out += '\b'; break;
-        case 'f': out += '\f'; break;
-        case 'u': {
-          if (at_ + 4 > s_.size()) fail("short \\u escape");
-          const unsigned long code = std::stoul(s_.substr(at_, 4), nullptr, 16);
-          at_ += 4;
-          if (code < 0x80) {
-            out += static_cast<char>(code);
-          } else if (code < 0x800) {
-            out += static_cast<char>(0xC0 | (code >> 6));
-            out += static_cast<char>(0x80 | (code & 0x3F));
-          } else {
-            out += static_cast<char>(0xE0 | (code >> 12));
-            out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (code & 0x3F));
-          }
-          break;
-        }
-        default:
-          fail("unknown escape");
-      }
-    }
-  }
-
-  const std::string& s_;
-  std::size_t at_ = 0;
-};
-
-}  // namespace
-
-JsonValue ParseJson(const std::string& text) { return JsonReader(text).document(); }
+std::size_t Json::size() const {
+  return value_ && value_->has_list_value() ? static_cast<std::size_t>(value_->list_value().values_size()) : 0;
+}
 
 CdsctlTest::CdsctlTest() {
   char pattern[] = "/tmp/cdsctl-test-XXXXXX";
@@ -149,13 +73,17 @@ void CdsctlTest::SetUp() {
   ASSERT_TRUE(daemon_->start()) << Log();
 }
 
+std::unique_ptr<zu::testing::ChildProcess> CdsctlTest::Start(const std::vector<std::string>& args,
+                                                             const std::vector<std::string>& env) {
+  std::vector<std::string> command = zu::testing::child_command(CDSCTL_PATH);
+  command.insert(command.end(), args.begin(), args.end());
+  return std::make_unique<zu::testing::ChildProcess>(command, env);
+}
+
 Result CdsctlTest::Run(const std::vector<std::string>& args, const std::vector<std::string>& env) {
-  Child child(args, env);
-  Result r;
-  r.status = child.finish();
-  r.out = child.out();
-  r.err = child.err();
-  return r;
+  auto child = Start(args, env);
+  const int status = child->finish();
+  return Result{status, child->out(), child->err()};
 }
 
 Result CdsctlTest::Cds(const std::vector<std::string>& args) {
@@ -164,13 +92,20 @@ Result CdsctlTest::Cds(const std::vector<std::string>& args) {
   return Run(all);
 }
 
+void CdsctlTest::ExpectFailure(const std::vector<std::string>& args, int status, const std::string& message) {
+  Result r = Cds(args);
+  EXPECT_EQ(r.status, status) << r.err;
+  EXPECT_THAT(r.err, ::testing::HasSubstr(message));
+  EXPECT_EQ(r.out, "");
+}
+
 unsigned long long CdsctlTest::CreatedId(const std::vector<std::string>& args) {
   std::vector<std::string> all = args;
   all.push_back("--json");
   Result r = Cds(all);
   EXPECT_EQ(r.status, 0) << r.err;
   try {
-    return std::stoull(ParseJson(r.out)["id"].text);
+    return std::stoull(Json::Parse(r.out)["id"].text());
   } catch (const std::exception& e) {
     ADD_FAILURE() << e.what() << " in: " << r.out;
     return 0;

@@ -27,24 +27,16 @@ TEST_F(CdsctlTest, DevicesAreCreatedShownNestedAndRemoved) {
   EXPECT_THAT(tree.out, HasSubstr("\n  [20] rack A power"));
   EXPECT_THAT(tree.out, HasSubstr("\n    [" + std::to_string(sensor) + "] inlet sensor  SN-1  (communicating)"));
 
-  Result taken = Cds({"device", "create", "--id", "20"});
-  EXPECT_EQ(taken.status, 1);
-  EXPECT_THAT(taken.err, HasSubstr("refused to create device 20"));
+  ExpectFailure({"device", "create", "--id", "20"}, 1, "refused to create device 20");
 
-  Result bad_key = Cds({"device", "set", "20", "colour=red"});
-  EXPECT_EQ(bad_key.status, 2);
-  EXPECT_THAT(bad_key.err, HasSubstr("unknown device attribute 'colour'"));
+  ExpectFailure({"device", "set", "20", "colour=red"}, 2, "unknown device attribute 'colour'");
 
   ASSERT_EQ(Cds({"device", "remove", "20"}).status, 0);
   for (unsigned long long gone : {pdu, sensor}) {
-    Result r = Cds({"device", "show", std::to_string(gone)});
-    EXPECT_EQ(r.status, 1);
-    EXPECT_THAT(r.err, HasSubstr("no device " + std::to_string(gone)));
+    ExpectFailure({"device", "show", std::to_string(gone)}, 1, "no device " + std::to_string(gone));
   }
   // The manager device is the root: the store keeps it, and cdsctl says so.
-  Result root = Cds({"device", "remove", "1"});
-  EXPECT_EQ(root.status, 1);
-  EXPECT_THAT(root.err, HasSubstr("did not remove device 1"));
+  ExpectFailure({"device", "remove", "1"}, 1, "did not remove device 1");
 }
 
 TEST_F(CdsctlTest, ChannelsAreCreatedListedAndRemoved) {
@@ -70,16 +62,12 @@ TEST_F(CdsctlTest, ChannelsAreCreatedListedAndRemoved) {
   EXPECT_THAT(first, HasSubstr("Input voltage"));
   EXPECT_EQ(second.substr(column, 7), "(unset)") << list.out;
 
-  Result duplicate = Cds({"channel", "create", d, "voltage"});
-  EXPECT_EQ(duplicate.status, 1);
-  EXPECT_THAT(duplicate.err, HasSubstr("refused to create channel 'voltage'"));
+  ExpectFailure({"channel", "create", d, "voltage"}, 1, "refused to create channel 'voltage'");
 
   ASSERT_EQ(Cds({"channel", "remove", d + "/label"}).status, 0);
   Result after = Cds({"channel", "list", d});
   EXPECT_THAT(after.out, Not(HasSubstr("label")));
-  Result gone = Cds({"get", d + "/label"});
-  EXPECT_EQ(gone.status, 1);
-  EXPECT_THAT(gone.err, HasSubstr("no channel 'label' on device " + d));
+  ExpectFailure({"get", d + "/label"}, 1, "no channel 'label' on device " + d);
 }
 
 TEST_F(CdsctlTest, ValuesRoundTripInTheChannelsType) {
@@ -117,9 +105,7 @@ TEST_F(CdsctlTest, TextThatDoesNotFitTheTypeIsRefusedAndTheValueKept) {
   ASSERT_EQ(Cds({"channel", "create", d, "count"}).status, 0);
   ASSERT_EQ(Cds({"channel", "create", d, "level"}).status, 0);
 
-  Result untyped = Cds({"set", d + "/count", "5"});
-  EXPECT_EQ(untyped.status, 1);
-  EXPECT_THAT(untyped.err, HasSubstr("has no data type yet: give one with --type"));
+  ExpectFailure({"set", d + "/count", "5"}, 1, "has no data type yet: give one with --type");
 
   ASSERT_EQ(Cds({"set", d + "/count", "5", "--type", "int32"}).status, 0);
   ASSERT_EQ(Cds({"set", d + "/level", "1.5", "--type", "float"}).status, 0);
@@ -129,13 +115,9 @@ TEST_F(CdsctlTest, TextThatDoesNotFitTheTypeIsRefusedAndTheValueKept) {
   };
   for (const auto& [channel, text] : refused) {
     SCOPED_TRACE(channel + " <- '" + text + "'");
-    Result r = Cds({"set", d + "/" + channel, text});
-    EXPECT_EQ(r.status, 1);
-    EXPECT_THAT(r.err, HasSubstr("'" + text + "' is not a valid"));
+    ExpectFailure({"set", d + "/" + channel, text}, 1, "'" + text + "' is not a valid");
   }
-  Result mismatch = Cds({"set", d + "/count", "5", "--type", "string"});
-  EXPECT_EQ(mismatch.status, 1);
-  EXPECT_THAT(mismatch.err, HasSubstr("holds int32 values, not string"));
+  ExpectFailure({"set", d + "/count", "5", "--type", "string"}, 1, "holds int32 values, not string");
   EXPECT_EQ(Cds({"get", d + "/count"}).out, "5\n");
   EXPECT_EQ(Cds({"get", d + "/level"}).out, "1.5\n");
 }
@@ -149,20 +131,20 @@ TEST_F(CdsctlTest, JsonOutputParsesAndCarriesTextsExactly) {
 
   Result show = Cds({"--json", "device", "show", d});
   ASSERT_EQ(show.status, 0) << show.err;
-  JsonValue doc;
-  ASSERT_NO_THROW(doc = ParseJson(show.out)) << show.out;
-  EXPECT_EQ(doc["id"].text, d);
-  EXPECT_EQ(doc["attributes"]["name"].text, name);
-  const JsonValue& channel = doc["channels"][0];
-  EXPECT_EQ(channel["name"].text, "temperature");
-  EXPECT_EQ(channel["type"].text, "double");
-  EXPECT_EQ(channel["value"].kind, JsonValue::Number);
-  EXPECT_EQ(channel["value"].text, "21.5");
-  EXPECT_EQ(channel["units"].text, "\xc2\xb0" "C");
+  Json doc;
+  ASSERT_NO_THROW(doc = Json::Parse(show.out)) << show.out;
+  EXPECT_EQ(doc["id"].text(), d);
+  EXPECT_EQ(doc["attributes"]["name"].text(), name);
+  const Json channel = doc["channels"][0];
+  EXPECT_EQ(channel["name"].text(), "temperature");
+  EXPECT_EQ(channel["type"].text(), "double");
+  EXPECT_TRUE(channel["value"].is_number());
+  EXPECT_EQ(channel["value"].text(), "21.5");
+  EXPECT_EQ(channel["units"].text(), "\xc2\xb0" "C");
 
   Result tree = Cds({"tree", "--json"});
-  ASSERT_NO_THROW(doc = ParseJson(tree.out)) << tree.out;
-  EXPECT_EQ(doc["devices"][1]["depth"].text, "1");
+  ASSERT_NO_THROW(doc = Json::Parse(tree.out)) << tree.out;
+  EXPECT_EQ(doc["devices"][1]["depth"].text(), "1");
 }
 
 TEST_F(CdsctlTest, DocumentsAndFieldsRoundTripByPathAndDevicesByUuid) {
@@ -173,15 +155,15 @@ TEST_F(CdsctlTest, DocumentsAndFieldsRoundTripByPathAndDevicesByUuid) {
   ASSERT_EQ(set.status, 0) << set.err;
   Result get = Cds({"--json", "oob", "get", "site/rack"});
   ASSERT_EQ(get.status, 0) << get.err;
-  JsonValue doc;
-  ASSERT_NO_THROW(doc = ParseJson(get.out)) << get.out;
-  EXPECT_EQ(doc["name"].text, "rack A");
-  EXPECT_EQ(doc["limits"]["high"].text, "30.5");
-  EXPECT_EQ(doc["tags"][1].kind, JsonValue::Bool);
+  Json doc;
+  ASSERT_NO_THROW(doc = Json::Parse(get.out)) << get.out;
+  EXPECT_EQ(doc["name"].text(), "rack A");
+  EXPECT_EQ(doc["limits"]["high"].text(), "30.5");
+  EXPECT_TRUE(doc["tags"][1].is_bool());
   // For people: the same document, one member a line, and strings untouched.
   Result pretty = Cds({"oob", "get", "site/rack"});
-  ASSERT_NO_THROW(doc = ParseJson(pretty.out)) << pretty.out;
-  EXPECT_EQ(doc["tags"][0].text, "a, {b}: \"c\"");
+  ASSERT_NO_THROW(doc = Json::Parse(pretty.out)) << pretty.out;
+  EXPECT_EQ(doc["tags"][0].text(), "a, {b}: \"c\"");
   EXPECT_THAT(pretty.out, HasSubstr("\n    \"high\": 30.5\n"));
 
   ASSERT_EQ(Cds({"oob", "field", "set", "site/rack/name", "rack B"}).status, 0);
@@ -193,9 +175,9 @@ TEST_F(CdsctlTest, DocumentsAndFieldsRoundTripByPathAndDevicesByUuid) {
   for (const std::string& form : {uuid, std::string("0F8FAD5BD9CB469FA16570867728950E")}) {
     Result show = Cds({"--json", "device", "show", form});
     ASSERT_EQ(show.status, 0) << form << ": " << show.err;
-    ASSERT_NO_THROW(doc = ParseJson(show.out)) << show.out;
-    EXPECT_EQ(doc["id"].text, d);
-    EXPECT_EQ(doc["attributes"]["name"].text, "inlet");
+    ASSERT_NO_THROW(doc = Json::Parse(show.out)) << show.out;
+    EXPECT_EQ(doc["id"].text(), d);
+    EXPECT_EQ(doc["attributes"]["name"].text(), "inlet");
   }
 
   const struct {
@@ -215,28 +197,25 @@ TEST_F(CdsctlTest, DocumentsAndFieldsRoundTripByPathAndDevicesByUuid) {
   };
   for (const auto& f : failures) {
     SCOPED_TRACE(f.args.back());
-    Result r = Cds(f.args);
-    EXPECT_EQ(r.status, f.status) << r.err;
-    EXPECT_THAT(r.err, HasSubstr(f.message));
-    EXPECT_EQ(r.out, "");
+    ExpectFailure(f.args, f.status, f.message);
   }
   // The refused writes left the document as it was.
   EXPECT_EQ(Cds({"oob", "field", "get", "site/rack/name"}).out, "rack B\n");
 }
 
 TEST_F(CdsctlTest, WatchPathShowsWritesBelowThePathButNotASiblingPrefix) {
-  Child watch({"--endpoint", Endpoint(), "--json", "watch", "--path", "site/rack"}, {});
-  ASSERT_TRUE(watch.wait_for(1, "watching documents at and below site/rack")) << watch.err();
+  auto watch = Start({"--endpoint", Endpoint(), "--json", "watch", "--path", "site/rack"});
+  ASSERT_TRUE(watch->wait_for(2, "watching documents at and below site/rack")) << watch->err();
   ASSERT_EQ(Cds({"oob", "set", "site/rackB", "{}"}).status, 0);
   ASSERT_EQ(Cds({"oob", "set", "site/rack/pdu", R"({"a": 1})"}).status, 0);
-  EXPECT_TRUE(watch.wait_for(0, "site/rack/pdu")) << watch.out() << watch.err();
-  watch.signal(SIGINT);
-  EXPECT_EQ(watch.finish(), 0) << watch.err();
+  EXPECT_TRUE(watch->wait_for(1, "site/rack/pdu")) << watch->out() << watch->err();
+  watch->signal(SIGINT);
+  EXPECT_EQ(watch->finish(), 0) << watch->err();
   // The sibling was written first: had it been delivered, it would be here.
-  JsonValue line;
-  ASSERT_NO_THROW(line = ParseJson(watch.out())) << watch.out();
-  EXPECT_EQ(line["event"].text, "document");
-  EXPECT_EQ(line["path"].text, "site/rack/pdu");
+  Json line;
+  ASSERT_NO_THROW(line = Json::Parse(watch->out())) << watch->out();
+  EXPECT_EQ(line["event"].text(), "document");
+  EXPECT_EQ(line["path"].text(), "site/rack/pdu");
 }
 
 TEST_F(CdsctlTest, EndpointComesFromTheEnvironmentWithoutTheOption) {
@@ -246,55 +225,54 @@ TEST_F(CdsctlTest, EndpointComesFromTheEnvironmentWithoutTheOption) {
   EXPECT_THAT(r.out, HasSubstr("from option"));
 }
 
-TEST_F(CdsctlTest, WrongCommandLinesExitTwoWithUsage) {
-  const std::vector<std::vector<std::string>> wrong = {
-      {},
-      {"bogus"},
-      {"device"},
-      {"device", "explode"},
-      {"device", "show"},
-      {"device", "show", "abc"},
-      {"get", "--bogus", "1"},
-      {"set", "1"},
-      {"set", "1", "2", "3"},
-      {"channel", "list", "1", "2"},
-      {"alarms", "log", "--count", "0"},
-      {"config", "alarm", "add", "1"},
-      {"oob", "set", "site/rack"},
-      {"watch", "--path="},
-      {"--endpoint"},
-  };
-  for (const auto& args : wrong) {
-    std::string line;
-    for (const auto& a : args) line += a + " ";
-    SCOPED_TRACE(line);
-    // No daemon is asked: an endpoint to nowhere would make it exit 1.
-    std::vector<std::string> all = {"--endpoint", "unix:" + directory_ + "/nobody.sock"};
-    all.insert(all.end(), args.begin(), args.end());
-    Result r = Run(all);
-    EXPECT_EQ(r.status, 2) << r.err;
-    EXPECT_THAT(r.err, HasSubstr("usage: cdsctl"));
-    EXPECT_EQ(r.out, "");
-  }
-}
-
-TEST_F(CdsctlTest, HelpOnEveryCommandExitsZero) {
-  for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
-           {"--help"}, {"device", "--help"}, {"set", "--help"}, {"config", "alarm", "add", "--help"}, {"watch", "-h"},
-           {"oob", "field", "--help"}}) {
-    Result r = Run(args);
-    EXPECT_EQ(r.status, 0) << args[0];
-    EXPECT_THAT(r.out, HasSubstr("usage: cdsctl"));
-  }
-  EXPECT_THAT(Run({"config", "--help"}).out, HasSubstr("config alarm enable"));
-}
-
-TEST_F(CdsctlTest, NoDaemonExitsOneSayingWhere) {
+// With no daemon at the endpoint: wrong command lines exit 2 with the usage,
+// help exits 0, and a command that needs the store exits 1 saying where.
+TEST_F(CdsctlTest, CommandLinesAnsweredWithoutTheStore) {
   const std::string nowhere = "unix:" + directory_ + "/nobody.sock";
-  Result r = Run({"--endpoint", nowhere, "tree"});
-  EXPECT_EQ(r.status, 1);
-  EXPECT_THAT(r.err, HasSubstr("cannot reach the data store at " + nowhere));
-  EXPECT_EQ(r.out, "");
+  const struct {
+    std::vector<std::string> args;
+    int status;
+    std::string out, err;
+  } cases[] = {
+      {{}, 2, "", "usage: cdsctl"},
+      {{"bogus"}, 2, "", "usage: cdsctl"},
+      {{"device"}, 2, "", "usage: cdsctl"},
+      {{"device", "explode"}, 2, "", "usage: cdsctl"},
+      {{"device", "show"}, 2, "", "usage: cdsctl"},
+      {{"device", "show", "abc"}, 2, "", "usage: cdsctl"},
+      {{"get", "--bogus", "1"}, 2, "", "usage: cdsctl"},
+      {{"set", "1"}, 2, "", "usage: cdsctl"},
+      {{"set", "1", "2", "3"}, 2, "", "usage: cdsctl"},
+      {{"channel", "list", "1", "2"}, 2, "", "usage: cdsctl"},
+      {{"alarms", "log", "--count", "0"}, 2, "", "usage: cdsctl"},
+      {{"alarms", "log", "--until", "yesterday"}, 2, "", "--until takes a time"},
+      {{"config", "alarm", "add", "1"}, 2, "", "usage: cdsctl"},
+      {{"config", "alarm", "set", "1/x"}, 2, "", "usage: cdsctl"},
+      {{"oob", "set", "site/rack"}, 2, "", "usage: cdsctl"},
+      {{"watch", "--path="}, 2, "", "usage: cdsctl"},
+      {{"--endpoint"}, 2, "", "usage: cdsctl"},
+      {{"--help"}, 0, "usage: cdsctl", ""},
+      {{"device", "--help"}, 0, "usage: cdsctl", ""},
+      {{"set", "--help"}, 0, "usage: cdsctl", ""},
+      {{"config", "alarm", "add", "--help"}, 0, "usage: cdsctl", ""},
+      {{"config", "--help"}, 0, "config alarm enable", ""},
+      {{"watch", "-h"}, 0, "usage: cdsctl", ""},
+      {{"oob", "field", "--help"}, 0, "usage: cdsctl", ""},
+      {{"tree"}, 1, "", "cannot reach the data store at " + nowhere},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(c.args));
+    std::vector<std::string> args = {"--endpoint", nowhere};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    Result r = Run(args);
+    EXPECT_EQ(r.status, c.status) << r.err;
+    EXPECT_THAT(r.err, HasSubstr(c.err));
+    if (c.out.empty()) {
+      EXPECT_EQ(r.out, "");
+    } else {
+      EXPECT_THAT(r.out, HasSubstr(c.out));
+    }
+  }
 }
 
 }  // namespace

@@ -42,6 +42,10 @@ class FaultInjectingTransport : public cds::Transport, public std::enable_shared
   // The next `n` opens fail (the store looks down).
   void refuse_connects(std::size_t n);
   std::size_t connect_attempts() const;
+  // The client name of every open, refused ones included, in order.
+  std::vector<std::string> client_names() const;
+  // Closes every session opened so far, as a lost store would.
+  void close_sessions();
 
   // Copies of every request sent, in order, from every session.
   std::vector<std::shared_ptr<cds::CRequestResponse>> requests() const;
@@ -85,6 +89,8 @@ class FaultInjectingTransport : public cds::Transport, public std::enable_shared
   std::vector<std::shared_ptr<cds::CRequestResponse>> log_;
   std::size_t refuse_ = 0;
   std::size_t attempts_ = 0;
+  std::vector<std::string> names_;
+  std::vector<std::weak_ptr<cds::Session>> sessions_;
 };
 
 }  // namespace testing

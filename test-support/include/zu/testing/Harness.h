@@ -2,6 +2,7 @@
 // Test doubles for code that talks to the data store through the framework:
 // a fresh embedded store per test behind a fault-injecting transport, and
 // capture of the standard streams.
+#include <chrono>
 #include <iosfwd>
 #include <memory>
 #include <sstream>
@@ -17,6 +18,35 @@ namespace testing {
 // The words that run `executable`, a program of this build, as a child
 // process: behind the emulator of a cross build when there is one.
 std::vector<std::string> child_command(const std::string& executable);
+
+// A program run as a child process, its standard output and error read
+// through pipes; killed by the destructor if still running. It gets the
+// test's environment (an emulator or a sanitizer may need it) without
+// ZU_CDS_ENDPOINT, plus the NAME=VALUE words of `env`.
+class ChildProcess {
+ public:
+  explicit ChildProcess(const std::vector<std::string>& command, const std::vector<std::string>& env = {});
+  ~ChildProcess();
+  ChildProcess(const ChildProcess&) = delete;
+  ChildProcess& operator=(const ChildProcess&) = delete;
+
+  // Reads until `stream` (1 stdout, 2 stderr) holds `text`; false at the end
+  // of both streams or after `timeout`.
+  bool wait_for(int stream, const std::string& text, std::chrono::seconds timeout = std::chrono::seconds(30));
+  // Reads both streams to their end and waits for the exit: the exit status,
+  // or -1 when it was ended by a signal or outlived `timeout`.
+  int finish(std::chrono::seconds timeout = std::chrono::seconds(60));
+  void signal(int sig);
+  const std::string& out() const { return texts_[0]; }
+  const std::string& err() const { return texts_[1]; }
+
+ private:
+  bool pump(std::chrono::steady_clock::time_point deadline);
+
+  int pid_ = -1;
+  int fds_[2] = {-1, -1};
+  std::string texts_[2];
+};
 
 // A cdsd process of its own on `socket_path`, for tests of the daemon: started
 // by start(), killed by the destructor. Its standard error goes to `log_path`.
@@ -125,6 +155,24 @@ class CapturedDescriptor {
   int fd_;
   int saved_;
   int file_;
+};
+
+// Makes `stream` (std::cout, std::cerr) fully buffered in front of descriptor
+// `fd` for its lifetime, as an application may make it: with a
+// CapturedDescriptor on `fd`, a line shows only once its writer flushed it.
+class BufferedStream {
+ public:
+  BufferedStream(std::ostream& stream, int fd);
+  ~BufferedStream();  // writes what is left, then restores the stream
+  BufferedStream(const BufferedStream&) = delete;
+  BufferedStream& operator=(const BufferedStream&) = delete;
+
+ private:
+  class Buffer;
+  std::ostream& stream_;
+  std::unique_ptr<Buffer> buffer_;
+  std::streambuf* saved_;
+  std::ios_base::fmtflags flags_;
 };
 
 }  // namespace testing
