@@ -16,12 +16,12 @@ ninja -C "$build" -j"${JOBS:-2}" fuzz-targets
 
 # Inputs per target, for about 30 s each on the CI machine.
 declare -A runs=(
-  [fuzz_wire_stream]=300000
-  [fuzz_json_document]=300000
-  [fuzz_uuid]=3000000
-  [fuzz_oob_path]=100000
-  [fuzz_cdsctl_value]=1000000
-  [fuzz_seed]=30000
+  [fuzz_wire_stream]=40000
+  [fuzz_json_document]=25000
+  [fuzz_uuid]=120000
+  [fuzz_oob_path]=3000
+  [fuzz_cdsctl_value]=200000
+  [fuzz_seed]=10000
 )
 artifacts=$build/fuzz-artifacts
 mkdir -p "$artifacts"
