@@ -17,11 +17,11 @@ ninja -C "$build" -j"${JOBS:-2}" fuzz-targets
 # Inputs per target, for about 30 s each on the CI machine.
 declare -A runs=(
   [fuzz_wire_stream]=40000
-  [fuzz_json_document]=25000
-  [fuzz_uuid]=120000
-  [fuzz_oob_path]=3000
+  [fuzz_json_document]=40000
+  [fuzz_uuid]=180000
+  [fuzz_oob_path]=8000
   [fuzz_cdsctl_value]=200000
-  [fuzz_seed]=10000
+  [fuzz_seed]=18000
 )
 artifacts=$build/fuzz-artifacts
 mkdir -p "$artifacts"
@@ -31,7 +31,7 @@ for target in ${FUZZ_TARGETS:-$(printf '%s\n' "${!runs[@]}" | sort)}; do
   limit=(-runs="${runs[$target]}")
   [ -n "${FUZZ_TIME:-}" ] && limit=(-max_total_time="$FUZZ_TIME")
   start=$(date +%s)
-  if ! "$build/tests/fuzz/$target" "${limit[@]}" -seed=1 -print_final_stats=1 \
+  if ! "$build/tests/fuzz/$target" "${limit[@]}" -seed=1 -max_len=4096 -print_final_stats=1 \
        -artifact_prefix="$artifacts/$target-" "$scratch" "$repo/tests/fuzz/corpus/$target" \
        >"$artifacts/$target.log" 2>&1; then
     tail -n 60 "$artifacts/$target.log"
