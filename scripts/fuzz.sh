@@ -16,7 +16,7 @@ ninja -C "$build" -j"${JOBS:-2}" fuzz-targets
 
 # Inputs per target, for about 30 s each on the CI machine.
 declare -A runs=(
-  [fuzz_wire_stream]=40000
+  [fuzz_wire_stream]=70000
   [fuzz_json_document]=40000
   [fuzz_uuid]=180000
   [fuzz_oob_path]=8000
