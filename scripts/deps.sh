@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Installs the Debian 12 packages the build needs, only those missing.
+# Installs the Debian 12 packages the build needs, and any named as arguments,
+# only those missing.
 set -euo pipefail
 packages=(build-essential cmake ninja-build pkg-config libboost-dev libboost-thread-dev
-          libprotobuf-dev protobuf-compiler libsqlite3-dev sqlite3 libgtest-dev libgmock-dev libbenchmark-dev)
+          libprotobuf-dev protobuf-compiler libsqlite3-dev sqlite3 libgtest-dev libgmock-dev libbenchmark-dev "$@")
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -215,10 +215,15 @@ bool load_seed(const std::string& path, cds::store::Engine& engine, std::string*
   }
   std::ostringstream text;
   text << in.rdbuf();
+  return load_seed_text(text.str(), "the seed file " + path, engine, error);
+}
+
+bool load_seed_text(const std::string& text, const std::string& source, cds::store::Engine& engine,
+                    std::string* error) {
   Value document;
-  auto status = google::protobuf::util::JsonStringToMessage(text.str(), &document);
+  auto status = google::protobuf::util::JsonStringToMessage(text, &document);
   if (!status.ok()) {
-    *error = "the seed file " + path + " is not valid JSON: " + std::string(status.message());
+    *error = source + " is not valid JSON: " + std::string(status.message());
     return false;
   }
   try {
@@ -228,7 +233,7 @@ bool load_seed(const std::string& path, cds::store::Engine& engine, std::string*
     if (!devices) fail("the document", "no \"devices\" list");
     Loader(engine).devices(*devices, "devices", 1);
   } catch (const SeedError& e) {
-    *error = "the seed file " + path + ": " + e.text;
+    *error = source + ": " + e.text;
     return false;
   }
   return true;

@@ -12,4 +12,9 @@ namespace cdsd {
 // of it; the store may then hold the parts made before the fault.
 bool load_seed(const std::string& path, cds::store::Engine& engine, std::string* error);
 
+// The same for the text of such a file; `source` names it in messages
+// ("the seed file PATH").
+bool load_seed_text(const std::string& text, const std::string& source, cds::store::Engine& engine,
+                    std::string* error);
+
 }  // namespace cdsd

@@ -70,7 +70,10 @@ std::vector<std::pair<SessionId, Notification>> Subscriptions::build(const Store
     }
   };
 
-  for (const auto& [channel, value] : changes.values_written) {
+  for (const auto& written : changes.values_written) {
+    // Named copies: lambdas cannot capture structured bindings before C++20.
+    const std::uint64_t channel = written.first;
+    const auto& value = written.second;
     const bool changed = changes.values_changed.count(channel) > 0;
     channel_watchers(channel, zu::sub::channel_value_written, [&](std::uint64_t id) { note(id).values[channel] = value; });
     if (changed)

@@ -210,34 +210,30 @@ std::optional<CValue> CValue::convert_lossless(std::uint8_t target) const {
     }
     // Compare in the wider of the two representations, exactly.
     bool same = std::visit(
-        [&](const auto& a) {
-          return std::visit(
-              [&](const auto& b) -> bool {
-                using A = std::decay_t<decltype(a)>;
-                using B = std::decay_t<decltype(b)>;
-                if constexpr (std::is_arithmetic_v<A> && std::is_arithmetic_v<B>) {
-                  if constexpr (std::is_floating_point_v<A> || std::is_floating_point_v<B>) {
-                    if constexpr (std::is_floating_point_v<A> && std::is_floating_point_v<B>) {
-                      return (std::isnan(a) && std::isnan(b)) || static_cast<long double>(a) == static_cast<long double>(b);
-                    } else {
-                      // Integer against floating: the float must hold exactly that integer.
-                      if constexpr (std::is_integral_v<A>) return holds_integer(b, a);
-                      else return holds_integer(a, b);
-                    }
-                  } else if constexpr (std::is_signed_v<A> == std::is_signed_v<B>) {
-                    return a == b;
-                  } else if constexpr (std::is_signed_v<A>) {
-                    return a >= 0 && static_cast<unsigned long long>(a) == static_cast<unsigned long long>(b);
-                  } else {
-                    return b >= 0 && static_cast<unsigned long long>(a) == static_cast<unsigned long long>(b);
-                  }
-                } else {
-                  return false;
-                }
-              },
-              out.v_);
+        [](const auto& a, const auto& b) -> bool {
+          using A = std::decay_t<decltype(a)>;
+          using B = std::decay_t<decltype(b)>;
+          if constexpr (std::is_arithmetic_v<A> && std::is_arithmetic_v<B>) {
+            if constexpr (std::is_floating_point_v<A> || std::is_floating_point_v<B>) {
+              if constexpr (std::is_floating_point_v<A> && std::is_floating_point_v<B>) {
+                return (std::isnan(a) && std::isnan(b)) || static_cast<long double>(a) == static_cast<long double>(b);
+              } else {
+                // Integer against floating: the float must hold exactly that integer.
+                if constexpr (std::is_integral_v<A>) return holds_integer(b, a);
+                else return holds_integer(a, b);
+              }
+            } else if constexpr (std::is_signed_v<A> == std::is_signed_v<B>) {
+              return a == b;
+            } else if constexpr (std::is_signed_v<A>) {
+              return a >= 0 && static_cast<unsigned long long>(a) == static_cast<unsigned long long>(b);
+            } else {
+              return b >= 0 && static_cast<unsigned long long>(a) == static_cast<unsigned long long>(b);
+            }
+          } else {
+            return false;
+          }
         },
-        v_);
+        v_, out.v_);
     if (!same) return std::nullopt;
     return out;
   }

@@ -30,7 +30,6 @@ class CServerCore {
   mutable std::mutex mutex_;
   std::function<void()> stop_;
   bool shut_down_ = false;
-  bool running_ = false;
 };
 
 }  // namespace asio
