@@ -312,35 +312,20 @@ zw::Envelope parsed(const std::string& payload) {
   return env;
 }
 
-TEST(CodecHelloTest, HelloAndAnswerRoundTripAndAnotherVersionOrARefusalIsAnError) {
+// What the daemon makes of a hello is proven against cdsd; here the client's side.
+TEST(CodecHelloTest, TheAnswerToAHelloSaysWhetherTheSessionIsOpen) {
   std::string payload, error;
-  ASSERT_TRUE(zw::encode_hello({"example_data_sub", zw::kProtocolVersion, true}, 1, &payload, &error));
-  zw::HelloInfo hello;
-  ASSERT_TRUE(zw::decode_hello(parsed(payload), &hello, &error)) << error;
-  EXPECT_EQ(hello.client_name, "example_data_sub");
-  EXPECT_TRUE(hello.handler);
   zw::HelloAckInfo ack;
   ASSERT_TRUE(zw::encode_hello_ack({true, "", zw::kProtocolVersion}, 1, &payload, &error));
   EXPECT_TRUE(zw::decode_hello_ack(parsed(payload), &ack, &error)) << error;
   EXPECT_TRUE(ack.accepted);
-
-  ASSERT_TRUE(zw::encode_hello({"old client", 2, false}, 1, &payload, &error));
-  EXPECT_FALSE(zw::decode_hello(parsed(payload), &hello, &error));
-  EXPECT_EQ(hello.protocol_version, 2U);
-  EXPECT_EQ(hello.client_name, "old client");
-  EXPECT_EQ(error, zw::version_mismatch_text(2));
-  EXPECT_NE(error.find("version 2"), std::string::npos);
-
   ASSERT_TRUE(zw::encode_hello_ack({true, "", 7}, 1, &payload, &error));
   EXPECT_FALSE(zw::decode_hello_ack(parsed(payload), &ack, &error));
   EXPECT_EQ(error, zw::version_mismatch_text(7));
+  EXPECT_NE(error.find("version 7"), std::string::npos);
   ASSERT_TRUE(zw::encode_hello_ack({false, "busy", 1}, 1, &payload, &error));
   EXPECT_FALSE(zw::decode_hello_ack(parsed(payload), &ack, &error));
   EXPECT_NE(error.find("refused the session: busy"), std::string::npos) << error;
-
-  ASSERT_TRUE(zw::encode_record(zc::CGetDevice(), 1, &payload, &error));
-  EXPECT_FALSE(zw::decode_hello(parsed(payload), &hello, &error));
-  EXPECT_NE(error.find("expected a hello, got a record"), std::string::npos) << error;
 }
 
 // ---- framing -----------------------------------------------------------------------
