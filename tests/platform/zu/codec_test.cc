@@ -116,9 +116,13 @@ TEST(CodecRecordTest, EveryRecordClassCarriesEveryFieldBothWays) {
   }
 }
 
+// What the test above cannot see: a field the wire narrows or cuts the same
+// way both ways, and an optional the decoder engages when it was not sent.
 TEST(CodecRecordTest, WideNumbersTextsAndTimesComeBackAsSent) {
-  auto all = samples::every_record();
-  const auto& get = dynamic_cast<const zc::CGetDevice&>(*all[0]);
+  const auto sample = samples::with_header<zc::CGetDevice>();
+  zc::CGetDevice& get = *sample;
+  get.ids = {1, ~0ULL};
+  get.devices = {samples::device(1024)};
   auto gd = round_trip(get);
   EXPECT_EQ(gd->ids, get.ids);
   EXPECT_TRUE(gd->devices == get.devices);
