@@ -44,13 +44,7 @@ void CSetChannelState::clean() { CRequestResponse::clean(); states.clear(); resu
 void CSetDeviceState::clean() { CRequestResponse::clean(); states.clear(); results.clear(); }
 void CGetOOBData::clean() { CRequestResponse::clean(); paths.clear(); results.clear(); }
 void CSetOOBData::clean() { CRequestResponse::clean(); units.clear(); }
-void CGetAlarms::clean() {
-  CRequestResponse::clean();
-  ids.clear();
-  alarm_ids.clear();
-  alarms.clear();
-  found_count = 0;
-}
+void CGetAlarms::clean() { CRequestResponse::clean(); ids.clear(); alarm_ids.clear(); alarms.clear(); }
 void CSubscribe::clean() { CRequestResponse::clean(); subscriptions.clear(); }
 void CManageSubscriberIDs::clean() {
   CRequestResponse::clean();

@@ -101,14 +101,11 @@ class ClientTest : public ::testing::Test {
   const std::shared_ptr<FakeTransport> transport = std::make_shared<FakeTransport>();
 };
 
-TEST_F(ClientTest, TheClientIsOneObjectForTheProcess) {
-  EXPECT_EQ(zc::CClient::get(), client);
-  zc::CClient* from_thread = nullptr;
-  std::thread([&] { from_thread = zc::CClient::get(); }).join();
-  EXPECT_EQ(from_thread, client);
-}
-
-TEST_F(ClientTest, ConnectReportsWhetherASessionOpened) {
+TEST_F(ClientTest, ConnectOpensASessionUnderTheClientNameThatRequestsThenTravelOn) {
+  zc::CGetDevice request;
+  request.ids = {1};
+  EXPECT_FALSE(client->submit_wait(request));  // no connection: no response
+  EXPECT_EQ(client->submit(request, 0, false), 0);
   transport->refuse = true;
   EXPECT_EQ(client->connect(true, "app", 4194304, 4194304), 0);
   EXPECT_FALSE(client->is_connected());
@@ -118,15 +115,10 @@ TEST_F(ClientTest, ConnectReportsWhetherASessionOpened) {
   EXPECT_TRUE(client->is_connected());
   ASSERT_EQ(transport->opened(), 1U);
   EXPECT_EQ(transport->session(0)->name, "app");
-
-  zc::CGetDevice request;
-  request.ids = {1};
-  auto response = client->submit_wait(request);
+  auto response = std::dynamic_pointer_cast<zc::CGetDevice>(client->submit_wait(request));
   ASSERT_TRUE(response);
-  auto* typed = dynamic_cast<zc::CGetDevice*>(response.get());
-  ASSERT_NE(typed, nullptr);
-  EXPECT_EQ(typed->status, zc::status_ok);
-  EXPECT_EQ(typed->ids, request.ids);
+  EXPECT_EQ(response->status, zc::status_ok);
+  EXPECT_EQ(response->ids, request.ids);
   EXPECT_NE(client->submit(request, 0, false), 0);
   EXPECT_EQ(transport->session(0)->sends, 1);
 
@@ -134,13 +126,6 @@ TEST_F(ClientTest, ConnectReportsWhetherASessionOpened) {
   EXPECT_FALSE(client->is_connected());
   EXPECT_FALSE(transport->session(0)->open);
   EXPECT_FALSE(client->submit_wait(request));
-}
-
-TEST_F(ClientTest, RequestsWithoutAConnectionGetNoResponse) {
-  zc::CDeleteDevice request;
-  EXPECT_FALSE(client->submit_wait(request));
-  EXPECT_EQ(client->submit(request, 0, false), 0);
-  EXPECT_EQ(transport->opened(), 0U);
 }
 
 TEST_F(ClientTest, ABrokenSessionIsReopenedOnTheNextRequestOnlyWhenAsked) {
@@ -159,7 +144,6 @@ TEST_F(ClientTest, ABrokenSessionIsReopenedOnTheNextRequestOnlyWhenAsked) {
   auto response = client->submit_wait(request);
   ASSERT_TRUE(response);
   ASSERT_EQ(transport->opened(), 3U);
-  EXPECT_EQ(transport->session(2)->name, "retry");
   EXPECT_EQ(response->origin, "retry");
   EXPECT_TRUE(client->is_connected());
 
@@ -185,7 +169,6 @@ TEST_F(ClientTest, TransportAndEndpointSettingsApplyFromTheNextConnect) {
   EXPECT_FALSE(client->transport(&error));
   EXPECT_NE(error.find("nowhere:at-all"), std::string::npos) << error;
   EXPECT_EQ(client->connect(true, "app", 4194304, 4194304), 0);
-  EXPECT_FALSE(client->submit_wait(request));
 
   // A registered scheme is reached through the endpoint alone.
   // The registry outlives the test: the factory owns what it uses.
@@ -200,33 +183,10 @@ TEST_F(ClientTest, TransportAndEndpointSettingsApplyFromTheNextConnect) {
   EXPECT_EQ(transport->opened(), 2U);
 }
 
-TEST_F(ClientTest, ManyThreadsSubmitAtOnceAndEachGetsItsOwnResponse) {
-  ASSERT_NE(client->connect(true, "app", 4194304, 4194304), 0);
-  constexpr int kThreads = 4;
-  constexpr int kRequests = 200;
-  std::atomic<int> mismatches{0};
-  std::vector<std::thread> threads;
-  for (int t = 0; t < kThreads; ++t) {
-    threads.emplace_back([&, t] {
-      for (int i = 0; i < kRequests; ++i) {
-        zc::CGetChannelValue request;
-        request.ids = {static_cast<std::uint64_t>(t * kRequests + i)};
-        auto response = std::dynamic_pointer_cast<zc::CGetChannelValue>(client->submit_wait(request));
-        if (!response || response->ids != request.ids) ++mismatches;
-      }
-    });
-  }
-  for (auto& th : threads) th.join();
-  EXPECT_EQ(mismatches, 0);
-  EXPECT_EQ(transport->session(0)->round_trips, kThreads * kRequests);
-}
-
 // ---- handler, server core and I/O loop --------------------------------------
 
 class RecordingHandler : public za::CCdsHandler {
  public:
-  static constexpr std::uint32_t kThrowing = 1000000;
-
   RecordingHandler() : CCdsHandler("zu_test_handler", 60, 4194304, 4194304) {}
 
   void handle_response(std::shared_ptr<zc::CRequestResponse> message) override {
@@ -236,7 +196,6 @@ class RecordingHandler : public za::CCdsHandler {
       threads_.push_back(std::this_thread::get_id());
     }
     changed_.notify_all();
-    if (message->sequence == kThrowing) throw std::runtime_error("handler failed on purpose");
   }
 
   // Waits until `count` notifications arrived; false after a generous bound.
@@ -311,18 +270,7 @@ class LoopTest : public ClientTest {
   std::atomic<std::thread::id> loop_id{};
 };
 
-TEST_F(LoopTest, NotificationsReachTheHandlerOnTheLoopThreadInOrder) {
-  start();
-  for (std::uint32_t i = 0; i < 200; ++i) session->notify(i);
-  ASSERT_TRUE(handler->wait_for(200));
-  EXPECT_TRUE(received_in_order(200));
-  for (auto id : handler->threads()) ASSERT_EQ(id, loop_id.load());
-  EXPECT_EQ(core->executed_on.load(), loop_id.load());
-  EXPECT_FALSE(core->is_shut_down());
-  EXPECT_TRUE(core->ready());
-}
-
-TEST_F(LoopTest, NotificationsBeforeTheLoopRunsAreDeliveredOnceAndInOrder) {
+TEST_F(LoopTest, NotificationsBeforeAndWhileTheLoopRunsReachTheHandlerOnItsThreadOnceAndInOrder) {
   for (std::uint32_t i = 0; i < 50; ++i) session->notify(i);
   // The store keeps sending from its own thread until the loop has delivered
   // something, so the loop attaches while notifications arrive. Bounded well
@@ -338,20 +286,10 @@ TEST_F(LoopTest, NotificationsBeforeTheLoopRunsAreDeliveredOnceAndInOrder) {
   ASSERT_TRUE(handler->wait_for(sent));
   std::this_thread::sleep_for(50ms);  // a duplicate would show up now
   EXPECT_TRUE(received_in_order(sent));
-}
-
-TEST_F(LoopTest, AnExceptionFromTheHandlerIsReportedAndTheLoopGoesOn) {
-  ::testing::internal::CaptureStderr();
-  start();
-  session->notify(1);
-  session->notify(RecordingHandler::kThrowing);
-  session->notify(2);
-  const bool arrived = handler->wait_for(3);
-  stop();
-  const std::string err = ::testing::internal::GetCapturedStderr();
-  ASSERT_TRUE(arrived);
-  EXPECT_EQ(handler->sequences(), (std::vector<std::uint32_t>{1, RecordingHandler::kThrowing, 2}));
-  EXPECT_NE(err.find("handler failed on purpose"), std::string::npos) << err;
+  for (auto id : handler->threads()) ASSERT_EQ(id, loop_id.load());
+  EXPECT_EQ(core->executed_on.load(), loop_id.load());
+  EXPECT_FALSE(core->is_shut_down());
+  EXPECT_TRUE(core->ready());
 }
 
 TEST_F(LoopTest, ShutdownBeforeRunEndsRunAtOnce) {

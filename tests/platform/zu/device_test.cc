@@ -17,7 +17,7 @@ CDevice full_device() {
   d.parent_id = 1;
   d.sub_devices = {1031, 1040};
   d.channels = {7, 9, 12};
-  d.guid = "0123abcd456789ef0a1b2c3d4e5f6071";
+  d.guid = std::string("0123abcd\0\xff", 10);  // any bytes
   d.communicating = true;
   d.state.set(zu::realtime_state::stale).set(zu::realtime_state::communicating);
   for (unsigned n = 1; n <= zu::kDeviceAttributeCount; ++n) *d.attribute(n) = "value " + std::to_string(n);
@@ -31,40 +31,11 @@ zu::proto::Device reparsed(const zu::proto::Device& m) {
   return out;
 }
 
-TEST(CDeviceTest, FullRecordSurvivesTheMessageRoundTrip) {
+TEST(CDeviceTest, TheMessageCarriesTheTreeAndTheIdentityEachOnlyWhenAsked) {
   const CDevice d = full_device();
   zu::proto::Device m;
   d.to(m, true, true);
-  const zu::proto::Device wire = reparsed(m);
-  ASSERT_TRUE(wire.has_guid());
-  EXPECT_EQ(wire.guid().value(), d.guid);
-  EXPECT_EQ(wire.state(), d.state.bits());
-
-  const CDevice back(wire);
-  EXPECT_EQ(back, d);
-  EXPECT_EQ(*back.parent_id, 1U);
-  EXPECT_TRUE(back.state.test(zu::realtime_state::stale));
-}
-
-TEST(CDeviceTest, RootParentIsKeptApartFromAnUnknownParent) {
-  CDevice root = full_device();
-  root.id = 1;
-  root.parent_id = zu::kNoId;
-  zu::proto::Device m;
-  root.to(m, true, false);
-  const CDevice back(reparsed(m));
-  ASSERT_TRUE(back.parent_id);
-  EXPECT_EQ(*back.parent_id, zu::kNoId);
-
-  CDevice orphan;
-  orphan.id = 5;
-  orphan.to(m, true, true);
-  EXPECT_FALSE(CDevice(reparsed(m)).parent_id);
-}
-
-TEST(CDeviceTest, TreeAndIdentityTravelOnlyWhenAsked) {
-  const CDevice d = full_device();
-  zu::proto::Device m;
+  EXPECT_EQ(CDevice(reparsed(m)), d);
 
   d.to(m, false, true);
   CDevice no_tree(reparsed(m));
@@ -88,13 +59,18 @@ TEST(CDeviceTest, TreeAndIdentityTravelOnlyWhenAsked) {
   EXPECT_EQ(no_identity.state, d.state);
 }
 
-TEST(CDeviceTest, GuidBytesCarryArbitraryBytes) {
-  CDevice d;
-  d.id = 3;
-  d.guid = std::string("a\0b\xff", 4);
+TEST(CDeviceTest, RootParentIsKeptApartFromAnUnknownParent) {
+  CDevice root = full_device();
+  root.parent_id = zu::kNoId;
   zu::proto::Device m;
-  d.to(m, false, true);
-  EXPECT_EQ(CDevice(reparsed(m)).guid, d.guid);
+  root.to(m, true, false);
+  const CDevice back(reparsed(m));
+  ASSERT_TRUE(back.parent_id);
+  EXPECT_EQ(*back.parent_id, zu::kNoId);
+
+  CDevice orphan;
+  orphan.to(m, true, true);
+  EXPECT_FALSE(CDevice(reparsed(m)).parent_id);
 }
 
 TEST(CDeviceTest, AttributeNumbersMapToTheirKeysAndMessageFields) {
@@ -107,10 +83,6 @@ TEST(CDeviceTest, AttributeNumbersMapToTheirKeysAndMessageFields) {
   }
   EXPECT_EQ(keys.size(), zu::kDeviceAttributeCount);
   EXPECT_STREQ(zu::device_attribute_key(1), "family");
-  EXPECT_STREQ(zu::device_attribute_key(2), "model_series");
-  EXPECT_STREQ(zu::device_attribute_key(6), "name");
-  EXPECT_STREQ(zu::device_attribute_key(7), "canonical_model_name");
-  EXPECT_STREQ(zu::device_attribute_key(11), "asset_id");
   EXPECT_STREQ(zu::device_attribute_key(15), "software_version");
   EXPECT_EQ(zu::device_attribute_key(0), nullptr);
   EXPECT_EQ(zu::device_attribute_key(16), nullptr);
@@ -131,6 +103,7 @@ TEST(CDeviceTest, AttributeNumbersMapToTheirKeysAndMessageFields) {
     one.to(m, false, true);
     const auto* field = m.GetDescriptor()->FindFieldByName(zu::device_attribute_key(n));
     ASSERT_NE(field, nullptr) << n;
+    EXPECT_EQ(field->number(), static_cast<int>(10 + n)) << "the message keeps the keys in attribute order";
     EXPECT_EQ(m.GetReflection()->GetString(m, field), "x") << n;
     const CDevice back(m);
     for (unsigned k = 1; k <= zu::kDeviceAttributeCount; ++k) EXPECT_EQ(*back.attribute(k), k == n ? "x" : "");

@@ -30,22 +30,14 @@ std::vector<CValue> one_of_each() {
 
 TEST(CValueTest, AlternativesStandInTheFrameworkOrderWithTheirTypeCodes) {
   const auto values = one_of_each();
+  const std::uint8_t codes[] = {255, zu::type_bool, zu::type_int32, zu::type_int64, zu::type_uint32, zu::type_uint64,
+                                zu::type_float, zu::type_double, zu::type_timestamp, zu::type_string, zu::type_bytes};
   for (std::size_t i = 0; i < values.size(); ++i) {
     SCOPED_TRACE(i);
     EXPECT_EQ(values[i].index(), i);
     EXPECT_EQ(values[i].is_valid(), i != 0);
+    EXPECT_EQ(values[i].type(), codes[i]);
   }
-  EXPECT_EQ(values[0].type(), 255);
-  EXPECT_EQ(values[1].type(), zu::type_bool);
-  EXPECT_EQ(values[2].type(), zu::type_int32);
-  EXPECT_EQ(values[3].type(), zu::type_int64);
-  EXPECT_EQ(values[4].type(), zu::type_uint32);
-  EXPECT_EQ(values[5].type(), zu::type_uint64);
-  EXPECT_EQ(values[6].type(), zu::type_float);
-  EXPECT_EQ(values[7].type(), zu::type_double);
-  EXPECT_EQ(values[8].type(), zu::type_timestamp);
-  EXPECT_EQ(values[9].type(), zu::type_string);
-  EXPECT_EQ(values[10].type(), zu::type_bytes);
 
   // zero_of gives the alternative of each code, and nothing for any other code.
   for (std::uint8_t t = 0; t <= zu::type_bytes; ++t) {
@@ -53,6 +45,11 @@ TEST(CValueTest, AlternativesStandInTheFrameworkOrderWithTheirTypeCodes) {
   }
   EXPECT_FALSE(CValue::zero_of(10).is_valid());
   EXPECT_FALSE(CValue::zero_of(zu::type_none).is_valid());
+  // The invalid value and bytes read as zero, false and empty.
+  EXPECT_FALSE(CValue().as_bool() || CValue().as_int32() || CValue().as_uint64() || CValue().as_double());
+  EXPECT_EQ(CValue().as_timestamp(), CTimestamp{});
+  EXPECT_TRUE(CValue().as_bytes().empty());
+  EXPECT_EQ(CValue(CBytes{1}).as_int32(), 0);
   EXPECT_STREQ(zu::type_name(zu::type_int32), "int32");
   EXPECT_STREQ(zu::type_name(200), "none");
 }
@@ -75,7 +72,6 @@ TEST(CValueTest, NumbersConvertWithSaturationAtTheTargetBounds) {
   EXPECT_EQ(CValue(3000000000U).as_int32(), INT_MAX);
   EXPECT_EQ(CValue(ULLONG_MAX).as_int64(), LLONG_MAX);
   EXPECT_EQ(CValue(ULLONG_MAX).as_uint32(), UINT_MAX);
-  EXPECT_EQ(CValue(-7).as_int64(), -7);
   EXPECT_EQ(CValue(INT_MIN).as_int64(), INT_MIN);
 
   // A double beyond float's range saturates like the integers do; infinities stay.
@@ -83,7 +79,6 @@ TEST(CValueTest, NumbersConvertWithSaturationAtTheTargetBounds) {
   EXPECT_EQ(CValue(-1e300).as_float(), -FLT_MAX);
   EXPECT_EQ(CValue(kInf).as_float(), std::numeric_limits<float>::infinity());
   EXPECT_TRUE(std::isnan(CValue(kNaN).as_float()));
-  EXPECT_EQ(CValue(0.25).as_float(), 0.25F);
 
   EXPECT_TRUE(CValue(0.5).as_bool());
   EXPECT_FALSE(CValue(0.0).as_bool());
@@ -165,17 +160,6 @@ TEST(CValueTest, TimestampsConvertToAndFromSecondsAndStayNormalised) {
   EXPECT_EQ(CValue(kInf).as_timestamp().seconds, LLONG_MAX);
 }
 
-TEST(CValueTest, InvalidReadsAsZeroFalseAndEmpty) {
-  const CValue v;
-  EXPECT_FALSE(v.as_bool());
-  EXPECT_EQ(v.as_int32(), 0);
-  EXPECT_EQ(v.as_uint64(), 0U);
-  EXPECT_EQ(v.as_double(), 0.0);
-  EXPECT_EQ(v.as_timestamp(), CTimestamp{});
-  EXPECT_TRUE(v.as_bytes().empty());
-  EXPECT_EQ(CValue(CBytes{1}).as_int32(), 0);
-}
-
 TEST(CValueTest, LessIsAStrictWeakOrderAcrossAlternativesIncludingNaN) {
   std::vector<CValue> sample = one_of_each();
   for (double d : {kNaN, -kInf, kInf, -0.0, 0.0, -1.0, 1e300}) sample.emplace_back(d);
@@ -242,7 +226,6 @@ TEST(CValueTest, LosslessConversionAcceptsExactValuesAndRefusesTheRest) {
   EXPECT_EQ(*CValue(-9007199254740992.0).convert_lossless(zu::type_int64), CValue(-(1LL << 53)));
   EXPECT_EQ(*CValue(kNaN).convert_lossless(zu::type_float), CValue(std::numeric_limits<float>::quiet_NaN()));
   EXPECT_EQ(*CValue("ab").convert_lossless(zu::type_bytes), CValue(CBytes{'a', 'b'}));
-  EXPECT_EQ(*CValue(7).convert_lossless(zu::type_int32), CValue(7));
 
   EXPECT_FALSE(CValue(2.5).convert_lossless(zu::type_int32));
   EXPECT_FALSE(CValue(0.1).convert_lossless(zu::type_float));

@@ -29,6 +29,13 @@ namespace cdsd_test {
 
 using namespace std::chrono_literals;
 
+// A successful answer of class R, or null.
+template <typename R>
+std::shared_ptr<R> Ok(std::shared_ptr<zu::cds::CRequestResponse> r) {
+  auto typed = std::dynamic_pointer_cast<R>(r);
+  return typed && typed->status == zu::cds::status_ok ? typed : nullptr;
+}
+
 // A client that writes and reads the socket's bytes itself.
 class RawClient {
  public:
@@ -118,6 +125,19 @@ class RawClient {
     return nullptr;
   }
 
+  // Reserves a subscription id and subscribes it to `type` of each of
+  // `objects`; the id, or 0 when the daemon refused.
+  std::uint64_t subscribe(zu::sub::subscription_type type, const std::vector<std::uint64_t>& objects, bool flag) {
+    zu::cds::CManageSubscriberIDs reserve;
+    reserve.op = 1;
+    auto reserved = Ok<zu::cds::CManageSubscriberIDs>(ask(reserve, 1));
+    if (!reserved || reserved->reserved_ids.empty()) return 0;
+    zu::cds::CSubscribe subscribe;
+    for (std::uint64_t object : objects)
+      subscribe.subscriptions.push_back({reserved->reserved_ids[0], type, object, "", flag, false});
+    return Ok<zu::cds::CSubscribe>(ask(subscribe, 2)) ? reserved->reserved_ids[0] : 0;
+  }
+
  private:
   bool fill(std::chrono::milliseconds timeout) {
     pollfd p{fd_, POLLIN, 0};
@@ -190,11 +210,10 @@ class DaemonTest : public ::testing::Test {
   std::unique_ptr<zu::testing::DaemonProcess> daemon_;
 };
 
-// A successful answer of class R, or null.
+// Asks the store through the process-wide client; its successful answer, or null.
 template <typename R>
-std::shared_ptr<R> Ok(std::shared_ptr<zu::cds::CRequestResponse> r) {
-  auto typed = std::dynamic_pointer_cast<R>(r);
-  return typed && typed->status == zu::cds::status_ok ? typed : nullptr;
+std::shared_ptr<R> Ask(R& request) {
+  return Ok<R>(zu::cds::CClient::get()->submit_wait(request));
 }
 
 // Writes one channel's value through the process-wide client; the answer as it came.

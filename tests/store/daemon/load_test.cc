@@ -12,12 +12,11 @@ namespace {
 
 // Creates a device with `n` channels named c0, c1, ...; their ids.
 std::vector<std::uint64_t> MakeChannels(std::size_t n) {
-  auto* client = zu::cds::CClient::get();
   zu::cds::CCreateDevice create;
   zu::CDevice device;
   device.parent_id = 1;
   create.devices.push_back(device);
-  auto made = Ok<zu::cds::CCreateDevice>(client->submit_wait(create));
+  auto made = Ask(create);
   if (!made) return {};
   zu::cds::CCreateChannel channels;
   for (std::size_t i = 0; i < n; ++i) {
@@ -26,7 +25,7 @@ std::vector<std::uint64_t> MakeChannels(std::size_t n) {
     c.name = "c" + std::to_string(i);
     channels.requests.push_back(c);
   }
-  auto answer = Ok<zu::cds::CCreateChannel>(client->submit_wait(channels));
+  auto answer = Ask(channels);
   std::vector<std::uint64_t> ids;
   if (answer)
     for (const auto& c : answer->channels) ids.push_back(c.id());
@@ -57,7 +56,6 @@ TEST_F(ConcurrencyTest, EightThreadsOnOneConnectionEachGetTheirOwnAnswers) {
   std::vector<std::thread> threads;
   for (std::size_t t = 0; t < channels.size(); ++t) {
     threads.emplace_back([&, t] {
-      auto* client = zu::cds::CClient::get();
       for (int i = 0; i < kRounds; ++i) {
         const int value = static_cast<int>(t) * 100000 + i;
         if (!Write(channels[t], value)) {
@@ -66,7 +64,7 @@ TEST_F(ConcurrencyTest, EightThreadsOnOneConnectionEachGetTheirOwnAnswers) {
         }
         zu::cds::CGetChannelValue read;
         read.ids = {channels[t]};
-        auto answer = Ok<zu::cds::CGetChannelValue>(client->submit_wait(read));
+        auto answer = Ask(read);
         if (!answer || answer->values.size() != 1) ++missing;
         else if (answer->values[0].channel_id != channels[t] || answer->values[0].value != zu::CValue(value)) ++wrong;
       }
@@ -100,19 +98,7 @@ TEST_F(SlowSubscriberTest, ASubscriberThatNeverReadsNeitherGrowsTheDaemonNorStal
   // The subscriber: every write of the four channels, and it never reads.
   auto sleeper = std::make_unique<RawClient>(socket_);
   ASSERT_TRUE(sleeper->hello("sleeper").accepted);
-  zu::cds::CManageSubscriberIDs reserve;
-  reserve.op = 1;
-  auto reserved = Ok<zu::cds::CManageSubscriberIDs>(sleeper->ask(reserve, 1));
-  ASSERT_NE(reserved, nullptr);
-  zu::cds::CSubscribe subscribe;
-  for (std::uint64_t c : channels) {
-    zu::cds::CSubscribeSingle s;
-    s.subscription_id = reserved->reserved_ids.at(0);
-    s.type = zu::sub::channel_value_written;
-    s.object_id = c;
-    subscribe.subscriptions.push_back(s);
-  }
-  ASSERT_NE(Ok<zu::cds::CSubscribe>(sleeper->ask(subscribe, 2)), nullptr);
+  ASSERT_NE(sleeper->subscribe(zu::sub::channel_value_written, channels, false), 0U);
 
   // Another session that must keep being answered throughout.
   RawClient bystander(socket_);
@@ -177,18 +163,12 @@ TEST_F(SlowSubscriberTest, AnAlarmSubscriberThatStopsReadingIsToldHowManyUpdates
   zu::CAlarmTrigger high;
   high.threshold = zu::CValue(10);
   config.configs.push_back({channels[0], {high}});
-  ASSERT_NE(Ok<zu::cds::CSetAlarmConfig>(zu::cds::CClient::get()->submit_wait(config)), nullptr);
+  ASSERT_NE(Ask(config), nullptr);
 
   // Every alarm of the whole tree, and no reading until the writes are done.
   RawClient sleeper(socket_);
   ASSERT_TRUE(sleeper.hello("sleeper").accepted);
-  zu::cds::CManageSubscriberIDs reserve;
-  reserve.op = 1;
-  auto reserved = Ok<zu::cds::CManageSubscriberIDs>(sleeper.ask(reserve, 1));
-  ASSERT_NE(reserved, nullptr);
-  zu::cds::CSubscribe subscribe;
-  subscribe.subscriptions.push_back({reserved->reserved_ids.at(0), zu::sub::device_alarms, 1, "", true, false});
-  ASSERT_NE(Ok<zu::cds::CSubscribe>(sleeper.ask(subscribe, 2)), nullptr);
+  ASSERT_NE(sleeper.subscribe(zu::sub::device_alarms, {1}, true), 0U);
 
   // Each write raises the alarm or ends it: one update each, far more than
   // the socket's buffers and twice the queue limit hold.

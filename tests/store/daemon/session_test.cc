@@ -48,41 +48,26 @@ TEST_F(SessionTest, HelloOpensTheSessionAndEachRequestIsAnsweredUnderItsCorrelat
   EXPECT_EQ(devices_by_id, (std::map<std::uint64_t, std::size_t>{{7, 1}, {8, 0}}));
 }
 
-TEST_F(SessionTest, ARequestBeforeTheHelloIsRefusedWithAMessageAndClosed) {
-  RawClient client(socket_);
-  ASSERT_TRUE(client.send_record(RootQuery(), 1));
-  zu::wire::Envelope envelope;
-  ASSERT_TRUE(client.read(&envelope));
-  ASSERT_EQ(envelope.body_case(), zu::wire::Envelope::kHelloAck);
-  EXPECT_FALSE(envelope.hello_ack().accepted());
-  EXPECT_NE(envelope.hello_ack().message().find("expected a hello"), std::string::npos)
-      << envelope.hello_ack().message();
-  EXPECT_TRUE(client.closed_by_daemon());
-}
-
-TEST_F(SessionTest, AnotherProtocolVersionIsRefusedWithTheMismatchAndClosed) {
-  RawClient client(socket_);
-  zu::wire::HelloAckInfo ack = client.hello("future", zu::wire::kProtocolVersion + 1);
-  EXPECT_FALSE(ack.accepted);
-  EXPECT_NE(ack.message.find(zu::wire::version_mismatch_text(zu::wire::kProtocolVersion + 1)), std::string::npos)
-      << ack.message;
-  EXPECT_TRUE(client.closed_by_daemon());
+TEST_F(SessionTest, AFirstFrameOtherThanAGoodHelloIsRefusedWithWhyAndClosed) {
+  std::string record, hello;
+  zu::wire::encode_record(RootQuery(), 1, &record, nullptr);
+  zu::wire::encode_hello({"future", zu::wire::kProtocolVersion + 1, true}, 0, &hello, nullptr);
+  const std::pair<std::string, std::string> cases[] = {
+      {record, "expected a hello"},
+      {"\xff\xff garbage", ""},
+      {hello, zu::wire::version_mismatch_text(zu::wire::kProtocolVersion + 1)}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.second);
+    RawClient client(socket_);
+    ASSERT_TRUE(client.send_payload(c.first));
+    zu::wire::Envelope envelope;
+    ASSERT_TRUE(client.read(&envelope));
+    ASSERT_EQ(envelope.body_case(), zu::wire::Envelope::kHelloAck);
+    EXPECT_FALSE(envelope.hello_ack().accepted());
+    EXPECT_NE(envelope.hello_ack().message().find(c.second), std::string::npos) << envelope.hello_ack().message();
+    EXPECT_TRUE(client.closed_by_daemon());
+  }
   EXPECT_NE(Log().find("cdsd: warning: "), std::string::npos);
-}
-
-TEST_F(SessionTest, ASecondHelloIsAnErrorAndTheSessionGoesOn) {
-  RawClient client(socket_);
-  ASSERT_TRUE(client.hello("twice").accepted);
-  zu::wire::HelloInfo info;
-  std::string payload;
-  zu::wire::encode_hello(info, 3, &payload, nullptr);
-  ASSERT_TRUE(client.send_payload(payload));
-  zu::wire::Envelope envelope;
-  ASSERT_TRUE(client.read(&envelope));
-  ASSERT_EQ(envelope.body_case(), zu::wire::Envelope::kError);
-  EXPECT_EQ(envelope.error().status(), zu::cds::status_invalid);
-  EXPECT_EQ(envelope.correlation_id(), 3U);
-  ExpectServed(client, 4);
 }
 
 // Each kind of bad input on one connection, while a second connection is served
@@ -129,45 +114,33 @@ TEST_F(BadInputTest, AnOversizedFrameIsAnsweredWithStatus4AndClosed) {
   EXPECT_TRUE(offender().closed_by_daemon());
 }
 
-TEST_F(BadInputTest, AFrameOfUnknownBodyIsAnsweredWithStatus5UnderItsIdAndTheSessionGoesOn) {
-  // correlation id 5, then field 99 (varint 1): a body this side does not know.
-  ASSERT_TRUE(offender().send_payload(std::string("\x08\x05\x98\x06\x01", 5)));
-  zu::wire::Envelope envelope;
-  ASSERT_TRUE(offender().read(&envelope));
-  ASSERT_EQ(envelope.body_case(), zu::wire::Envelope::kError);
-  EXPECT_EQ(envelope.correlation_id(), 5U);
-  EXPECT_EQ(envelope.error().status(), zu::cds::status_invalid);
-  EXPECT_NE(envelope.error().message().find("unknown type (field 99)"), std::string::npos)
-      << envelope.error().message();
-  ExpectServed(offender(), 6);
-}
-
-TEST_F(BadInputTest, AGarbagePayloadIsAnsweredWithStatus5AndTheSessionGoesOn) {
-  ASSERT_TRUE(offender().send_payload("\xff\xff\xff\xff garbage \x01\x02"));
-  zu::wire::Envelope envelope;
-  ASSERT_TRUE(offender().read(&envelope));
-  ASSERT_EQ(envelope.body_case(), zu::wire::Envelope::kError);
-  EXPECT_EQ(envelope.error().status(), zu::cds::status_invalid);
-  EXPECT_NE(envelope.error().message().find("not a valid envelope"), std::string::npos);
-  ExpectServed(offender(), 2);
-}
-
-TEST_F(BadInputTest, GarbageInsteadOfAHelloIsRefusedAndClosed) {
-  RawClient stranger(socket_);
-  ASSERT_TRUE(stranger.send_bytes(std::string("\0\0\0\x05hello", 9)));
-  zu::wire::Envelope envelope;
-  ASSERT_TRUE(stranger.read(&envelope));
-  ASSERT_EQ(envelope.body_case(), zu::wire::Envelope::kHelloAck);
-  EXPECT_FALSE(envelope.hello_ack().accepted());
-  EXPECT_TRUE(stranger.closed_by_daemon());
-}
-
-TEST_F(BadInputTest, ARequestWithCorrelationIdZeroIsRefused) {
-  ASSERT_TRUE(offender().send_record(RootQuery(), 0));
-  zu::wire::Envelope envelope;
-  ASSERT_TRUE(offender().read(&envelope));
-  ASSERT_EQ(envelope.body_case(), zu::wire::Envelope::kError);
-  EXPECT_EQ(envelope.error().status(), zu::cds::status_invalid);
+TEST_F(BadInputTest, AFrameThatIsNoRecordIsAnsweredWithStatus5UnderItsIdAndTheSessionGoesOn) {
+  std::string second_hello, correlation_zero;
+  zu::wire::encode_hello({}, 3, &second_hello, nullptr);
+  zu::wire::encode_record(RootQuery(), 0, &correlation_zero, nullptr);
+  struct Case {
+    std::string payload;
+    std::uint64_t correlation;
+    std::string message;
+  };
+  const Case cases[] = {
+      {second_hello, 3, ""},
+      // correlation id 5, then field 99 (varint 1): a body this side does not know.
+      {std::string("\x08\x05\x98\x06\x01", 5), 5, "unknown type (field 99)"},
+      {"\xff\xff\xff\xff garbage \x01\x02", 0, "not a valid envelope"},
+      {correlation_zero, 0, ""}};
+  std::uint64_t next = 100;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.correlation);
+    ASSERT_TRUE(offender().send_payload(c.payload));
+    zu::wire::Envelope envelope;
+    ASSERT_TRUE(offender().read(&envelope));
+    ASSERT_EQ(envelope.body_case(), zu::wire::Envelope::kError);
+    EXPECT_EQ(envelope.correlation_id(), c.correlation);
+    EXPECT_EQ(envelope.error().status(), zu::cds::status_invalid);
+    EXPECT_NE(envelope.error().message().find(c.message), std::string::npos) << envelope.error().message();
+    ExpectServed(offender(), next++);
+  }
 }
 
 TEST_F(BadInputTest, ADocumentPastTheLargestIsRefusedWithStatus4AndTheLargestComesBackWhole) {
@@ -267,30 +240,17 @@ TEST_F(LifecycleTest, TheSocketFileIsMode0660AndSigtermRemovesItWithExitStatus0)
   EXPECT_NE(Log().find("cdsd: info: received SIGTERM"), std::string::npos) << Log();
 }
 
-TEST_F(LifecycleTest, ASecondDaemonOnALiveSocketRefusesAndExits1) {
-  EXPECT_EQ(RunDaemon("--socket " + socket_), 1);
-  EXPECT_NE(Log().find("cdsd: error: another daemon already listens on " + socket_), std::string::npos) << Log();
-  // The first daemon keeps its socket and serves.
-  RawClient client(socket_);
-  EXPECT_TRUE(client.hello("first").accepted);
-}
-
-TEST_F(LifecycleTest, BadOptionsAreRefusedWithUsage) {
-  EXPECT_EQ(RunDaemon("--socket " + socket_ + " --log-size 0"), 2);
-  EXPECT_EQ(RunDaemon("--socket " + socket_ + " --frobnicate"), 2);
-  EXPECT_EQ(RunDaemon("--socket " + socket_ + " --max-connections 0"), 2);
-  EXPECT_NE(Log().find("cdsd: error: --log-size needs a whole number"), std::string::npos) << Log();
-  EXPECT_NE(Log().find("cdsd: error: unknown option \"--frobnicate\""), std::string::npos) << Log();
-  EXPECT_NE(Log().find("usage: cdsd"), std::string::npos) << Log();
-}
-
-TEST_F(LifecycleTest, AStaleSocketFileIsReplaced) {
-  ASSERT_EQ(daemon_->stop(SIGKILL) != -1, true);
+TEST_F(LifecycleTest, AStaleSocketFileIsReplacedAndALiveOneIsNot) {
+  ASSERT_NE(daemon_->stop(SIGKILL), -1);
   struct stat st {};
   ASSERT_EQ(::lstat(socket_.c_str(), &st), 0) << "a killed daemon leaves its socket file";
   ASSERT_TRUE(StartDaemon()) << Log();
-  EXPECT_TRUE(RawClient(socket_).hello("after restart").accepted);
   EXPECT_NE(Log().find("cdsd: info: removed the stale socket"), std::string::npos) << Log();
+
+  EXPECT_EQ(RunDaemon("--socket " + socket_), 1);
+  EXPECT_NE(Log().find("cdsd: error: another daemon already listens on " + socket_), std::string::npos) << Log();
+  // The first daemon keeps its socket and serves.
+  EXPECT_TRUE(RawClient(socket_).hello("first").accepted);
 }
 
 // ---- the seed file
@@ -311,12 +271,10 @@ TEST_F(SeedTest, DevicesChannelsAttributesAndValuesOfTheSeedAreInTheStore) {
                    "channels": [{"name": "state", "value": 1, "type": "uint32"}]}]}]})");
   ASSERT_TRUE(StartDaemon()) << Log();
   ConnectClient();
-  auto* client = zu::cds::CClient::get();
-
   zu::cds::CGetDevice get;
   get.ids = {20};
   get.depth = 1;
-  auto devices = Ok<zu::cds::CGetDevice>(client->submit_wait(get));
+  auto devices = Ask(get);
   ASSERT_NE(devices, nullptr);
   ASSERT_EQ(devices->devices.size(), 2U);
   EXPECT_EQ(*devices->devices[0].attribute(zu::device_attribute_number("name")), "PDU");
@@ -326,45 +284,52 @@ TEST_F(SeedTest, DevicesChannelsAttributesAndValuesOfTheSeedAreInTheStore) {
 
   zu::cds::CGetFieldValue field;
   field.fields.insert(zu::cds::CSingleField{1, "rack", {}, 0, 20, ""});
-  auto fields = Ok<zu::cds::CGetFieldValue>(client->submit_wait(field));
+  auto fields = Ask(field);
   ASSERT_NE(fields, nullptr);
   ASSERT_EQ(fields->fields.size(), 1U);
   EXPECT_EQ(fields->fields.begin()->value.as_string(), "B4");
 
-  zu::cds::CGetChannelValue values;
-  values.ids = {5000, *devices->devices[1].channels.begin()};
-  auto read = Ok<zu::cds::CGetChannelValue>(client->submit_wait(values));
+  zu::cds::CGetChannel channels;
+  channels.ids = {5000, *devices->devices[1].channels.begin()};
+  auto read = Ask(channels);
   ASSERT_NE(read, nullptr);
-  ASSERT_EQ(read->values.size(), 2U);
-  EXPECT_EQ(read->values[0].value, zu::CValue(230.5));
-  EXPECT_EQ(read->values[1].value, zu::CValue(1U));
-
-  zu::cds::CGetChannelSettings settings;
-  settings.ids = {5000};
-  auto s = Ok<zu::cds::CGetChannelSettings>(client->submit_wait(settings));
-  ASSERT_NE(s, nullptr);
-  ASSERT_EQ(s->settings.size(), 1U);
-  EXPECT_EQ(s->settings[0].units, "V");
-  EXPECT_EQ(s->settings[0].description, "input");
+  ASSERT_EQ(read->results.size(), 2U);
+  EXPECT_EQ(read->results[0].value, zu::CValue(230.5));
+  EXPECT_EQ(read->results[1].value, zu::CValue(1U));
+  ASSERT_TRUE(read->results[0].channel.settings());
+  EXPECT_EQ(read->results[0].channel.settings()->units, "V");
+  EXPECT_EQ(read->results[0].channel.settings()->description, "input");
 }
 
-TEST_F(SeedTest, ABadSeedFileIsAClearErrorAndExitStatus1) {
-  const std::pair<const char*, const char*> cases[] = {
-      {R"({"devices": [)", "is not valid JSON"},
-      {R"({"devices": [{"parnet": 1}]})", "devices[0]: unknown key \"parnet\""},
-      {R"({"devices": [{"parent": 777}]})", "devices[0]: the store refused it: unknown parent device 777"},
-      {R"({"devices": [{"channels": [{"name": "x", "value": 1.5, "type": "int32"}]}]})",
+TEST_F(SeedTest, BadOptionsAndABadSeedFileAreAClearErrorAndNoSocket) {
+  const std::string seed = " --seed " + directory_ + "/seed.json";
+  struct Case {
+    const char* seed;  // the seed file's text, or none
+    std::string options;
+    int exit_status;
+    std::string message;
+  };
+  const Case cases[] = {
+      {nullptr, " --log-size 0", 2, "cdsd: error: --log-size needs a whole number"},
+      {nullptr, " --frobnicate", 2, "cdsd: error: unknown option \"--frobnicate\""},
+      {nullptr, " --max-connections 0", 2, "usage: cdsd"},
+      {R"({"devices": [)", seed, 1, "is not valid JSON"},
+      {R"({"devices": [{"parnet": 1}]})", seed, 1, "devices[0]: unknown key \"parnet\""},
+      {R"({"devices": [{"parent": 777}]})", seed, 1, "devices[0]: the store refused it: unknown parent device 777"},
+      {R"({"devices": [{"channels": [{"name": "x", "value": 1.5, "type": "int32"}]}]})", seed, 1,
        "devices[0].channels[0].value: the value does not fit the type \"int32\" without loss"},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.first);
-    WriteSeed(c.first);
+    SCOPED_TRACE(c.message);
+    if (c.seed) WriteSeed(c.seed);
     ::unlink((directory_ + "/cdsd.log").c_str());
-    EXPECT_EQ(RunDaemon("--socket " + socket_ + " --seed " + directory_ + "/seed.json"), 1);
-    EXPECT_NE(Log().find("cdsd: error: the seed file " + directory_ + "/seed.json"), std::string::npos) << Log();
-    EXPECT_NE(Log().find(c.second), std::string::npos) << Log();
+    EXPECT_EQ(RunDaemon("--socket " + socket_ + c.options), c.exit_status);
+    EXPECT_NE(Log().find(c.message), std::string::npos) << Log();
+    if (c.seed) {
+      EXPECT_NE(Log().find("cdsd: error: the seed file " + directory_ + "/seed.json"), std::string::npos);
+    }
     struct stat st {};
-    EXPECT_NE(::lstat(socket_.c_str(), &st), 0) << "no socket is made for a bad seed";
+    EXPECT_NE(::lstat(socket_.c_str(), &st), 0) << "no socket is made";
   }
 }
 
