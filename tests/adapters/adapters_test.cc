@@ -24,13 +24,6 @@ struct Listener : tova::common::IdentificationDb::Listener {
 class AdaptersTest : public ::testing::Test {
  protected:
   zu::testing::FaultInjectingTransport& faults() { return store.faults(); }
-  // The attribute keys written since the last clear_requests, in order.
-  std::vector<std::string> WrittenKeys() {
-    std::vector<std::string> keys;
-    for (auto& request : faults().sent<zu::cds::CSetFieldValue>()) keys.push_back(request->fields.begin()->name);
-    return keys;
-  }
-
   zu::testing::EmbeddedStore store;
   cdsapi::CdsAccessor facade{"adapters", true};
   cdsapi::InBandAccessor& inband = facade.inbandAccessor();
@@ -76,7 +69,9 @@ TEST_F(AdaptersTest, StoreWritesNineAttributesInOrderAndKeepsTheDevicesUuid) {
   for (int round = 0; round < 2; ++round) {  // unchanged values are written again
     faults().clear_requests();
     db.store(changed);
-    EXPECT_EQ(WrittenKeys(), (std::vector<std::string>{"vendor", "canonical_model_name", "serial", "name", "asset_id",
+    std::vector<std::string> keys;
+    for (auto& request : faults().sent<zu::cds::CSetFieldValue>()) keys.push_back(request->fields.begin()->name);
+    EXPECT_EQ(keys, (std::vector<std::string>{"vendor", "canonical_model_name", "serial", "name", "asset_id",
                                                         "network_address", "software_version", "location",
                                                         "contact"}));
     EXPECT_EQ(faults().requests().size(), 9u);

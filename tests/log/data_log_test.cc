@@ -25,10 +25,8 @@ class DataLogTest : public ::testing::Test {
 };
 
 TEST(CsvInjectionTest, OnlyALeadingFormulaCharacterIsDefused) {
-  const std::map<std::string, std::string> cases = {
-      {"=1+1", "'=1+1"}, {"-5", "'-5"},   {"@SUM(A1)", "'@SUM(A1)"}, {"+x", "'+x"},       {"*", "'*"},
-      {"a=b", "a=b"},    {"5-3", "5-3"},  {"", ""},                  {"'=1+1", "'=1+1"}, {" =1", " =1"},
-  };
+  const std::map<std::string, std::string> cases = {{"=1+1", "'=1+1"}, {"-5", "'-5"}, {"@SUM(A1)", "'@SUM(A1)"},
+      {"+x", "'+x"}, {"*", "'*"}, {"a=b", "a=b"}, {"5-3", "5-3"}, {"", ""}, {"'=1+1", "'=1+1"}, {" =1", " =1"}};
   for (const auto& c : cases) EXPECT_EQ(dataLog::csvInjectionFiltering(c.first), c.second) << c.first;
 }
 
