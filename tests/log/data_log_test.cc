@@ -30,23 +30,17 @@ TEST(CsvInjectionTest, OnlyALeadingFormulaCharacterIsDefused) {
   for (const auto& c : cases) EXPECT_EQ(dataLog::csvInjectionFiltering(c.first), c.second) << c.first;
 }
 
-TEST(UserNameTest, SystemUsersAndUnknownUsersAreSystem) {
+TEST(ActorTest, TheUserNameRulesAndTheProcessName) {
   const std::map<uid_t, std::string> logins = {{0, "root"}, {9999, "svc"}, {10000, "operator"},
                                                {29999, "edge"}, {30000, "operator"}};
   const cdsapi::detail::LoginLookup lookup = [&](uid_t uid, std::string& login) {
-    auto found = logins.find(uid);
-    if (found == logins.end()) return false;
-    login = found->second;
-    return true;
+    return logins.count(uid) != 0 && !(login = logins.at(uid)).empty();
   };
-  const std::map<uid_t, std::string> cases = {{0, "system"},  {9999, "system"},
-                                              {10000, "operator - local"}, {29999, "edge - local"},
-                                              {30000, "operator - ldap"},  {12000, "system"}};
+  const std::map<uid_t, std::string> cases = {{0, "system"}, {9999, "system"}, {10000, "operator - local"},
+      {29999, "edge - local"}, {30000, "operator - ldap"}, {12000, "system"}};
   for (const auto& c : cases) EXPECT_EQ(cdsapi::detail::userNameFor(c.first, lookup), c.second) << c.first;
   EXPECT_EQ(dataLog::getUserName(), cdsapi::detail::userNameFor(geteuid(), cdsapi::detail::passwordDatabaseLogin));
-}
 
-TEST(ProcessNameTest, TheExecutableOfAProcessOrNothing) {
   EXPECT_EQ(dataLog::getProcessName(0), program_invocation_name);
   EXPECT_EQ(dataLog::getProcessName(getpid()), program_invocation_name);
   EXPECT_EQ(dataLog::getProcessName(-1), "");
