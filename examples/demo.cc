@@ -1,8 +1,10 @@
 // A tour of the library on a small installation: a power distribution device
 // and sensors under the manager device, with channels, values, alarms, live
 // subscriptions, the installation's configuration as an out-of-band document,
+// the power distribution device's identification and binder client list,
 // and a reconciliation of the sensors the application sees. Everything is
-// reached through one CdsAccessor, as an application does.
+// reached through one CdsAccessor, as an application does. Each change to
+// the installation is also an audit record in the system log, echoed here.
 //
 //   cds-demo                      uses a data store inside this process
 //   cds-demo --endpoint unix:PATH uses the cdsd daemon listening on PATH
@@ -14,9 +16,11 @@
 #include <string>
 
 #include "alarm_tour.h"
+#include "audit.h"
 #include "cdsapi/CdsAccessor.h"
 #include "configuration.h"
 #include "console.h"
+#include "identification.h"
 #include "installation.h"
 #include "reconciliation.h"
 #include "subscriptions.h"
@@ -49,6 +53,9 @@ int main(int argc, char** argv) {
   // Static: the configuration's path subscription cannot be ended, so its
   // callback may run until the process exits.
   static demo::Console out;
+  // This thread's audit logger; records of the process carry "cds-demo".
+  cdsapi::dataLog logger("cds-demo");
+  static demo::AuditEcho echo(out);
   out.say("== connected to the data store at %s as \"%s\"\n", endpoint.c_str(),
           facade.getDataClient().name.c_str());
 
@@ -57,14 +64,18 @@ int main(int argc, char** argv) {
   bool callbacks_complete = true;
   try {
     site = demo::build(facade, out);
+    demo::audit_device(CEE_ACTION_CREATE, "installation built under device " + std::to_string(site.pdu),
+                       "3 sensors");
     out.say("\n== installation under the manager device\n");
     demo::print_tree(cds, demo::kManager, out);
 
     out.say("\n== configuration as an out-of-band document\n");
     callbacks_complete &= demo::configuration_tour(facade.oobAccessor(), out);
+    demo::audit_configuration(CEE_ACTION_UPDATE, "configuration document written", demo::kConfigPath);
 
     out.say("\n== alarm configuration\n");
     demo::configure_alarms(cds, site, out);
+    demo::audit_configuration(CEE_ACTION_UPDATE, "alarm triggers configured", "5 channels");
 
     out.say("\n== subscriptions (callbacks run on the thread named in <>; this is \"%s\")\n",
             demo::thread_name().c_str());
@@ -81,8 +92,14 @@ int main(int argc, char** argv) {
 
     demo::report(alarms, site, since, out);
 
+    out.say("\n== identification and binder client list of the power distribution device\n");
+    bool identification_kept = demo::identification_tour(facade, site, out);
+
     out.say("\n== reconciliation: the sensors the application sees now\n");
     demo::reconcile(facade, site, out);
+    demo::audit_device(CEE_ACTION_DELETE, "sub-devices of device " + std::to_string(site.pdu) + " reconciled",
+                       "door contact removed, leak sensor added");
+    if (!identification_kept) return 1;
   } catch (const std::exception& e) {
     std::fprintf(stderr, "demo: %s\n", e.what());
     return 1;

@@ -51,6 +51,7 @@ Installation build(cdsapi::CdsAccessor& facade, Console& out) {
 
   Installation site;
   site.pdu = cds.createDevice(kPowerDistribution, kManager, true);
+  cds.setDeviceUuid(site.pdu, tova::common::Uuid::generate());
   cds.setDeviceFriendlyName(site.pdu, "rack A power distribution");
   cds.setDeviceVendor(site.pdu, "Tova");
   cds.setDevicePartNumber(site.pdu, "PDU-2400");

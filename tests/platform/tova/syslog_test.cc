@@ -1,5 +1,7 @@
 #include "tova/toolkit/CSysLog.h"
 
+#include <google/protobuf/struct.pb.h>
+#include <google/protobuf/util/json_util.h>
 #include <gtest/gtest.h>
 #include <syslog.h>
 
@@ -8,159 +10,119 @@
 #include <thread>
 #include <vector>
 
+#include "zu/testing/CapturedSysLog.h"
+
 namespace {
 
 using toolkit::CCeeLogMsg;
 using toolkit::CSysLog;
 
-struct Record {
-    int priority;
-    std::string ident;
-    std::string text;
-};
-
-// Writes arrive under the writers' lock, so no lock of its own is needed.
-class CaptureSink : public toolkit::SysLogSink {
-public:
-    void write(int priority, const std::string& ident, const std::string& text) override {
-        records.push_back({priority, ident, text});
-    }
-    std::vector<Record> records;
-};
-
 class SysLogTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        CSysLog::set_sink(&sink_);
-        CSysLog::set_ident("tova-test", false);
-    }
-    void TearDown() override {
-        CSysLog::set_sink(nullptr);
-        CSysLog::set_ident(nullptr, false);
-    }
-    const std::vector<Record>& records() const { return sink_.records; }
-
-private:
-    CaptureSink sink_;
+ protected:
+  void SetUp() override { CSysLog::set_ident("tova-test", false); }
+  void TearDown() override { CSysLog::set_ident(nullptr, false); }
+  zu::testing::CapturedSysLog log;
 };
-
-TEST_F(SysLogTest, DebugRecordsCarryTheirSeverityAndLiteralText) {
-    CSysLog log;
-    log.info(0, nullptr, "100% done %s %n %d");
-    log.warn(0, "", "disk %80 full");
-    log.crit(0, nullptr, nullptr);
-
-    ASSERT_EQ(records().size(), 3u);
-    EXPECT_EQ(records()[0].priority, LOG_USER | LOG_INFO);
-    EXPECT_EQ(records()[0].text, "100% done %s %n %d");
-    EXPECT_EQ(records()[0].ident, "tova-test");
-    EXPECT_EQ(records()[1].priority, LOG_USER | LOG_WARNING);
-    EXPECT_EQ(records()[1].text, "disk %80 full");
-    EXPECT_EQ(records()[2].priority, LOG_USER | LOG_CRIT);
-    EXPECT_EQ(records()[2].text, "");
-}
-
-TEST_F(SysLogTest, RecordsUpToTheThresholdAreWritten) {
-    CSysLog log(nullptr, 2);
-    EXPECT_EQ(log.verbosity, 2u);
-    log.info(2, nullptr, "at threshold");
-    log.warn(3, nullptr, "above threshold");
-    log.crit(0, nullptr, "below threshold");
-    log.verbosity = 3;
-    log.warn(3, nullptr, "threshold raised");
-
-    ASSERT_EQ(records().size(), 3u);
-    EXPECT_EQ(records()[0].text, "at threshold");
-    EXPECT_EQ(records()[1].text, "below threshold");
-    EXPECT_EQ(records()[2].text, "threshold raised");
-}
 
 TEST_F(SysLogTest, IdentifierComesFromObjectThenProcessThenProgram) {
-    CSysLog own("own-ident");
-    CSysLog shared;
-    own.info(0, nullptr, "a");
-    shared.info(0, nullptr, "b");
-    CSysLog::set_ident(std::string("renamed"), false);
-    shared.info(0, nullptr, "c");
-    CSysLog::set_ident(nullptr, false);
-    shared.info(0, nullptr, "d");
+  CSysLog own("own-ident", 0, false, true);  // with the thread id
+  CSysLog shared;
+  own.info(0, "net", "up");
+  shared.info(0, nullptr, "b");
+  CSysLog::set_ident(std::string("renamed"), false);
+  shared.info(0, nullptr, "c");
+  CSysLog::set_ident(nullptr, false);
+  shared.info(0, nullptr, "d");
 
-    ASSERT_EQ(records().size(), 4u);
-    EXPECT_EQ(records()[0].ident, "own-ident");
-    EXPECT_EQ(records()[1].ident, "tova-test");
-    EXPECT_EQ(records()[2].ident, "renamed");
-    EXPECT_EQ(records()[3].ident, program_invocation_short_name);
+  const auto records = log.records();
+  ASSERT_EQ(records.size(), 4u);
+  EXPECT_EQ(records[0].ident, "own-ident");
+  EXPECT_EQ(records[0].text.rfind("[tid ", 0), 0u) << records[0].text;
+  EXPECT_NE(records[0].text.find("] net: up"), std::string::npos) << records[0].text;
+  EXPECT_EQ(records[1].ident, "tova-test");
+  EXPECT_EQ(records[2].ident, "renamed");
+  EXPECT_EQ(records[3].ident, program_invocation_short_name);
 }
 
-TEST_F(SysLogTest, TagAndThreadIdPrefixTheText) {
-    CSysLog log(nullptr, 0, false, true);
-    log.info(0, "net", "up");
-    ASSERT_EQ(records().size(), 1u);
-    const std::string& text = records()[0].text;
-    EXPECT_EQ(text.rfind("[tid ", 0), 0u) << text;
-    EXPECT_NE(text.find("] net: up"), std::string::npos) << text;
+// The exact layout is checked through dataLog's tests.
+TEST_F(SysLogTest, AuditFormatsExpandOnlyWithArgumentsAndBadPrioritiesFallBack) {
+  CSysLog writer(nullptr, 0);  // audit records ignore the threshold
+  CCeeLogMsg msg(3, 5, 7, "u", "d", "p");
+  writer.audit_log_cee_msg(LOG_LOCAL1, LOG_INFO, msg, "%d files in %s", 12, "/tmp");
+  writer.audit_log_cee_msg(LOG_LOCAL7 + 8, LOG_ERR, msg, "%d files in %s");
+  writer.audit_log_cee_msg(LOG_LOCAL2 + 1, 9, msg, "bad facility and severity");
+
+  const auto records = log.records();
+  ASSERT_EQ(records.size(), 3u);
+  EXPECT_NE(records[0].text.find("\"msg\":\"12 files in /tmp\""), std::string::npos) << records[0].text;
+  EXPECT_NE(records[1].text.find("\"msg\":\"%d files in %s\""), std::string::npos) << records[1].text;
+  EXPECT_EQ(records[0].facility, LOG_LOCAL1);
+  EXPECT_EQ(records[1].facility, LOG_USER);
+  EXPECT_EQ(records[1].severity, LOG_ERR);
+  EXPECT_EQ(records[2].facility, LOG_USER);
+  EXPECT_EQ(records[2].severity, LOG_NOTICE);
 }
 
-TEST_F(SysLogTest, AuditRecordLayoutAndEscaping) {
-    CSysLog log(nullptr, 0);  // audit records ignore the threshold
-    CCeeLogMsg msg(3, 5, 2097924, "operator - local", "said \"hi\"\n", "/usr/bin/app");
-    log.audit_log_cee_msg(LOG_LOCAL4, LOG_WARNING, msg, "=1+1 at 50%s\\");
-
-    ASSERT_EQ(records().size(), 1u);
-    EXPECT_EQ(records()[0].priority, LOG_LOCAL4 | LOG_WARNING);
-    EXPECT_EQ(records()[0].text,
-              "@cee: {\"action\":3,\"status\":5,\"code\":2097924,\"user\":\"operator - local\","
-              "\"detail\":\"said \\\"hi\\\"\\n\",\"process\":\"/usr/bin/app\",\"msg\":\"=1+1 at 50%s\\\\\"}");
-}
-
-TEST_F(SysLogTest, AuditFormatIsExpandedOnlyWithArguments) {
-    CSysLog log;
-    CCeeLogMsg msg(0, 0, 0, "", std::string("a\0b", 3), "");
-    log.audit_log_cee_msg(LOG_LOCAL1, LOG_INFO, msg, "%d files in %s", 12, "/tmp");
-    log.audit_log_cee_msg(LOG_LOCAL1, LOG_INFO, msg, "%d files in %s");
-
-    ASSERT_EQ(records().size(), 2u);
-    EXPECT_NE(records()[0].text.find("\"msg\":\"12 files in /tmp\""), std::string::npos) << records()[0].text;
-    EXPECT_NE(records()[1].text.find("\"msg\":\"%d files in %s\""), std::string::npos) << records()[1].text;
-    EXPECT_NE(records()[0].text.find("\"detail\":\"a\\u0000b\""), std::string::npos) << records()[0].text;
-}
-
-TEST_F(SysLogTest, InvalidFacilityOrSeverityStillWritesTheRecord) {
-    CSysLog log;
-    CCeeLogMsg msg(1, 1, 1, "u", "d", "p");
-    log.audit_log_cee_msg(LOG_LOCAL7 + 8, LOG_ERR, msg, "a");
-    log.audit_log_cee_msg(LOG_LOCAL2 + 1, 9, msg, "b");
-
-    ASSERT_EQ(records().size(), 2u);
-    EXPECT_EQ(records()[0].priority, LOG_USER | LOG_ERR);
-    EXPECT_EQ(records()[1].priority, LOG_USER | LOG_NOTICE);
+// Whatever the texts hold, the record is one line of JSON that reads back
+// as the texts; bytes that are not UTF-8 read back as the code points of
+// their values.
+TEST_F(SysLogTest, AuditTextsCannotBreakTheJson) {
+  struct Case {
+    std::string text;
+    std::string reads_back;
+  } const cases[] = {
+      {"\",\"user\":\"root", "\",\"user\":\"root"},
+      {"line\nforged: @cee: {}\r\t", "line\nforged: @cee: {}\r\t"},
+      {std::string("nul\0bell\x07\x1f\x7f", 11), std::string("nul\0bell\x07\x1f\x7f", 11)},
+      {"caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x94\x8c", "caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x94\x8c"},
+      {"stray \x80 cut \xc3", "stray \xc2\x80 cut \xc3\x83"},
+      {"overlong \xc0\xaf surrogate \xed\xa0\x80", "overlong \xc3\x80\xc2\xaf surrogate \xc3\xad\xc2\xa0\xc2\x80"},
+      {"past \xf4\x90\x80\x80 end \xe2\x82", "past \xc3\xb4\xc2\x90\xc2\x80\xc2\x80 end \xc3\xa2\xc2\x82"},
+  };
+  CSysLog writer;
+  for (const Case& c : cases) {
+    log.clear();
+    CCeeLogMsg msg(1, 2, 3, c.text, c.text, c.text);
+    writer.audit_log_cee_msg(LOG_LOCAL5, LOG_INFO, msg, c.text.c_str());
+    const auto records = log.records();
+    ASSERT_EQ(records.size(), 1u);
+    const std::string& line = records[0].text;
+    ASSERT_EQ(line.rfind("@cee: ", 0), 0u);
+    EXPECT_EQ(line.find_first_of("\r\n"), std::string::npos) << line;
+    google::protobuf::Struct parsed;
+    ASSERT_TRUE(google::protobuf::util::JsonStringToMessage(line.substr(6), &parsed).ok()) << line;
+    const auto& fields = parsed.fields();
+    EXPECT_EQ(fields.at("user").string_value(), c.reads_back);
+    EXPECT_EQ(fields.at("detail").string_value(), c.reads_back);
+    EXPECT_EQ(fields.at("process").string_value(), c.reads_back);
+    // The message is a C text: it ends at a NUL.
+    EXPECT_EQ(fields.at("msg").string_value(), std::string(c.reads_back.c_str()));
+  }
 }
 
 TEST(SysLogDirectTest, RealSyslogPathTakesTheMessageLiterally) {
-    // No sink: the record goes to syslog(3), where a '%s' or '%n' taken as a
-    // format would read or write through garbage (caught by the sanitizers).
-    CSysLog log("tova-direct", 0, true);
-    ::testing::internal::CaptureStderr();
-    log.warn(0, nullptr, "50% %s %n");
-    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "tova-direct: 50% %s %n\n");
+  // No sink: the record goes to syslog(3), where a '%s' or '%n' taken as a
+  // format would read or write through garbage (caught by the sanitizers).
+  CSysLog log("tova-direct", 0, true);
+  ::testing::internal::CaptureStderr();
+  log.warn(0, nullptr, "50% %s %n");
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(), "tova-direct: 50% %s %n\n");
 }
 
 TEST_F(SysLogTest, ConcurrentWritersLoseNoRecord) {
-    constexpr int kThreads = 4;
-    constexpr int kPerThread = 200;
-    std::vector<std::thread> threads;
-    for (int t = 0; t < kThreads; ++t) {
-        threads.emplace_back([t] {
-            CSysLog log("thread-" + std::to_string(t));
-            CCeeLogMsg msg(0, 0, 0, "", "", "");
-            for (int i = 0; i < kPerThread; ++i) {
-                log.info(0, nullptr, "debug");
-                log.audit_log_cee_msg(LOG_LOCAL5, LOG_INFO, msg, "audit");
-            }
-        });
-    }
-    for (auto& thread : threads) thread.join();
-    EXPECT_EQ(records().size(), static_cast<std::size_t>(2 * kThreads * kPerThread));
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([t] {
+      CSysLog writer("thread-" + std::to_string(t));
+      CCeeLogMsg msg(0, 0, 0, "", "", "");
+      for (int i = 0; i < 200; ++i) {
+        writer.info(0, nullptr, "debug");
+        writer.audit_log_cee_msg(LOG_LOCAL5, LOG_INFO, msg, "audit");
+      }
+    });
+  }
+  for (auto& thread : threads) thread.join();
+  EXPECT_EQ(log.records().size(), 1600u);
 }
 
 }  // namespace
