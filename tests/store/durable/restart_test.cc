@@ -80,7 +80,8 @@ TEST_P(RestartTest, KeepsEverythingAndCountersContinue) {
   cds::CGetFieldValue fields;
   fields.fields = {cds::CSingleField{3, "mode", zu::CValue(), 0, made.device, "snmp"},
                    cds::CSingleField{1, "rack", zu::CValue(), 0, made.device, ""}};
-  for (const cds::CSingleField& field : store.ok(fields)->fields)
+  const auto read = store.ok(fields);  // the answer must outlive the loop over its fields
+  for (const cds::CSingleField& field : read->fields)
     EXPECT_EQ(field.value, field.name == "mode" ? zu::CValue(7) : zu::CValue(std::string("B4"))) << field.name;
 
   const std::uint64_t next = store.ok(NewDevice("after"))->devices.at(0).id;
