@@ -37,7 +37,7 @@ class BinderCdsDb : public common::BinderDb {
 
  private:
   cdsapi::CdsAccessor& accessor;
-  common::Db& parentDb;
+  [[maybe_unused]] common::Db& parentDb;  // kept for the store's lifetime, not consulted
   unsigned long long uuidsChannelId;
   unsigned long long intfsChannelId;
 };

@@ -35,7 +35,7 @@ std::string errno_text() { return std::strerror(errno); }
 
 }  // namespace
 
-Statement::Statement(sqlite3* db, const char* sql) : db_(db) {
+Statement::Statement(sqlite3* db, const char* sql) {
   if (sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr) != SQLITE_OK) failed_ = true;
 }
 

@@ -43,7 +43,6 @@ class Statement {
   int type(int column) const;
 
  private:
-  sqlite3* db_;
   sqlite3_stmt* stmt_ = nullptr;
   bool failed_ = false;
 };
