@@ -29,10 +29,7 @@ namespace cds = zu::cds;
 enum Medium : std::int64_t { kMemory = 0, kSyncNormal = 1, kSyncFull = 2 };
 enum Kind : std::int64_t { kValue = 0, kConfig = 1 };
 
-std::string fresh_directory() {
-  char pattern[] = "/tmp/cds-bench-durable-XXXXXX";
-  return ::mkdtemp(pattern) ? pattern : "/tmp";
-}
+std::string fresh_directory() { return zu::testing::make_temporary_directory("cds-bench-durable"); }
 
 // A cdsd on `medium`, and one channel per client thread.
 struct DurableDaemon {
@@ -59,7 +56,7 @@ struct DurableDaemon {
   ~DurableDaemon() {
     transport.reset();
     process->stop(SIGTERM);
-    std::system(("rm -rf " + directory).c_str());
+    zu::testing::remove_temporary_directory(directory);
   }
 };
 
@@ -155,7 +152,7 @@ void BM_DurableStartup(benchmark::State& state) {
     ::cds::store::Engine engine(options);
     benchmark::DoNotOptimize(&engine);
   }
-  std::system(("rm -rf " + directory).c_str());
+  zu::testing::remove_temporary_directory(directory);
 }
 BENCHMARK(BM_DurableStartup)->Unit(benchmark::kMillisecond)->Iterations(3);
 

@@ -27,8 +27,7 @@ PlainEmbeddedStore::PlainEmbeddedStore() {
 }
 
 Daemon::Daemon() {
-  char pattern[] = "/tmp/cds-bench-XXXXXX";
-  directory = ::mkdtemp(pattern) ? pattern : "/tmp";
+  directory = zu::testing::make_temporary_directory("cds-bench");
   socket = directory + "/cds.sock";
   process = std::make_unique<zu::testing::DaemonProcess>(socket, directory + "/cdsd.log");
   if (!process->start()) std::abort();
@@ -50,8 +49,7 @@ Daemon::Daemon() {
 Daemon::~Daemon() {
   zu::cds::CClient::get()->disconnect();
   process->stop(SIGTERM);
-  ::unlink((directory + "/cdsd.log").c_str());
-  ::rmdir(directory.c_str());
+  zu::testing::remove_temporary_directory(directory);
 }
 
 void Daemon::attach() {

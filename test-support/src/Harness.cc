@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <ostream>
@@ -168,6 +169,17 @@ EmbeddedStore::~EmbeddedStore() {
   stop_daemon();
 }
 
+std::string make_temporary_directory(const std::string& prefix) {
+  std::string pattern = "/tmp/" + prefix + "-XXXXXX";
+  if (!::mkdtemp(pattern.data())) throw std::runtime_error("cannot make a temporary directory " + pattern);
+  return pattern;
+}
+
+void remove_temporary_directory(const std::string& path) {
+  std::error_code ignored;  // a directory already gone is not a failure of the test
+  std::filesystem::remove_all(path, ignored);
+}
+
 ::cds::store::Engine& EmbeddedStore::engine() {
   if (!engine_) throw std::logic_error("the test store runs in cdsd: its engine is out of reach");
   return *engine_;
@@ -175,9 +187,7 @@ EmbeddedStore::~EmbeddedStore() {
 
 void EmbeddedStore::start_daemon(const ::cds::store::EngineOptions& options) {
   if (options.clock) throw std::logic_error("a test store with its own clock runs embedded only");
-  char pattern[] = "/tmp/cds-test-XXXXXX";
-  if (!::mkdtemp(pattern)) throw std::runtime_error("test store: cannot make a temporary directory");
-  directory_ = pattern;
+  directory_ = make_temporary_directory("cds-test");
   socket_path_ = directory_ + "/cds.sock";
   std::vector<std::string> args;
   if (options.alarm_log_size != ::cds::store::EngineOptions().alarm_log_size)

@@ -57,15 +57,13 @@ std::size_t Json::size() const {
 }
 
 CdsctlTest::CdsctlTest() {
-  char pattern[] = "/tmp/cdsctl-test-XXXXXX";
-  directory_ = ::mkdtemp(pattern) ? pattern : "/tmp";
+  directory_ = zu::testing::make_temporary_directory("cdsctl-test");
   socket_ = directory_ + "/cds.sock";
 }
 
 CdsctlTest::~CdsctlTest() {
   daemon_.reset();
-  for (const char* name : {"/cds.sock", "/cdsd.log"}) ::unlink((directory_ + name).c_str());
-  ::rmdir(directory_.c_str());
+  zu::testing::remove_temporary_directory(directory_);
 }
 
 void CdsctlTest::SetUp() {

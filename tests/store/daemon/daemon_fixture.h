@@ -156,8 +156,7 @@ class RawClient {
 class DaemonTest : public ::testing::Test {
  protected:
   DaemonTest() {
-    char pattern[] = "/tmp/cdsd-test-XXXXXX";
-    directory_ = ::mkdtemp(pattern) ? pattern : "/tmp";
+    directory_ = zu::testing::make_temporary_directory("cdsd-test");
     socket_ = directory_ + "/cds.sock";
   }
 
@@ -167,8 +166,7 @@ class DaemonTest : public ::testing::Test {
     client->set_transport(nullptr);
     client->set_timeout(zu::cds::CClient::kDefaultTimeout);
     daemon_.reset();
-    for (const char* name : {"/cds.sock", "/cdsd.log", "/seed.json"}) ::unlink((directory_ + name).c_str());
-    ::rmdir(directory_.c_str());
+    zu::testing::remove_temporary_directory(directory_);
   }
 
   void SetUp() override { ASSERT_TRUE(StartDaemon()) << Log(); }

@@ -89,11 +89,10 @@ class Store {
 class DurableTest : public ::testing::Test {
  protected:
   DurableTest() {
-    char pattern[] = "/tmp/cds-durable-XXXXXX";
-    directory_ = ::mkdtemp(pattern) ? pattern : "/tmp";
+    directory_ = zu::testing::make_temporary_directory("cds-durable");
     file_ = directory_ + "/store.db";
   }
-  ~DurableTest() override { std::system(("rm -rf " + directory_).c_str()); }
+  ~DurableTest() override { zu::testing::remove_temporary_directory(directory_); }
 
   std::string Log() const { return Read(directory_ + "/cdsd.log"); }
 

@@ -79,6 +79,12 @@ class DaemonProcess {
   int pid_ = -1;
 };
 
+// A fresh directory "/tmp/PREFIX-XXXXXX" for a test's sockets, logs and
+// files; throws when none can be made (never falls back to a shared one).
+std::string make_temporary_directory(const std::string& prefix);
+// Removes a directory made by make_temporary_directory and all it holds.
+void remove_temporary_directory(const std::string& path);
+
 // Installs a fresh data store as the endpoint of CClient::get() for its
 // lifetime, behind a FaultInjectingTransport; afterwards the client is
 // disconnected and returned to its endpoint.
