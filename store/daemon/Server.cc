@@ -18,6 +18,7 @@
 #include <vector>
 
 #include <boost/asio/bind_executor.hpp>
+#include <boost/asio/executor_work_guard.hpp>
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/local/stream_protocol.hpp>
 #include <boost/asio/post.hpp>
@@ -70,7 +71,21 @@ class Connection;
 
 struct Server::Impl {
   Impl(std::shared_ptr<cds::store::Engine> e, ServerOptions o)
-      : engine(std::move(e)), options(std::move(o)), control(asio::make_strand(io)), acceptor(control), signals(control) {}
+      : engine(std::move(e)),
+        options(std::move(o)),
+        ios(make_ios(options.threads)),
+        control(asio::make_strand(*ios.front())),
+        acceptor(control),
+        signals(control) {
+    for (auto& io : ios) busy.push_back(asio::make_work_guard(*io));
+  }
+
+  // One event loop per thread, each with a hint that one thread runs it.
+  static std::vector<std::unique_ptr<asio::io_context>> make_ios(unsigned threads) {
+    std::vector<std::unique_ptr<asio::io_context>> made;
+    for (unsigned i = 0; i < (threads == 0 ? 1 : threads); ++i) made.push_back(std::make_unique<asio::io_context>(1));
+    return made;
+  }
 
   void accept();
   void stop();
@@ -86,9 +101,13 @@ struct Server::Impl {
 
   std::shared_ptr<cds::store::Engine> engine;
   ServerOptions options;
-  asio::io_context io;
-  // The acceptor and the signals are used from handlers on any thread: they
-  // share one strand.
+  // Each connection lives on one of these loops, each run by one thread: its
+  // requests are read, served and answered on the thread that was woken by
+  // them, with no hand-off to another thread. Loops run until stop().
+  std::vector<std::unique_ptr<asio::io_context>> ios;
+  std::vector<asio::executor_work_guard<asio::io_context::executor_type>> busy;
+  std::size_t next_io = 0;  // the loop of the next connection, round robin; control's
+  // The acceptor and the signals share one strand, on the first loop.
   asio::strand<asio::io_context::executor_type> control;
   stream::acceptor acceptor;
   asio::signal_set signals;
@@ -104,12 +123,12 @@ struct Server::Impl {
 // Everything but on_notification runs on the connection's strand.
 class Connection : public std::enable_shared_from_this<Connection> {
  public:
-  Connection(Server::Impl& server, stream::socket socket, std::uint64_t number)
+  Connection(Server::Impl& server, asio::io_context& io, stream::socket socket, std::uint64_t number)
       : server_(server),
         socket_(std::move(socket)),
-        strand_(asio::make_strand(server.io)),
-        timer_(server.io),
-        frame_timer_(server.io),
+        strand_(asio::make_strand(io)),
+        timer_(io),
+        frame_timer_(io),
         number_(number),
         notes_(server.options.notify_queue_limit) {}
 
@@ -245,21 +264,26 @@ class Connection : public std::enable_shared_from_this<Connection> {
   // Serves the frames read, as long as their answers do not pile up.
   void serve_frames() {
     std::string payload;
-    while ((state_ == State::awaiting_hello || state_ == State::serving) && queued_bytes_ <= kMaxQueuedAnswers &&
-           frames_.pop(&payload)) {
-      ++frames_served_;
-      if (state_ == State::awaiting_hello) hello(payload);
-      else serve(payload);
+    for (;;) {
+      while (accepting() && queued_bytes_ <= kMaxQueuedAnswers && frames_.pop(&payload)) {
+        ++frames_served_;
+        if (state_ == State::awaiting_hello) hello(payload);
+        else serve(payload);
+      }
+      if (frames_.failed() && frames_.ready() == 0 && state_ != State::flushing && state_ != State::closed) {
+        // The stream cannot be resynchronised after a bad length: explain, then close.
+        warn(frames_.error());
+        answer_error(zu::cds::status_too_big, frames_.error(), 0);
+        flush_and_close();
+      }
+      pump();
+      // Answers the socket took at once made room for the frames that waited.
+      if (writing_ || frames_.ready() == 0 || !accepting()) break;
     }
-    if (frames_.failed() && frames_.ready() == 0 && state_ != State::flushing && state_ != State::closed) {
-      // The stream cannot be resynchronised after a bad length: explain, then close.
-      warn(frames_.error());
-      answer_error(zu::cds::status_too_big, frames_.error(), 0);
-      flush_and_close();
-    }
-    pump();
     read_more();
   }
+
+  bool accepting() const { return state_ == State::awaiting_hello || state_ == State::serving; }
 
   void hello(const std::string& payload) {
     zu::wire::Envelope envelope;
@@ -351,7 +375,32 @@ class Connection : public std::enable_shared_from_this<Connection> {
   // was handled, and the notifications it caused cannot exist before that, so
   // they always leave after it.
   void pump() {
-    if (writing_ || state_ == State::closed) return;
+    while (!writing_ && state_ != State::closed) {
+      if (!fill_output()) {
+        if (state_ == State::flushing) close_now("closed after an error", Level::debug);
+        return;
+      }
+      // Written at once when the socket takes it, which it mostly does: no
+      // completion to wait for. Only what it does not take waits for it.
+      ssize_t sent;
+      do sent = ::send(socket_.native_handle(), output_.data(), output_.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
+      while (sent < 0 && errno == EINTR);
+      if (sent < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
+        close_now("write failed: " + errno_text(errno), Level::debug);
+        return;
+      }
+      if (sent == static_cast<ssize_t>(output_.size())) continue;
+      if (sent > 0) output_.erase(0, static_cast<std::size_t>(sent));
+      writing_ = true;
+      auto self = shared_from_this();
+      asio::async_write(socket_, asio::buffer(output_),
+                        asio::bind_executor(strand_, [self](error_code ec, std::size_t) { self->on_written(ec); }));
+    }
+  }
+
+  // The next batch into output_: answers first, then, once none waits,
+  // notifications. False when there is nothing to send.
+  bool fill_output() {
     output_.clear();
     while (!answers_.empty() && output_.size() < kWriteBatch) {
       output_ += answers_.front();
@@ -370,15 +419,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
         output_ += zu::wire::frame(payload_);
       }
     }
-    if (output_.empty()) {
-      if (state_ == State::flushing) close_now("closed after an error", Level::debug);
-      return;
-    }
-    writing_ = true;
-    auto self = shared_from_this();
-    asio::async_write(socket_, asio::buffer(output_), asio::bind_executor(strand_, [self](error_code ec, std::size_t) {
-                        self->on_written(ec);
-                      }));
+    return !output_.empty();
   }
 
   void on_written(error_code ec) {
@@ -465,7 +506,8 @@ class Connection : public std::enable_shared_from_this<Connection> {
 };
 
 void Server::Impl::accept() {
-  acceptor.async_accept([this](error_code ec, stream::socket socket) {
+  asio::io_context& io = *ios[next_io++ % ios.size()];
+  acceptor.async_accept(io, [this, &io](error_code ec, stream::socket socket) {
     if (ec == asio::error::operation_aborted) return;
     if (ec) {
       // Out of descriptors, typically: wait a little instead of spinning.
@@ -486,7 +528,7 @@ void Server::Impl::accept() {
       if (connections.size() >= options.max_connections) pushed_out = take_silent();
       if (connections.size() < options.max_connections) {
         number = next_number++;
-        connection = std::make_shared<Connection>(*this, std::move(socket), number);
+        connection = std::make_shared<Connection>(*this, io, std::move(socket), number);
         connections.emplace(number, connection);
       }
     }
@@ -551,6 +593,8 @@ void Server::Impl::stop() {
     signals.cancel(ignored);
   });
   for (auto& c : open) c->close("the daemon stops");
+  // Each loop ends once the closes above and what they cancel have run.
+  for (auto& guard : busy) guard.reset();
 }
 
 Server::Server(std::shared_ptr<cds::store::Engine> engine, ServerOptions options)
@@ -613,9 +657,8 @@ void Server::run() {
   info("listening on " + impl.options.socket_path);
 
   std::vector<std::thread> threads;
-  const unsigned n = impl.options.threads == 0 ? 1 : impl.options.threads;
-  for (unsigned i = 1; i < n; ++i) threads.emplace_back([&impl] { impl.io.run(); });
-  impl.io.run();
+  for (std::size_t i = 1; i < impl.ios.size(); ++i) threads.emplace_back([&impl, i] { impl.ios[i]->run(); });
+  impl.ios.front()->run();
   for (auto& t : threads) t.join();
 
   struct stat st {};

@@ -3,12 +3,21 @@
 //
 // One connection per session. Requests are multiplexed on it by correlation
 // id: each caller sends its frame and waits for its own answer, so concurrent
-// round trips never queue behind each other. A reader thread per session reads
-// every frame, hands each answer to the caller waiting for its correlation id
-// and each notification to the session's sink, in the order they arrive.
+// round trips never queue behind each other.
+//
+// Who reads the socket: a session with a sink (a handler's) has a reader
+// thread, which hands each answer to the caller waiting for its correlation
+// id and each notification to the sink, in the order they arrive. A session
+// without one has no thread of its own: a waiting caller reads for itself
+// when no one else is reading (one caller at a time holds the read turn, and
+// hands the answers it meets to their callers; on leaving it passes the turn
+// to one other waiting caller). A single-threaded caller thus reads its own
+// answer with no thread hand-off. Each caller waits on a condition of its
+// own, so an answer wakes only the caller it is for.
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -93,7 +102,10 @@ class Connection : public std::enable_shared_from_this<Connection> {
     return true;
   }
 
+  // Only a session with a sink needs a thread that reads while nobody waits.
   void start_reader() {
+    if (!sink_) return;
+    reading_ = true;  // for good: callers never read a handler's socket
     auto self = shared_from_this();
     reader_ = std::thread([self] { self->read_loop(); });
   }
@@ -120,9 +132,22 @@ class Connection : public std::enable_shared_from_this<Connection> {
       return nullptr;
     }
     std::unique_lock<std::mutex> lock(mutex_);
-    if (!cv_.wait_until(lock, deadline, [&] { return waiter->done; })) {
-      waiters_.erase(correlation);  // an answer arriving later is dropped
-      return nullptr;
+    while (!waiter->done) {
+      if (!reading_) {
+        reading_ = true;
+        lock.unlock();
+        read_until_answered(correlation, deadline);
+        lock.lock();
+        reading_ = false;
+        if (!waiter->done) waiters_.erase(correlation);  // an answer arriving later is dropped
+        pass_read_turn();
+        break;
+      }
+      if (!waiter->wake.wait_until(lock, deadline, [&] { return waiter->done || !reading_; })) {
+        waiters_.erase(correlation);
+        if (!reading_) pass_read_turn();
+        return nullptr;
+      }
     }
     if (waiter->response) return std::move(waiter->response);
     if (waiter->error_status != 0) return refusal(request, waiter->error_status, waiter->error_message);
@@ -135,10 +160,28 @@ class Connection : public std::enable_shared_from_this<Connection> {
     // Correlation ids of requests nobody waits for are still unique, so that
     // their answers are recognised and dropped.
     if (!wire::encode_record(request, next_correlation_.fetch_add(1), &payload, nullptr)) return false;
-    return send_frame(wire::frame(payload), Clock::now() + CClient::get()->timeout()) == Sent::whole;
+    if (send_frame(wire::frame(payload), Clock::now() + CClient::get()->timeout()) != Sent::whole) return false;
+    // Without a reader thread, the answers nobody waits for are read by the
+    // next waiting caller; a client that only sends reads them here now and
+    // then, so that they never fill the socket and stall the daemon.
+    if (!sink_ && unanswered_.fetch_add(1) + 1 >= kReadUnansweredEvery) drain();
+    return true;
   }
 
-  bool is_open() const { return open_.load(); }
+  // A session without a reader thread learns that the daemon went away only
+  // when it reads: after a quiet spell, look (without taking anything).
+  bool is_open() {
+    if (!open_.load()) return false;
+    if (sink_ || Clock::now().time_since_epoch().count() - last_heard_.load() < kQuietSpell.count()) return true;
+    char byte;
+    ssize_t n = ::recv(fd_, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
+    if (n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) {
+      broken();
+      return false;
+    }
+    last_heard_.store(Clock::now().time_since_epoch().count());
+    return true;
+  }
 
   void close() {
     broken();
@@ -156,7 +199,16 @@ class Connection : public std::enable_shared_from_this<Connection> {
     std::shared_ptr<CRequestResponse> response;
     std::uint32_t error_status = 0;
     std::string error_message;
+    std::condition_variable wake;  // its answer came, or the read turn is free
   };
+
+  // Unanswered sends after which a sender reads what waits on the socket.
+  static constexpr unsigned kReadUnansweredEvery = 32;
+  // Time without reading after which is_open() looks at the socket.
+  static constexpr std::chrono::duration<Clock::rep, Clock::period> kQuietSpell = std::chrono::milliseconds(20);
+  // How far past its deadline a caller's read may end, to save setting the
+  // socket's receive timeout on each request.
+  static constexpr std::chrono::milliseconds kDeadlineSlack{1};
 
   // One sender at a time, waited for until a deadline. A plain mutex and a
   // condition variable rather than std::timed_mutex, whose timed lock
@@ -232,6 +284,86 @@ class Connection : public std::enable_shared_from_this<Connection> {
   void forget(std::uint64_t correlation) {
     std::lock_guard<std::mutex> lock(mutex_);
     waiters_.erase(correlation);
+    if (!reading_) pass_read_turn();
+  }
+
+  // The read turn is free: one waiting caller takes it. Call with mutex_ held.
+  void pass_read_turn() {
+    if (!waiters_.empty()) waiters_.begin()->second->wake.notify_one();
+  }
+
+  // The read turn holder's: reads and hands out frames until the answer to
+  // `correlation` is among them, the deadline passes or the session breaks.
+  void read_until_answered(std::uint64_t correlation, Clock::time_point deadline) {
+    std::string payload;
+    for (;;) {
+      while (frames_.pop(&payload))
+        if (dispatch(payload) == correlation) return;
+      if (!open_.load()) return;
+      const ssize_t n = receive(deadline);
+      if (n == 0) return;  // the deadline passed
+      if (n < 0 || !feed(static_cast<std::size_t>(n))) {
+        broken();
+        return;
+      }
+    }
+  }
+
+  // Reads what already waits on the socket, if no one else is reading.
+  void drain() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (reading_ || !open_.load()) return;
+      reading_ = true;
+    }
+    unanswered_.store(0);
+    std::string payload;
+    bool ok = true;
+    for (;;) {
+      ssize_t n = ::recv(fd_, buffer_, sizeof buffer_, MSG_DONTWAIT);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
+      if (n <= 0 || !feed(static_cast<std::size_t>(n))) {
+        ok = false;
+        break;
+      }
+      while (frames_.pop(&payload)) dispatch(payload);
+    }
+    if (!ok) broken();
+    std::lock_guard<std::mutex> lock(mutex_);
+    reading_ = false;
+    pass_read_turn();
+  }
+
+  bool feed(std::size_t n) {
+    last_heard_.store(Clock::now().time_since_epoch().count());
+    if (frames_.feed(buffer_, n)) return true;
+    complain(frames_.error());
+    return false;
+  }
+
+  // One blocking read into buffer_ by `deadline`: the bytes read, 0 when the
+  // deadline passed, -1 when the session ended. The socket's receive timeout
+  // bounds the wait, so that no poll() precedes each read; it is changed only
+  // when the deadline is nearer than it allows, or much further.
+  ssize_t receive(Clock::time_point deadline) {
+    for (;;) {
+      const auto left = deadline - Clock::now();
+      if (left <= Clock::duration::zero()) return 0;
+      if (recv_timeout_ == Clock::duration::zero() || left + kDeadlineSlack < recv_timeout_ ||
+          left > 2 * recv_timeout_) {
+        const auto micros = std::chrono::duration_cast<std::chrono::microseconds>(left).count() + 1;
+        timeval tv{};
+        tv.tv_sec = static_cast<decltype(tv.tv_sec)>(micros / 1000000);
+        tv.tv_usec = static_cast<decltype(tv.tv_usec)>(micros % 1000000);
+        if (::setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv) != 0) return -1;
+        recv_timeout_ = left;
+      }
+      ssize_t n = ::recv(fd_, buffer_, sizeof buffer_, 0);
+      if (n > 0) return n;
+      if (n < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)) continue;
+      return -1;  // closed by the daemon, or shut down by close()
+    }
   }
 
   // The session can carry nothing more: every waiting caller gets its answer
@@ -240,57 +372,56 @@ class Connection : public std::enable_shared_from_this<Connection> {
     {
       std::lock_guard<std::mutex> lock(mutex_);
       open_.store(false);
-      for (auto& entry : waiters_) entry.second->done = true;
+      for (auto& entry : waiters_) {
+        entry.second->done = true;
+        entry.second->wake.notify_one();
+      }
       waiters_.clear();
     }
-    cv_.notify_all();
     ::shutdown(fd_, SHUT_RDWR);
   }
 
   void read_loop() {
-    char buffer[65536];
     std::string payload;
     // Frames that came with the hello's answer come first.
     while (frames_.pop(&payload)) dispatch(payload);
     while (open_.load()) {
-      ssize_t n = ::recv(fd_, buffer, sizeof buffer, 0);
+      ssize_t n = ::recv(fd_, buffer_, sizeof buffer_, 0);
       if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) break;
-      if (!frames_.feed(buffer, static_cast<std::size_t>(n))) {
-        complain(frames_.error());
-        break;
-      }
+      if (n <= 0 || !feed(static_cast<std::size_t>(n))) break;
       while (frames_.pop(&payload)) dispatch(payload);
     }
     broken();
   }
 
-  void dispatch(const std::string& payload) {
+  // Hands one frame to whoever it is for; returns the correlation id of the
+  // answer it delivered, else 0.
+  std::uint64_t dispatch(const std::string& payload) {
     wire::Envelope envelope;
     std::string error;
     if (!wire::parse_envelope(payload, &envelope, &error)) {
       complain("unreadable frame from the data store: " + error);
-      return;
+      return 0;
     }
     const std::uint64_t correlation = envelope.correlation_id();
     if (correlation == 0) {
       if (envelope.body_case() == wire::Envelope::kError) {
         complain("the data store reported: " + envelope.error().message());
-        return;
+        return 0;
       }
       auto record = wire::decode_record(envelope, &error);
       if (!record) {
         complain("undecodable notification from the data store: " + error);
-        return;
+        return 0;
       }
       if (sink_) sink_(std::move(record));
-      return;
+      return 0;
     }
     std::shared_ptr<Waiter> waiter;
     {
       std::lock_guard<std::mutex> lock(mutex_);
       auto it = waiters_.find(correlation);
-      if (it == waiters_.end()) return;  // nobody waits any more (timed out, or sent without waiting)
+      if (it == waiters_.end()) return 0;  // nobody waits any more (timed out, or sent without waiting)
       waiter = std::move(it->second);
       waiters_.erase(it);
     }
@@ -304,11 +435,10 @@ class Connection : public std::enable_shared_from_this<Connection> {
         waiter->error_message = "the data store's answer could not be decoded: " + error;
       }
     }
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      waiter->done = true;
-    }
-    cv_.notify_all();
+    std::lock_guard<std::mutex> lock(mutex_);
+    waiter->done = true;
+    waiter->wake.notify_one();
+    return correlation;
   }
 
   const int fd_;
@@ -317,10 +447,14 @@ class Connection : public std::enable_shared_from_this<Connection> {
   std::atomic<bool> open_{true};
   std::atomic<std::uint64_t> next_correlation_{1};  // 0 marks notifications
   SendGate send_gate_;                              // one frame on the socket at a time
-  std::mutex mutex_;                                // guards waiters_ and the waiters' fields
-  std::condition_variable cv_;
+  std::mutex mutex_;                                // guards waiters_, the waiters' fields and reading_
   std::unordered_map<std::uint64_t, std::shared_ptr<Waiter>> waiters_;
-  wire::FrameReader frames_;  // the hello's, then the reader thread's
+  bool reading_ = false;  // someone holds the read turn: the fields below are its
+  wire::FrameReader frames_;
+  char buffer_[65536];
+  Clock::duration recv_timeout_{};                // the socket's receive timeout; zero: none set
+  std::atomic<Clock::rep> last_heard_{0};         // when bytes last came, on the steady clock
+  std::atomic<unsigned> unanswered_{0};           // sends since the socket was last drained
   std::mutex close_mutex_;
   std::thread reader_;
 };
