@@ -147,6 +147,11 @@ TEST_F(RestartTest, AfterKill9CallersGetNothingAtOnceAndEverythingComesBackWithT
   ASSERT_NE(refused, nullptr);
   EXPECT_EQ(refused->status, zu::cds::status_exists);
 
+  // A daemon that restarts while the client is idle costs its next request nothing.
+  ASSERT_NE(daemon_->stop(SIGKILL), -1);
+  ASSERT_TRUE(StartDaemon()) << Log();
+  EXPECT_NE(Ok<zu::cds::CUpdateChannelValue>(Write(300)), nullptr);
+
   core->shutdown();
   loop.join();
 }
