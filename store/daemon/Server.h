@@ -7,7 +7,8 @@
 // connection's requests are served one after the other, in arrival order, so
 // that its notifications can follow the responses that caused them; separate
 // connections are served in parallel by a small pool of threads, and none
-// waits for another's socket.
+// waits for another's socket. A connection stays on one thread, which reads,
+// serves and answers its requests without handing them to another.
 //
 // What a connection may hold before it proves useful is bounded: the number
 // of connections is capped (at the cap, a new connection pushes out the
