@@ -294,12 +294,15 @@ class Connection : public std::enable_shared_from_this<Connection> {
 
   // The read turn holder's: reads and hands out frames until the answer to
   // `correlation` is among them, the deadline passes or the session breaks.
+  // Every frame read is handed out at once, so that the other callers whose
+  // answers came in the same read wake together.
   void read_until_answered(std::uint64_t correlation, Clock::time_point deadline) {
     std::string payload;
     for (;;) {
+      bool answered = false;
       while (frames_.pop(&payload))
-        if (dispatch(payload) == correlation) return;
-      if (!open_.load()) return;
+        if (dispatch(payload) == correlation) answered = true;
+      if (answered || !open_.load()) return;
       const ssize_t n = receive(deadline);
       if (n == 0) return;  // the deadline passed
       if (n < 0 || !feed(static_cast<std::size_t>(n))) {
