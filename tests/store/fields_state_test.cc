@@ -118,7 +118,7 @@ TEST_F(FieldTest, DocumentFieldsMapToValuesAndAWriteKeepsTheOtherFieldsOrCreates
 
 using StateTest = StoreTest;
 
-TEST_F(StateTest, DeviceStateOpsKeepTheCommunicatingFlagInStepAndARefusalAppliesNoEntry) {
+TEST_F(StateTest, DeviceStateOpsKeepTheCommunicatingFlagInStepChannelOpsChangeOnlyApplicationBits) {
   add_device(1, 20);
   using zu::realtime_state;
   using zu::cds::state_op;
@@ -153,28 +153,25 @@ TEST_F(StateTest, DeviceStateOpsKeepTheCommunicatingFlagInStepAndARefusalApplies
     EXPECT_EQ(r->status, status);
     ASSERT_EQ(r->results.size(), 2u);
     EXPECT_EQ(r->results[1].status, status);
-    EXPECT_FALSE(device(20).communicating);
+    EXPECT_FALSE(device(20).communicating) << "a refusal applies no entry";
   }
-}
 
-TEST_F(StateTest, ChannelStateOpsChangeOnlyApplicationBits) {
   std::uint64_t a = add_channel(1, "a");
-  using zu::realtime_state;
-  auto apply = [&](realtime_state bits, zu::cds::state_op op) {
+  auto apply = [&](realtime_state bits, state_op how) {
     zu::cds::CSetChannelState request;
     request.states.resize(1);
     request.states[0].id = a;
     request.states[0].state = zu::CStateBits(bits);
-    request.states[0].op = op;
+    request.states[0].op = how;
     return ask(request)->status;
   };
   changes_.clear();
-  ASSERT_EQ(apply(realtime_state::alarm_disabled, zu::cds::state_op::raise), 1u);
+  ASSERT_EQ(apply(realtime_state::alarm_disabled, state_op::raise), 1u);
   EXPECT_TRUE(read({a})[0].state.test(realtime_state::alarm_disabled));
   EXPECT_EQ(changes_.back().channel_states_changed, (std::set<std::uint64_t>{a}));
-  ASSERT_EQ(apply(realtime_state::stale, zu::cds::state_op::assign), 1u);
+  ASSERT_EQ(apply(realtime_state::stale, state_op::assign), 1u);
   EXPECT_EQ(read({a})[0].state.bits(), static_cast<std::uint32_t>(realtime_state::stale));
-  EXPECT_EQ(apply(realtime_state::communicating, zu::cds::state_op::assign), 5u);
+  EXPECT_EQ(apply(realtime_state::communicating, state_op::assign), 5u);
 }
 
 // A record class no store answers.
