@@ -179,7 +179,6 @@ TEST_F(LegacyChannel, CreateAsksForTheGivenIdAndPrintsIt) {
   EXPECT_EQ(Printed([&] { EXPECT_TRUE(channel.create(device, 901, "flow", true)); }), "Channel 901 created !\n");
   EXPECT_TRUE(inband.getChannel(901).settings()->flags & zu::CChannelSettings::kSettingsFlag);
   EXPECT_EQ(Printed([&] { EXPECT_FALSE(channel.create(device, 902, "flow", true)); }), "");
-  EXPECT_EQ(Printed([&] { EXPECT_FALSE(channel.create(kUnknown, 903, "x", false)); }), "");
 
   // The line names the id asked for, even when the store answers with another.
   faults().edit_response("CCreateChannel", [](zu::cds::CRequestResponse& r) {
