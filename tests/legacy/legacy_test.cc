@@ -112,7 +112,7 @@ TEST_F(LegacyChannel, EachDataTypeHasItsTypeCodePlaceAndWrittenValue) {
   }
 }
 
-TEST_F(LegacyChannel, GetKeepsTextsAsCStringsOnlyWithoutHandler) {
+TEST_F(LegacyChannel, GetKeepsTextsAsCStringsOnlyWithoutHandlerAndWithoutValueSetsOnlyTypeAndTexts) {
   unsigned long long id = NewChannel(zu::CValue(std::string("ab\0cd", 5)), std::string("t1\0x", 4), "t2");
   cdsapi::dataChannel channel("legacy-test", 3);
   EXPECT_TRUE(channel.get(id));
@@ -124,21 +124,19 @@ TEST_F(LegacyChannel, GetKeepsTextsAsCStringsOnlyWithoutHandler) {
   EXPECT_EQ(channel.stringValue, std::string("ab\0cd", 5));
   EXPECT_EQ(channel.settingsText1, std::string("t1\0x", 4));
   EXPECT_EQ(channel.channelId, id);
-}
 
-TEST_F(LegacyChannel, GetWithSettingsButNoValueSetsOnlyTheTypeCodeAndTexts) {
-  unsigned long long id = NewChannel(zu::CValue(5), "first", "second");
+  id = NewChannel(zu::CValue(5), "first", "second");
   faults().drop_response("CGetChannelValue", 1);
   faults().edit_response("CGetChannelValue", [](zu::cds::CRequestResponse& r) {
     dynamic_cast<zu::cds::CGetChannelValue&>(r).values.clear();
   }, 1);
   for (int fault = 0; fault < 2; ++fault) {
-    cdsapi::dataChannel channel("legacy-test", 0);
     channel.scalar.i = 77;
+    channel.stringValue = "kept";
     EXPECT_TRUE(channel.get(id));
     EXPECT_EQ(channel.typeCode, 3);
     EXPECT_EQ(channel.scalar.i, 77);
-    EXPECT_EQ(channel.settingsText1 + channel.settingsText2, "firstsecond");
+    EXPECT_EQ(channel.stringValue + channel.settingsText1 + channel.settingsText2, "keptfirstsecond");
   }
 }
 
@@ -181,7 +179,6 @@ TEST_F(LegacyChannel, CreateAsksForTheGivenIdAndPrintsIt) {
   EXPECT_EQ(Printed([&] { EXPECT_TRUE(channel.create(device, 901, "flow", true)); }), "Channel 901 created !\n");
   EXPECT_TRUE(inband.getChannel(901).settings()->flags & zu::CChannelSettings::kSettingsFlag);
   EXPECT_EQ(Printed([&] { EXPECT_FALSE(channel.create(device, 902, "flow", true)); }), "");
-  EXPECT_EQ(Printed([&] { EXPECT_FALSE(channel.create(kUnknown, 903, "x", false)); }), "");
 
   // The line names the id asked for, even when the store answers with another.
   faults().edit_response("CCreateChannel", [](zu::cds::CRequestResponse& r) {
@@ -195,7 +192,7 @@ class LegacyDevice : public LegacyTest {
   cdsapi::dataDevice device{"legacy-test"};
 };
 
-TEST_F(LegacyDevice, CreateUnderTheManagerWithTheGivenNumberAndGetReadsItBack) {
+TEST_F(LegacyDevice, CreateUnderTheManagerWithTheGivenNumberGetReadsItBackAndARefusalIsSilent) {
   EXPECT_EQ(Printed([&] { EXPECT_TRUE(device.create(7)); }), "Device 7 created !\n");
   EXPECT_EQ(device.deviceNumber, 7);
   EXPECT_EQ(inband.getDevice(7).parent_id.value_or(0), 1u);
@@ -211,23 +208,20 @@ TEST_F(LegacyDevice, CreateUnderTheManagerWithTheGivenNumberAndGetReadsItBack) {
                 reader.swVersion + "|" + reader.contact + "|" + reader.location,
             "boiler|B-200|B200-EU|SN-1|2.1|ops|cellar");
 
+  cdsapi::dataDevice second("second");
+  EXPECT_EQ(Printed([&] { EXPECT_FALSE(second.create(7, "n", "m", "p", "s", "v")); }), "");
+  EXPECT_EQ(second.deviceNumber, 7);
+  EXPECT_EQ(second.name + second.model + second.partNumber + second.serialNumber + second.swVersion, "nmpsv");
+  EXPECT_TRUE(device.remove(7));
+  EXPECT_TRUE(device.remove(7)) << "remove reports nothing";
+  EXPECT_EQ(Printed([&] { EXPECT_FALSE(device.get(7)); }), "Device 7 not found !\n");
+
   // The store's id is cut to 16 bits.
   faults().edit_response("CGetDevice", [](zu::cds::CRequestResponse& r) {
     dynamic_cast<zu::cds::CGetDevice&>(r).devices.at(0).set_id(0x30008);
   });
   EXPECT_TRUE(reader.get(8));
   EXPECT_EQ(reader.deviceNumber, 8);
-}
-
-TEST_F(LegacyDevice, RefusedCreateIsSilentButKeepsTheTexts) {
-  ASSERT_TRUE(device.create(9));
-  cdsapi::dataDevice second("second");
-  EXPECT_EQ(Printed([&] { EXPECT_FALSE(second.create(9, "n", "m", "p", "s", "v")); }), "");
-  EXPECT_EQ(second.deviceNumber, 9);
-  EXPECT_EQ(second.name + second.model + second.partNumber + second.serialNumber + second.swVersion, "nmpsv");
-  EXPECT_TRUE(device.remove(9));
-  EXPECT_TRUE(device.remove(9)) << "remove reports nothing";
-  EXPECT_EQ(Printed([&] { EXPECT_FALSE(device.get(9)); }), "Device 9 not found !\n");
 }
 
 TEST_F(LegacyDevice, ChannelIdsAreAppendedAscendingAndCutTo16Bits) {

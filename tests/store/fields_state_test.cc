@@ -73,7 +73,6 @@ TEST_F(FieldTest, RefusedFieldsComeBackWithoutValueAndNothingIsWritten) {
       {"kind 2", field(2, 404, "x", "", zu::CValue(1)), 2},
       {"document: no scope", field(4, 0, "hostname", "", zu::CValue("h")), 5},
       {"document: NUL in the path", field(4, 0, "hostname", std::string("sys\0tem", 7), zu::CValue("h")), 5},
-      {"document: path past the longest", field(4, 0, "hostname", std::string(1025, 's'), zu::CValue("h")), 5},
       {"document: no name", field(4, 0, "", "system/network", zu::CValue("h")), 5},
       {"document: bytes", field(4, 0, "hostname", "system/network", zu::CValue(zu::CBytes{104})), 2},
       {"document: inexact integer", field(4, 0, "id", "system/network", zu::CValue((1ULL << 53) + 1)), 2},
@@ -81,7 +80,6 @@ TEST_F(FieldTest, RefusedFieldsComeBackWithoutValueAndNothingIsWritten) {
       {"document: text not UTF-8", field(4, 0, "hostname", "system/network", zu::CValue("\xff")), 2},
       {"document past the largest", field(4, 0, "big", "system/network", zu::CValue(std::string(4128768, 'x'))), 4},
       {"kind 0", field(0, 20, "x", "", zu::CValue(1)), 5},
-      {"kind 9", field(9, 20, "x", "", zu::CValue(1)), 5},
       {"no name", field(1, 20, "", "", zu::CValue(1)), 5},
       {"scope missing", field(3, 20, "x", "", zu::CValue(1)), 5},
       {"no value", field(1, 20, "x"), 5},
@@ -120,7 +118,7 @@ TEST_F(FieldTest, DocumentFieldsMapToValuesAndAWriteKeepsTheOtherFieldsOrCreates
 
 using StateTest = StoreTest;
 
-TEST_F(StateTest, DeviceStateOpsKeepTheCommunicatingFlagInStepAndARefusalAppliesNoEntry) {
+TEST_F(StateTest, DeviceStateOpsKeepTheCommunicatingFlagInStepChannelOpsChangeOnlyApplicationBits) {
   add_device(1, 20);
   using zu::realtime_state;
   using zu::cds::state_op;
@@ -155,28 +153,25 @@ TEST_F(StateTest, DeviceStateOpsKeepTheCommunicatingFlagInStepAndARefusalApplies
     EXPECT_EQ(r->status, status);
     ASSERT_EQ(r->results.size(), 2u);
     EXPECT_EQ(r->results[1].status, status);
-    EXPECT_FALSE(device(20).communicating);
+    EXPECT_FALSE(device(20).communicating) << "a refusal applies no entry";
   }
-}
 
-TEST_F(StateTest, ChannelStateOpsChangeOnlyApplicationBits) {
   std::uint64_t a = add_channel(1, "a");
-  using zu::realtime_state;
-  auto apply = [&](realtime_state bits, zu::cds::state_op op) {
+  auto apply = [&](realtime_state bits, state_op how) {
     zu::cds::CSetChannelState request;
     request.states.resize(1);
     request.states[0].id = a;
     request.states[0].state = zu::CStateBits(bits);
-    request.states[0].op = op;
+    request.states[0].op = how;
     return ask(request)->status;
   };
   changes_.clear();
-  ASSERT_EQ(apply(realtime_state::alarm_disabled, zu::cds::state_op::raise), 1u);
+  ASSERT_EQ(apply(realtime_state::alarm_disabled, state_op::raise), 1u);
   EXPECT_TRUE(read({a})[0].state.test(realtime_state::alarm_disabled));
   EXPECT_EQ(changes_.back().channel_states_changed, (std::set<std::uint64_t>{a}));
-  ASSERT_EQ(apply(realtime_state::stale, zu::cds::state_op::assign), 1u);
+  ASSERT_EQ(apply(realtime_state::stale, state_op::assign), 1u);
   EXPECT_EQ(read({a})[0].state.bits(), static_cast<std::uint32_t>(realtime_state::stale));
-  EXPECT_EQ(apply(realtime_state::communicating, zu::cds::state_op::assign), 5u);
+  EXPECT_EQ(apply(realtime_state::communicating, state_op::assign), 5u);
 }
 
 // A record class no store answers.
