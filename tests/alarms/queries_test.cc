@@ -92,7 +92,9 @@ TEST_F(QueriesTest, EachQueryTreatsItsAnswerByItsKindAndStatus) {
   }
 }
 
-TEST_F(QueriesTest, TheLogMarksUpdatesOfAlarmsActiveNow) {
+// A log asks for the active alarms after it and marks its updates of those;
+// a failure of either request is reported once.
+TEST_F(QueriesTest, TheLogMarksUpdatesOfAlarmsActiveNowAndReportsEachFailedRequestOnce) {
   // (10, 1) is active through a later instance; (10, 0) and (11, 1) share half its identity.
   Answer(1, {Update(10, 1, 20, 3), Update(10, 0, 19, 2), Update(11, 1, 18, 1), Update(10, 1, 17, 3)}, 0,
          {Update(10, 1, 25, 3), Update(99, 0, 26, 0)});
@@ -101,9 +103,7 @@ TEST_F(QueriesTest, TheLogMarksUpdatesOfAlarmsActiveNow) {
   ASSERT_EQ(sent.size(), 2U);
   EXPECT_EQ(Fields(*sent[0]), "ids=1042, recursive start=300 max=50 order");
   EXPECT_EQ(Fields(*sent[1]), "ids=1042, recursive start=0 max=1000 active_only active_query order");
-}
 
-TEST_F(QueriesTest, ALogReportsEachFailedRequestOnce) {
   zu::testing::CapturedStream err(std::cerr);
   Answer(4, {Update(10, 1, 20, 0), Update(12, 0, 21, 0)}, 0, {Update(12, 0, 22, 0)});
   std::shared_ptr<zu::cds::CGetAlarms> out;
