@@ -20,6 +20,8 @@ TEST_F(QueriesTest, EachQuerySendsTheFieldsOfItsKind) {
   EXPECT_EQ(SentFields(), "ids=30,10, start=4711 max=25 active_only active_query order level=6");
   alarms.getLogFromDateAndLevel(kDevice, true, 12, kDate, 0);  // level 0 is a filter here
   EXPECT_EQ(SentFields(), "ids=1042, recursive start=12 max=1000 order level=0 date2=1700000000");
+  alarms.getLogFromDateAndLevel(kDevice, false, 0, kDate, cdsapi::LevelCritical);  // as given, not translated
+  EXPECT_EQ(SentFields(), "ids=1042, start=0 max=1000 order level=7 date2=1700000000");
   alarms.getLogFiltered(kDevice, false, 7, 40);
   EXPECT_EQ(SentFields(), "ids=1042, start=7 max=40 order");
   alarms.filter_level = 2;
