@@ -5,7 +5,6 @@
 #include <limits>
 #include <map>
 #include <mutex>
-#include <set>
 #include <thread>
 
 #include "alarm_fixture.h"

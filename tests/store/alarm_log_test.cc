@@ -1,6 +1,5 @@
 // The alarm log: its bound, queries, paging, counts and deletion.
 #include <functional>
-#include <map>
 #include <set>
 #include <string>
 #include <tuple>
