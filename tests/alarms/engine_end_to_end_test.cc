@@ -3,35 +3,14 @@
 // a real store (in this process or in cdsd). The engine's own rules are tested
 // with the store; what each query sends and how it treats an answer, with the
 // fault-injecting transport.
-#include <memory>
-#include <string>
-#include <vector>
-
-#include <gtest/gtest.h>
-
-#include "cdsapi/DataAlarms.h"
+#include "alarms_fixture.h"
 #include "cdsapi/InBandAccessor.h"
-#include "zu/testing/Harness.h"
 
 namespace alarms_test {
 namespace {
 
-// "instance:level[:end][:active]" of each update, as the queries give them.
-std::string Shown(const std::vector<zu::CAlarmUpdate>& updates) {
-  std::string text;
-  for (const auto& u : updates) {
-    text += std::to_string(u.instance) + ':' + (u.trigger ? std::to_string(u.trigger->level) : "-");
-    if (u.back_to_normal) text += ":end";
-    if (u.active) text += ":active";
-    text += ' ';
-  }
-  return text;
-}
-
-class EngineEndToEndTest : public ::testing::Test {
+class EngineEndToEndTest : public DataAlarmsTest {
  protected:
-  void SetUp() override { ASSERT_TRUE(data.connect(false)); }
-
   // A "high" trigger of `level` at `threshold` on a new channel of the device.
   unsigned long long Watched(const std::string& name, cdsapi::LevelAlarm level, double threshold) {
     const unsigned long long channel = inband.createChannel(device, name, false);
@@ -47,10 +26,7 @@ class EngineEndToEndTest : public ::testing::Test {
   std::vector<zu::CAlarmUpdate> Active() { return alarms.getActive(device, false); }
   std::vector<zu::CAlarmUpdate> Log() { return alarms.getLog(device, false, 0, 0); }
 
-  zu::testing::EmbeddedStore store;
-  cdsapi::dataClient data{"alarm-engine-test"};
-  cdsapi::InBandAccessor inband{data, false};
-  cdsapi::DataAlarms alarms{data};
+  cdsapi::InBandAccessor inband{client, false};
   unsigned long long device = inband.createDevice(0, 1, false);
 };
 
