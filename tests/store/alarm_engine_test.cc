@@ -192,12 +192,8 @@ TEST_F(AlarmTest, RemovingAChannelItsDeviceOrItsTriggerEndsItsAlarms) {
     EXPECT_NE(ended[0].description.find(text), std::string::npos) << ended[0].description;
   };
   ends([&] { configure_ok(channel_, {low(0)}); }, channel_, device_, "trigger");
-  zu::cds::CDeleteChannel del;
-  del.ids = {second};
-  ends([&] { ASSERT_EQ(ask(del)->status, 1u); }, second, device_, "channel 'pressure'");
-  zu::cds::CDeleteDevice remove;
-  remove.ids = {other_device};
-  ends([&] { ASSERT_EQ(ask(remove)->status, 1u); }, third, other_device,
+  ends([&] { ASSERT_EQ(remove_channels({second}), 1u); }, second, device_, "channel 'pressure'");
+  ends([&] { ASSERT_EQ(remove_devices({other_device}), 1u); }, third, other_device,
        "device " + std::to_string(other_device) + ", channel 'level': alarm ended (channel removed)");
   auto get = all_log();
   get.active_only = true;

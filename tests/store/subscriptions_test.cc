@@ -84,11 +84,6 @@ class SubscriptionsTest : public StoreTest {
     u.devices[0].attributes[1] = serial;
     EXPECT_EQ(ask(u)->status, 1u);
   }
-  void remove_device(std::uint64_t id) {
-    zu::cds::CDeleteDevice r;
-    r.ids = {id};
-    EXPECT_EQ(ask(r)->status, 1u);
-  }
 
   std::mutex mutex_;
   Notes got_;
@@ -188,7 +183,7 @@ TEST_F(SubscriptionsTest, SettingsAndDeviceChangesFillTheirContainers) {
   EXPECT_EQ(got[3]->device_ids_14, IdSet{dev});
   EXPECT_TRUE(got[3]->device_ids.empty());
 
-  remove_device(dev);  // the removal reaches the channel and tree subscriptions, then nothing more
+  ASSERT_EQ(remove_devices({dev}), 1u);  // the removal reaches the channel and tree subscriptions, then nothing more
   got = take();
   ASSERT_EQ(got.size(), 2u);
   EXPECT_EQ(got[0]->subscription_id, channels);
@@ -249,7 +244,7 @@ TEST_F(SubscriptionsTest, TheFlagCoversSubDevicesAddedLater) {
   add_channel(leaf, "t");
   std::uint64_t channels = watch(sub::device_channels, top, true);
   watch(sub::device_channels, top, false);  // top's own channels do not change
-  remove_device(mid);  // a removed subtree is still under the watched device
+  ASSERT_EQ(remove_devices({mid}), 1u);  // a removed subtree is still under the watched device
   got = take();
   ASSERT_EQ(got.size(), 2u);
   EXPECT_EQ(got[0]->device_ids_14, (IdSet{top, mid, leaf}));
