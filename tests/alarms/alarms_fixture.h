@@ -41,12 +41,13 @@ inline zu::CAlarmUpdate Untriggered(std::uint64_t instance) {
   return u;
 }
 
-// "instance:level[:active]" of every update, "-" for no trigger.
+// "instance:level[:end][:active]" of every update, "-" for no trigger.
 inline std::string Shown(const std::vector<zu::CAlarmUpdate>& updates) {
   std::ostringstream o;
   for (const auto& u : updates) {
     o << u.instance << ':';
     if (u.trigger) o << u.trigger->level; else o << '-';
+    if (u.back_to_normal) o << ":end";
     o << (u.active ? ":active " : " ");
   }
   return o.str();

@@ -20,6 +20,8 @@ TEST_F(QueriesTest, EachQuerySendsTheFieldsOfItsKind) {
   EXPECT_EQ(SentFields(), "ids=30,10, start=4711 max=25 active_only active_query order level=6");
   alarms.getLogFromDateAndLevel(kDevice, true, 12, kDate, 0);  // level 0 is a filter here
   EXPECT_EQ(SentFields(), "ids=1042, recursive start=12 max=1000 order level=0 date2=1700000000");
+  alarms.getLogFromDateAndLevel(kDevice, false, 0, kDate, cdsapi::LevelCritical);  // as given, not translated
+  EXPECT_EQ(SentFields(), "ids=1042, start=0 max=1000 order level=7 date2=1700000000");
   alarms.getLogFiltered(kDevice, false, 7, 40);
   EXPECT_EQ(SentFields(), "ids=1042, start=7 max=40 order");
   alarms.filter_level = 2;
@@ -66,17 +68,17 @@ TEST_F(QueriesTest, EachQueryTreatsItsAnswerByItsKindAndStatus) {
     const char* shown;
     std::string line;
   } cases[] = {
-      {"active", active, 1, "20:7:active 19:4:active 18:-:active ", ""},
-      {"active, too big", listed, 4, "20:7:active 19:4:active 18:-:active ", kTooBigLine},
-      {"active, no queue", active, 3, "20:7:active 19:4:active 18:-:active ", kQueueLine},
-      {"active, refused", active, 2, "20:7:active 19:4:active 18:-:active ", ""},
-      {"by date and level", by_level, 1, "20:3 19:1 18:- ", ""},
-      {"filtered", filtered, 1, "20:3 19:1 18:- ", ""},
-      {"from date", dated, 1, "20:7 19:4 18:- ", ""},
-      {"from date, no queue", dated, 3, "20:3 19:1 18:- ", kQueueLine},
-      {"active from date", active_dated, 1, "20:7 19:4 18:- ", ""},
-      {"active from date, invalid", active_dated, 5, "20:3 19:1 18:- ", ""},
-      {"closed", closed, 1, "20:7 ", ""},
+      {"active", active, 1, "20:7:end:active 19:4:active 18:-:active ", ""},
+      {"active, too big", listed, 4, "20:7:end:active 19:4:active 18:-:active ", kTooBigLine},
+      {"active, no queue", active, 3, "20:7:end:active 19:4:active 18:-:active ", kQueueLine},
+      {"active, refused", active, 2, "20:7:end:active 19:4:active 18:-:active ", ""},
+      {"by date and level", by_level, 1, "20:3:end 19:1 18:- ", ""},
+      {"filtered", filtered, 1, "20:3:end 19:1 18:- ", ""},
+      {"from date", dated, 1, "20:7:end 19:4 18:- ", ""},
+      {"from date, no queue", dated, 3, "20:3:end 19:1 18:- ", kQueueLine},
+      {"active from date", active_dated, 1, "20:7:end 19:4 18:- ", ""},
+      {"active from date, invalid", active_dated, 5, "20:3:end 19:1 18:- ", ""},
+      {"closed", closed, 1, "20:7:end ", ""},
       {"closed, no queue", closed, 3, "", kQueueLine},
       {"closed, too big", closed, 4, "", kTooBigLine},
       {"closed, refused", closed, 2, "", ""},
@@ -92,7 +94,9 @@ TEST_F(QueriesTest, EachQueryTreatsItsAnswerByItsKindAndStatus) {
   }
 }
 
-TEST_F(QueriesTest, TheLogMarksUpdatesOfAlarmsActiveNow) {
+// A log asks for the active alarms after it and marks its updates of those;
+// a failure of either request is reported once.
+TEST_F(QueriesTest, TheLogMarksUpdatesOfAlarmsActiveNowAndReportsEachFailedRequestOnce) {
   // (10, 1) is active through a later instance; (10, 0) and (11, 1) share half its identity.
   Answer(1, {Update(10, 1, 20, 3), Update(10, 0, 19, 2), Update(11, 1, 18, 1), Update(10, 1, 17, 3)}, 0,
          {Update(10, 1, 25, 3), Update(99, 0, 26, 0)});
@@ -101,9 +105,7 @@ TEST_F(QueriesTest, TheLogMarksUpdatesOfAlarmsActiveNow) {
   ASSERT_EQ(sent.size(), 2U);
   EXPECT_EQ(Fields(*sent[0]), "ids=1042, recursive start=300 max=50 order");
   EXPECT_EQ(Fields(*sent[1]), "ids=1042, recursive start=0 max=1000 active_only active_query order");
-}
 
-TEST_F(QueriesTest, ALogReportsEachFailedRequestOnce) {
   zu::testing::CapturedStream err(std::cerr);
   Answer(4, {Update(10, 1, 20, 0), Update(12, 0, 21, 0)}, 0, {Update(12, 0, 22, 0)});
   std::shared_ptr<zu::cds::CGetAlarms> out;
