@@ -3,25 +3,28 @@
 # libFuzzer) and runs each from its seed corpus in tests/fuzz/corpus for a
 # fixed number of inputs, about 30 s each here. A crash fails the script; the
 # input that caused it is left in the build directory's fuzz-artifacts/.
-#   BUILD_DIR=DIR        build directory (default build-fuzz)
+#   BUILD_DIR=DIR        build directory (default build-fuzz); one configured already
+#                        (the sanitizer stage of CI builds the targets beside the tests) is reused
 #   FUZZ_TIME=SECONDS    run each target this long instead of a fixed number of inputs
 #   FUZZ_TARGETS="a b"   run only these targets
 set -euo pipefail
 repo=$(cd "$(dirname "$0")/.." && pwd)
 bash "$repo/scripts/deps.sh" clang-14 libclang-rt-14-dev
 build=${BUILD_DIR:-$repo/build-fuzz}
-CC=clang-14 CXX=clang++-14 cmake -G Ninja -S "$repo" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DCDS_BUILD_FUZZ=ON -DCDS_BUILD_TESTS=OFF -DCDS_BUILD_BENCH=OFF >/dev/null
+if [ ! -f "$build/CMakeCache.txt" ]; then
+  CC=clang-14 CXX=clang++-14 cmake -G Ninja -S "$repo" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DCDS_BUILD_FUZZ=ON -DCDS_BUILD_TESTS=OFF -DCDS_BUILD_BENCH=OFF >/dev/null
+fi
 ninja -C "$build" -j"${JOBS:-2}" fuzz-targets
 
 # Inputs per target, for about 30 s each on the CI machine.
 declare -A runs=(
-  [fuzz_wire_stream]=70000
-  [fuzz_json_document]=40000
-  [fuzz_uuid]=180000
-  [fuzz_oob_path]=8000
-  [fuzz_cdsctl_value]=200000
-  [fuzz_seed]=18000
+  [fuzz_wire_stream]=280000
+  [fuzz_json_document]=160000
+  [fuzz_uuid]=720000
+  [fuzz_oob_path]=24000
+  [fuzz_cdsctl_value]=800000
+  [fuzz_seed]=72000
 )
 artifacts=$build/fuzz-artifacts
 mkdir -p "$artifacts"

@@ -84,7 +84,12 @@ class SlowSubscriberTest : public DaemonTest {
 
 // Resident memory is only a measure of the daemon's own memory without a
 // sanitizer keeping freed memory and without an emulator around it.
-#if defined(__SANITIZE_ADDRESS__) || defined(CDS_THREAD_SANITIZER)
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define CDS_ADDRESS_SANITIZER 1  // clang's spelling of GCC's __SANITIZE_ADDRESS__
+#endif
+#endif
+#if defined(__SANITIZE_ADDRESS__) || defined(CDS_ADDRESS_SANITIZER) || defined(CDS_THREAD_SANITIZER)
 const bool kMeasureMemory = false;
 #else
 const bool kMeasureMemory = !zu::testing::DaemonProcess::emulated();
