@@ -163,23 +163,13 @@ TEST(CodecRecordTest, WhatIsNotEngagedStaysSoAndTimesComeBackInTheDefaultFormat)
 
 TEST(CodecRecordTest, EveryValueAlternativeKeepsItsTypeAndContent) {
   const std::vector<CValue> values = {
-      CValue(),
-      CValue(true),
-      CValue(std::numeric_limits<int>::min()),
-      CValue(std::numeric_limits<long long>::min()),
-      CValue(std::numeric_limits<unsigned int>::max()),
-      CValue(std::numeric_limits<unsigned long long>::max()),
-      CValue(-1.25F),
-      CValue(std::numeric_limits<double>::quiet_NaN()),
-      CValue(std::numeric_limits<double>::lowest()),
-      CValue(zu::CTimestamp{-4102444800LL, 999999999}),
-      CValue(std::string("s\0\xff", 3)),
-      CValue(zu::CBytes{0, 255, 128}),
-      CValue(std::string()),
-      CValue(zu::CBytes{}),
+      CValue(), CValue(true), CValue(std::numeric_limits<int>::min()), CValue(std::numeric_limits<long long>::min()),
+      CValue(std::numeric_limits<unsigned int>::max()), CValue(std::numeric_limits<unsigned long long>::max()),
+      CValue(-1.25F), CValue(std::numeric_limits<double>::quiet_NaN()), CValue(std::numeric_limits<double>::lowest()),
+      CValue(zu::CTimestamp{-4102444800LL, 999999999}), CValue(std::string("s\0\xff", 3)), CValue(zu::CBytes{0, 255}),
+      CValue(std::string()), CValue(zu::CBytes{}),
       // Same number, different alternatives: each must come back as sent.
-      CValue(7), CValue(7LL), CValue(7U), CValue(7ULL), CValue(7.0F), CValue(7.0),
-  };
+      CValue(7), CValue(7LL), CValue(7U), CValue(7ULL), CValue(7.0F), CValue(7.0)};
   zc::CUpdateChannelValue r;
   for (std::size_t i = 0; i < values.size(); ++i) r.values.push_back({i, values[i]});
   auto out = round_trip(r);
@@ -314,27 +304,22 @@ TEST(CodecDecodeTest, WhatDoesNotFitARecordIsRefusedWithAClearError) {
 
 // ---- hello -------------------------------------------------------------------------
 
-zw::Envelope parsed(const std::string& payload) {
-  zw::Envelope env;
-  std::string error;
-  EXPECT_TRUE(zw::parse_envelope(payload, &env, &error)) << error;
-  return env;
-}
-
 // What the daemon makes of a hello is proven against cdsd; here the client's side.
 TEST(CodecHelloTest, TheAnswerToAHelloSaysWhetherTheSessionIsOpen) {
-  std::string payload, error;
-  zw::HelloAckInfo ack;
-  ASSERT_TRUE(zw::encode_hello_ack({true, "", zw::kProtocolVersion}, 1, &payload, &error));
-  EXPECT_TRUE(zw::decode_hello_ack(parsed(payload), &ack, &error)) << error;
-  EXPECT_TRUE(ack.accepted);
-  ASSERT_TRUE(zw::encode_hello_ack({true, "", 7}, 1, &payload, &error));
-  EXPECT_FALSE(zw::decode_hello_ack(parsed(payload), &ack, &error));
-  EXPECT_EQ(error, zw::version_mismatch_text(7));
-  EXPECT_NE(error.find("version 7"), std::string::npos);
-  ASSERT_TRUE(zw::encode_hello_ack({false, "busy", 1}, 1, &payload, &error));
-  EXPECT_FALSE(zw::decode_hello_ack(parsed(payload), &ack, &error));
-  EXPECT_NE(error.find("refused the session: busy"), std::string::npos) << error;
+  const std::pair<zw::HelloAckInfo, std::string> cases[] = {  // answer, error ("" when open)
+      {{true, "", zw::kProtocolVersion}, ""},
+      {{true, "", 7}, zw::version_mismatch_text(7)},
+      {{false, "busy", 1}, "the data store refused the session: busy"}};
+  EXPECT_NE(zw::version_mismatch_text(7).find("version 7"), std::string::npos);
+  for (const auto& c : cases) {
+    std::string payload, error;
+    zw::Envelope env;
+    zw::HelloAckInfo ack;
+    ASSERT_TRUE(zw::encode_hello_ack(c.first, 1, &payload, &error) && zw::parse_envelope(payload, &env, &error));
+    EXPECT_EQ(zw::decode_hello_ack(env, &ack, &error), c.second.empty());
+    EXPECT_EQ(c.second.empty() ? "" : error, c.second);
+    EXPECT_EQ(ack.accepted, c.first.accepted);
+  }
 }
 
 // ---- framing -----------------------------------------------------------------------
