@@ -35,7 +35,6 @@ class FakeSession : public zc::Session {
                                                    std::chrono::milliseconds timeout) override {
     if (!open) return nullptr;
     last_timeout = timeout.count();
-    ++round_trips;
     auto response = request.clone();
     response->status = zc::status_ok;
     response->origin = name;
@@ -59,7 +58,6 @@ class FakeSession : public zc::Session {
   const std::string name;
   const zc::NotificationSink sink;
   std::atomic<bool> open{true};
-  std::atomic<int> round_trips{0};
   std::atomic<int> sends{0};
   std::atomic<long long> last_timeout{0};
 };

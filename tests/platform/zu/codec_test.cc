@@ -238,24 +238,16 @@ TEST(CodecEncodeTest, RefusesWhatCannotTravelUpToTheExactLimits) {
   EXPECT_TRUE(zw::decode_record(std::string(zw::kMaxFrame + 1, 'x'), nullptr, &error) == nullptr);
 }
 
-std::string serialized(const zw::Envelope& env) {
-  std::string s;
-  env.SerializeToString(&s);
-  return s;
-}
-
+// Garbage and bodies of unknown type are proven against cdsd, which answers them.
 TEST(CodecDecodeTest, WhatDoesNotFitARecordIsRefusedWithAClearError) {
   std::vector<std::pair<std::string, std::string>> cases;  // payload, expected error
-  cases.emplace_back(std::string("\xff\xff\xff\xff\x0f garbage"), "not a valid envelope");
   zw::Envelope env;
   env.set_correlation_id(3);
-  cases.emplace_back(serialized(env), "no body");
-  // A body field this side does not know, as a newer peer would send.
-  cases.emplace_back(serialized(env) + std::string("\xf2\x06\x00", 3), "unknown type (field 110)");
+  cases.emplace_back(env.SerializeAsString(), "no body");
   const auto add = [&](const std::string& expected, auto fill) {
     env.Clear();
     fill();
-    cases.emplace_back(serialized(env), expected);
+    cases.emplace_back(env.SerializeAsString(), expected);
   };
   add("a hello, not a record", [&] { env.mutable_hello()->set_protocol_version(1); });
   add("status 4): too big", [&] {
