@@ -46,7 +46,7 @@ TEST(ActorTest, TheUserNameRulesAndTheProcessName) {
   EXPECT_EQ(dataLog::getProcessName(-1), "");
 }
 
-TEST_F(DataLogTest, DebugRecordsFollowSeverityAndTheThreadsThreshold) {
+TEST_F(DataLogTest, DebugRecordsFollowSeverityAndTheThreadsThresholdAndOnlyThreadsWithALoggerWrite) {
   dataLog logger("log-test");
   dataLog::logDebugVerbosity(2);
   struct Case {
@@ -69,6 +69,23 @@ TEST_F(DataLogTest, DebugRecordsFollowSeverityAndTheThreadsThreshold) {
     EXPECT_EQ(records[0].ident, "log-test");
     EXPECT_EQ(records[0].text, "50% =done");  // literal and, unlike audit texts, not filtered
   }
+
+  log.clear();
+  std::thread([] {
+    dataLog::logUpdate(CEE_ACTION_UPDATE, CEE_STATUS_SUCCESS, "dropped", cdsapi::SeverityInformational, "", 0);
+    dataLog::logDebug("dropped", cdsapi::SeverityCritical, 0);
+    dataLog::logDebugVerbosity(5);
+  }).join();
+  std::thread([] {
+    { dataLog logger("worker"); }  // the logger outlives its dataLog
+    dataLog::logSession(CEE_ACTION_LOGIN, CEE_STATUS_SUCCESS, "kept", cdsapi::SeverityInformational, "", 0);
+  }).join();
+  dataLog::logDebug("kept", cdsapi::SeverityInformational, 2);  // this thread's threshold is still 2
+  const auto records = log.records();
+  ASSERT_EQ(records.size(), 2u);
+  EXPECT_EQ(records[0].facility, LOG_LOCAL6);
+  EXPECT_EQ(records[0].ident, "worker");
+  EXPECT_EQ(records[1].ident, "worker");  // the identifier is the process's latest one
 }
 
 TEST_F(DataLogTest, AuditRecordsCarryTheirFacilityAndCeeFields) {
@@ -105,25 +122,6 @@ TEST_F(DataLogTest, AuditRecordsCarryTheirFacilityAndCeeFields) {
                                        std::to_string(std::get<3>(events[i])) + ",\"user\":\"" +
                                        dataLog::getUserName() + "\",\"detail\":\"d\",\"process\":\"\",\"msg\":\"m\"}");
   }
-}
-
-TEST_F(DataLogTest, OnlyThreadsWithTheirOwnLoggerWrite) {
-  std::thread([] {
-    dataLog::logUpdate(CEE_ACTION_UPDATE, CEE_STATUS_SUCCESS, "dropped", cdsapi::SeverityInformational, "", 0);
-    dataLog::logDebug("dropped", cdsapi::SeverityCritical, 0);
-    dataLog::logDebugVerbosity(5);
-  }).join();
-  std::thread([] {
-    { dataLog logger("worker"); }  // the logger outlives its dataLog
-    dataLog::logSession(CEE_ACTION_LOGIN, CEE_STATUS_SUCCESS, "kept", cdsapi::SeverityInformational, "", 0);
-  }).join();
-  dataLog main_logger("main");
-  dataLog::logDebug("kept", cdsapi::SeverityCritical, 0);
-  const auto records = log.records();
-  ASSERT_EQ(records.size(), 2u);
-  EXPECT_EQ(records[0].facility, LOG_LOCAL6);
-  EXPECT_EQ(records[0].ident, "worker");
-  EXPECT_EQ(records[1].ident, "main");
 }
 
 }  // namespace

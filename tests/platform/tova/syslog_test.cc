@@ -71,13 +71,12 @@ TEST_F(SysLogTest, AuditTextsCannotBreakTheJson) {
     std::string text;
     std::string reads_back;
   } const cases[] = {
-      {"\",\"user\":\"root", "\",\"user\":\"root"},
-      {"line\nforged: @cee: {}\r\t", "line\nforged: @cee: {}\r\t"},
+      {"\",\"user\":\"root line\nforged: @cee: {}\r\t", "\",\"user\":\"root line\nforged: @cee: {}\r\t"},
       {std::string("nul\0bell\x07\x1f\x7f", 11), std::string("nul\0bell\x07\x1f\x7f", 11)},
       {"caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x94\x8c", "caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x94\x8c"},
-      {"stray \x80 cut \xc3", "stray \xc2\x80 cut \xc3\x83"},
-      {"overlong \xc0\xaf surrogate \xed\xa0\x80", "overlong \xc3\x80\xc2\xaf surrogate \xc3\xad\xc2\xa0\xc2\x80"},
-      {"past \xf4\x90\x80\x80 end \xe2\x82", "past \xc3\xb4\xc2\x90\xc2\x80\xc2\x80 end \xc3\xa2\xc2\x82"},
+      {"stray \x80 cut \xc3 overlong \xc0\xaf", "stray \xc2\x80 cut \xc3\x83 overlong \xc3\x80\xc2\xaf"},
+      {"surrogate \xed\xa0\x80 past \xf4\x90\x80\x80 end \xe2\x82",
+       "surrogate \xc3\xad\xc2\xa0\xc2\x80 past \xc3\xb4\xc2\x90\xc2\x80\xc2\x80 end \xc3\xa2\xc2\x82"},
   };
   CSysLog writer;
   for (const Case& c : cases) {
