@@ -91,22 +91,14 @@ class RawClient {
   }
 
   // Sends a hello and returns the answer.
-  zu::wire::HelloAckInfo hello(const std::string& name, std::uint32_t version = zu::wire::kProtocolVersion) {
-    zu::wire::HelloInfo info;
-    info.client_name = name;
-    info.protocol_version = version;
-    info.handler = true;
+  zu::wire::HelloAckInfo hello(const std::string& name) {
     std::string payload;
-    zu::wire::encode_hello(info, 0, &payload, nullptr);
+    zu::wire::encode_hello({name, zu::wire::kProtocolVersion, true}, 0, &payload, nullptr);
     send_payload(payload);
     zu::wire::HelloAckInfo ack;
     zu::wire::Envelope envelope;
-    if (read(&envelope) && envelope.body_case() == zu::wire::Envelope::kHelloAck) {
-      ack.accepted = envelope.hello_ack().accepted();
-      ack.message = envelope.hello_ack().message();
-    } else {
-      ack.message = "no hello answer";
-    }
+    if (!read(&envelope) || envelope.body_case() != zu::wire::Envelope::kHelloAck) ack.message = "no hello answer";
+    else zu::wire::decode_hello_ack(envelope, &ack, nullptr);  // false on a refusal, which `ack` then says
     return ack;
   }
 

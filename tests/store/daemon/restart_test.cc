@@ -1,7 +1,7 @@
 // A daemon killed and started again: callers learn at once, clients and
 // handlers come back by themselves, subscriptions keep their ids.
-#include <dirent.h>
 #include <signal.h>
+#include <sys/wait.h>
 
 #include <chrono>
 #include <condition_variable>
@@ -20,31 +20,12 @@ namespace {
 
 constexpr std::uint64_t kChannel = 5000;
 
-// kill() returns before the signal has stopped the process; a daemon thread
-// already running may still answer. Stops `pid` and waits until every one of
-// its threads shows the stopped state (or 5 s pass).
+// Stops `pid`, a child of this process, and waits until the stop is complete:
+// kill() returns while a daemon thread already running may still answer, but
+// the stop is reported only once every thread has stopped.
 bool StopAndWait(int pid) {
-  if (::kill(pid, SIGSTOP) != 0) return false;
-  const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-  while (std::chrono::steady_clock::now() < deadline) {
-    bool all_stopped = true;
-    if (DIR* dir = ::opendir(tasks.c_str())) {
-      while (dirent* entry = ::readdir(dir)) {
-        if (entry->d_name[0] == '.') continue;
-        std::ifstream stat(tasks + "/" + entry->d_name + "/stat");
-        std::string line;
-        std::getline(stat, line);
-        // The state is the first field after the command's closing parenthesis.
-        const auto paren = line.rfind(')');
-        if (paren == std::string::npos || paren + 2 >= line.size() || line[paren + 2] != 'T') all_stopped = false;
-      }
-      ::closedir(dir);
-    }
-    if (all_stopped) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  return false;
+  int status = 0;
+  return ::kill(pid, SIGSTOP) == 0 && ::waitpid(pid, &status, WUNTRACED) == pid && WIFSTOPPED(status);
 }
 
 // A handler that keeps every notification it is handed.
@@ -109,11 +90,7 @@ TEST_F(RestartTest, AfterKill9CallersGetNothingAtOnceAndEverythingComesBackWithT
   ASSERT_EQ(reserved->reserved_ids.size(), 1U);
   const std::uint64_t id = reserved->reserved_ids[0];
   zu::cds::CSubscribe subscribe;
-  zu::cds::CSubscribeSingle single;
-  single.subscription_id = id;
-  single.type = zu::sub::channel_value_written;
-  single.object_id = kChannel;
-  subscribe.subscriptions.push_back(single);
+  subscribe.subscriptions.push_back({id, zu::sub::channel_value_written, kChannel, "", false, false});
   ASSERT_NE(Ok<zu::cds::CSubscribe>(handler->submit_wait(subscribe)), nullptr);
 
   ASSERT_NE(Ok<zu::cds::CUpdateChannelValue>(Write(1)), nullptr);
