@@ -39,27 +39,18 @@ std::shared_ptr<R> Ok(std::shared_ptr<zu::cds::CRequestResponse> r) {
 // A client that writes and reads the socket's bytes itself.
 class RawClient {
  public:
-  explicit RawClient(const std::string& path) {
+  explicit RawClient(const std::string& path) : fd_(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
     std::memcpy(address.sun_path, path.data(), path.size());
-    fd_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (::connect(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
-      ::close(fd_);
-      fd_ = -1;
-    }
+    EXPECT_EQ(::connect(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0) << path;
   }
-  ~RawClient() {
-    if (fd_ >= 0) ::close(fd_);
-  }
+  ~RawClient() { ::close(fd_); }
   RawClient(const RawClient&) = delete;
   RawClient& operator=(const RawClient&) = delete;
 
-  bool connected() const { return fd_ >= 0; }
-
   bool send_bytes(const std::string& bytes) {
-    std::size_t done = 0;
-    while (done < bytes.size()) {
+    for (std::size_t done = 0; done < bytes.size();) {
       ssize_t n = ::send(fd_, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
       if (n <= 0) return false;
       done += static_cast<std::size_t>(n);
@@ -72,7 +63,11 @@ class RawClient {
   bool read(zu::wire::Envelope* envelope, std::chrono::milliseconds timeout = 10s) {
     std::string payload;
     while (!frames_.pop(&payload)) {
-      if (!fill(timeout)) return false;
+      char buffer[65536];
+      pollfd p{fd_, POLLIN, 0};
+      if (::poll(&p, 1, static_cast<int>(timeout.count())) <= 0) return false;
+      ssize_t n = ::recv(fd_, buffer, sizeof buffer, 0);
+      if (n <= 0 || !frames_.feed(buffer, static_cast<std::size_t>(n))) return false;
     }
     return zu::wire::parse_envelope(payload, envelope, nullptr);
   }
@@ -80,12 +75,10 @@ class RawClient {
   // Reads until the daemon closes the connection; false when it stays open past `timeout`.
   bool closed_by_daemon(std::chrono::milliseconds timeout = 10s) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
+    char buffer[4096];
     while (std::chrono::steady_clock::now() < deadline) {
       pollfd p{fd_, POLLIN, 0};
-      if (::poll(&p, 1, 50) <= 0) continue;
-      char buffer[4096];
-      ssize_t n = ::recv(fd_, buffer, sizeof buffer, 0);
-      if (n <= 0) return true;
+      if (::poll(&p, 1, 50) > 0 && ::recv(fd_, buffer, sizeof buffer, 0) <= 0) return true;
     }
     return false;
   }
@@ -102,14 +95,10 @@ class RawClient {
     return ack;
   }
 
-  bool send_record(const zu::cds::CRequestResponse& record, std::uint64_t correlation) {
-    std::string payload;
-    return zu::wire::encode_record(record, correlation, &payload, nullptr) && send_payload(payload);
-  }
-
   // Sends `record` and reads the answer, skipping notifications.
   std::shared_ptr<zu::cds::CRequestResponse> ask(const zu::cds::CRequestResponse& record, std::uint64_t correlation) {
-    if (!send_record(record, correlation)) return nullptr;
+    std::string payload;
+    if (!zu::wire::encode_record(record, correlation, &payload, nullptr) || !send_payload(payload)) return nullptr;
     zu::wire::Envelope envelope;
     while (read(&envelope)) {
       if (envelope.correlation_id() == correlation) return zu::wire::decode_record(envelope, nullptr);
@@ -131,16 +120,7 @@ class RawClient {
   }
 
  private:
-  bool fill(std::chrono::milliseconds timeout) {
-    pollfd p{fd_, POLLIN, 0};
-    if (::poll(&p, 1, static_cast<int>(timeout.count())) <= 0) return false;
-    char buffer[65536];
-    ssize_t n = ::recv(fd_, buffer, sizeof buffer, 0);
-    if (n <= 0) return false;
-    return frames_.feed(buffer, static_cast<std::size_t>(n));
-  }
-
-  int fd_ = -1;
+  int fd_;
   zu::wire::FrameReader frames_;
 };
 
