@@ -145,9 +145,23 @@ class DaemonTest : public ::testing::Test {
 
   virtual std::vector<std::string> args() const { return {}; }
 
+  // Starts the daemon with `args()`, on the seed file `seed_` when there is one.
   bool StartDaemon() {
-    daemon_ = std::make_unique<zu::testing::DaemonProcess>(socket_, directory_ + "/cdsd.log", args());
+    std::vector<std::string> arguments = args();
+    if (!seed_.empty()) {
+      std::ofstream(directory_ + "/seed.json") << seed_;
+      arguments.insert(arguments.end(), {"--seed", directory_ + "/seed.json"});
+    }
+    daemon_ = std::make_unique<zu::testing::DaemonProcess>(socket_, directory_ + "/cdsd.log", arguments);
     return daemon_->start();
+  }
+
+  // Seeds device 20 with `n` channels c0, c1, ... of ids 5000, 5001, ...
+  void SeedChannels(std::size_t n) {
+    std::string channels;
+    for (std::size_t i = 0; i < n; ++i)
+      channels += (i ? ", {\"id\": " : "{\"id\": ") + std::to_string(5000 + i) + ", \"name\": \"c" + std::to_string(i) + "\"}";
+    seed_ = "{\"devices\": [{\"id\": 20, \"channels\": [" + channels + "]}]}";
   }
 
   // Points the process-wide client at the daemon and connects it.
@@ -177,6 +191,7 @@ class DaemonTest : public ::testing::Test {
 
   std::string directory_;
   std::string socket_;
+  std::string seed_;  // the text of the daemon's seed file, or none
   std::unique_ptr<zu::testing::DaemonProcess> daemon_;
 };
 

@@ -10,28 +10,6 @@
 namespace cdsd_test {
 namespace {
 
-// Creates a device with `n` channels named c0, c1, ...; their ids.
-std::vector<std::uint64_t> MakeChannels(std::size_t n) {
-  zu::cds::CCreateDevice create;
-  zu::CDevice device;
-  device.parent_id = 1;
-  create.devices.push_back(device);
-  auto made = Ask(create);
-  if (!made) return {};
-  zu::cds::CCreateChannel channels;
-  for (std::size_t i = 0; i < n; ++i) {
-    zu::cds::CCreateSingleChannel c;
-    c.device_id = made->devices[0].id;
-    c.name = "c" + std::to_string(i);
-    channels.requests.push_back(c);
-  }
-  auto answer = Ask(channels);
-  std::vector<std::uint64_t> ids;
-  if (answer)
-    for (const auto& c : answer->channels) ids.push_back(c.id());
-  return ids;
-}
-
 bool Write(std::uint64_t channel, zu::CValue value) {
   return Ok<zu::cds::CUpdateChannelValue>(WriteValue(channel, std::move(value))) != nullptr;
 }
@@ -54,12 +32,14 @@ std::shared_ptr<zu::cds::CSubscriberNotify> NextNotification(RawClient& client, 
   return nullptr;
 }
 
-using ConcurrencyTest = DaemonTest;
+class ConcurrencyTest : public DaemonTest {
+ protected:
+  ConcurrencyTest() { SeedChannels(8); }
+};
 
 TEST_F(ConcurrencyTest, EightThreadsOnOneConnectionEachGetTheirOwnAnswers) {
   ConnectClient();
-  const std::vector<std::uint64_t> channels = MakeChannels(8);
-  ASSERT_EQ(channels.size(), 8U);
+  const std::vector<std::uint64_t> channels = {5000, 5001, 5002, 5003, 5004, 5005, 5006, 5007};
   std::atomic<int> failed{0};
   std::vector<std::thread> threads;
   for (std::size_t t = 0; t < channels.size(); ++t) {
@@ -83,6 +63,7 @@ TEST_F(ConcurrencyTest, EightThreadsOnOneConnectionEachGetTheirOwnAnswers) {
 // and that logs each session's queue counters when it ends.
 class SlowSubscriberTest : public DaemonTest {
  protected:
+  SlowSubscriberTest() { SeedChannels(4); }
   std::vector<std::string> args() const override { return {"--queue-limit", "50", "--verbose"}; }
 };
 
@@ -96,8 +77,7 @@ const bool kMeasureMemory = !zu::testing::DaemonProcess::emulated();
 
 TEST_F(SlowSubscriberTest, ASubscriberThatNeverReadsNeitherGrowsTheDaemonNorStallsOthers) {
   ConnectClient();
-  const std::vector<std::uint64_t> channels = MakeChannels(4);
-  ASSERT_EQ(channels.size(), 4U);
+  const std::vector<std::uint64_t> channels = {5000, 5001, 5002, 5003};
 
   // The subscriber: every write of the four channels, and it never reads.
   auto sleeper = std::make_unique<RawClient>(socket_);
@@ -160,8 +140,7 @@ TEST_F(SlowSubscriberTest, ASubscriberThatNeverReadsNeitherGrowsTheDaemonNorStal
 
 TEST_F(SlowSubscriberTest, AnAlarmSubscriberThatStopsReadingIsToldHowManyUpdatesItMissed) {
   ConnectClient();
-  const std::vector<std::uint64_t> channels = MakeChannels(1);
-  ASSERT_EQ(channels.size(), 1U);
+  const std::vector<std::uint64_t> channels = {5000};
   zu::cds::CSetAlarmConfig config;
   zu::CAlarmTrigger high;
   high.threshold = zu::CValue(10);

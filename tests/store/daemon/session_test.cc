@@ -192,20 +192,19 @@ TEST_F(SessionTest, TheSocketFileIsMode0660ReplacedWhenStaleKeptWhenLiveAndRemov
 
 // ---- the seed file
 
+// Each test starts its daemons itself.
 class SeedTest : public DaemonTest {
  protected:
   void SetUp() override {}
-  std::vector<std::string> args() const override { return {"--seed", directory_ + "/seed.json"}; }
-  void WriteSeed(const std::string& json) { std::ofstream(directory_ + "/seed.json") << json; }
 };
 
 TEST_F(SeedTest, DevicesChannelsAttributesAndValuesOfTheSeedAreInTheStore) {
-  WriteSeed(R"({"devices": [
+  seed_ = R"({"devices": [
     {"id": 20, "uuid": "00112233-4455-6677-8899-aabbccddeeff",
      "attributes": {"name": "PDU", "rack": "B4"},
      "channels": [{"id": 5000, "name": "voltage", "units": "V", "description": "input", "value": 230.5}],
      "children": [{"attributes": {"name": "outlet 1"},
-                   "channels": [{"name": "state", "value": 1, "type": "uint32"}]}]}]})");
+                   "channels": [{"name": "state", "value": 1, "type": "uint32"}]}]}]})";
   ASSERT_TRUE(StartDaemon()) << Log();
   ConnectClient();
   zu::cds::CGetDevice get;
@@ -254,7 +253,7 @@ TEST_F(SeedTest, BadOptionsAndABadSeedFileAreAClearErrorAndNoSocket) {
   };
   for (const auto& [text, options, exit_status, message] : cases) {
     SCOPED_TRACE(message);
-    if (text) WriteSeed(text);
+    if (text) std::ofstream(directory_ + "/seed.json") << text;
     ::unlink((directory_ + "/cdsd.log").c_str());
     EXPECT_EQ(RunDaemon("--socket " + socket_ + options), exit_status);
     EXPECT_NE(Log().find(message), std::string::npos) << Log();
