@@ -56,6 +56,12 @@ Result CdsctlTest::Cds(const std::vector<std::string>& args) {
   return Run(all);
 }
 
+std::string CdsctlTest::Ok(const std::vector<std::string>& args) {
+  Result r = Cds(args);
+  EXPECT_EQ(r.status, 0) << ::testing::PrintToString(args) << ": " << r.err;
+  return r.out;
+}
+
 void CdsctlTest::ExpectFailure(const std::vector<std::string>& args, int status, const std::string& message) {
   Result r = Cds(args);
   EXPECT_EQ(r.status, status) << r.err;

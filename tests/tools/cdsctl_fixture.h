@@ -33,6 +33,8 @@ class CdsctlTest : public cdsd_test::DaemonTest {
   static Result Run(const std::vector<std::string>& args, const std::vector<std::string>& env = {});
   // cdsctl with --endpoint of the test's daemon and `args`.
   Result Cds(const std::vector<std::string>& args);
+  // cdsctl with --endpoint and `args` succeeds; what it printed.
+  std::string Ok(const std::vector<std::string>& args);
   // cdsctl with --endpoint and `args` exits `status` with `message` on
   // standard error and nothing on standard output.
   void ExpectFailure(const std::vector<std::string>& args, int status, const std::string& message);

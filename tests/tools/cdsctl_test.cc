@@ -17,15 +17,14 @@ TEST_F(CdsctlTest, DevicesAreCreatedShownNestedAndRemoved) {
       CreatedId({"device", "create", "--parent", "20", "name=inlet sensor", "serial=SN-1", "communicating=true"});
   ASSERT_GE(sensor, 1024u);
 
-  Result show = Cds({"device", "show", std::to_string(sensor)});
-  ASSERT_EQ(show.status, 0) << show.err;
-  EXPECT_THAT(show.out, HasSubstr("inlet sensor"));
-  EXPECT_THAT(show.out, HasSubstr("SN-1"));
-  EXPECT_THAT(show.out, HasSubstr("communicating  yes"));
+  const std::string show = Ok({"device", "show", std::to_string(sensor)});
+  EXPECT_THAT(show, HasSubstr("inlet sensor"));
+  EXPECT_THAT(show, HasSubstr("SN-1"));
+  EXPECT_THAT(show, HasSubstr("communicating  yes"));
 
   // The tree indents a sub-device under its parent; the endpoint may come from the environment.
   Result tree = Run({"tree"}, {"ZU_CDS_ENDPOINT=" + Endpoint()});
-  ASSERT_EQ(tree.status, 0) << tree.err;
+  EXPECT_EQ(tree.status, 0) << tree.err;
   EXPECT_THAT(tree.out, HasSubstr("\n  [20] rack A power"));
   EXPECT_THAT(tree.out, HasSubstr("\n    [" + std::to_string(sensor) + "] inlet sensor  SN-1  (communicating)"));
 
@@ -33,7 +32,7 @@ TEST_F(CdsctlTest, DevicesAreCreatedShownNestedAndRemoved) {
 
   ExpectFailure({"device", "set", "20", "colour=red"}, 2, "unknown device attribute 'colour'");
 
-  ASSERT_EQ(Cds({"device", "remove", "20"}).status, 0);
+  Ok({"device", "remove", "20"});
   for (unsigned long long gone : {pdu, sensor}) {
     ExpectFailure({"device", "show", std::to_string(gone)}, 1, "no device " + std::to_string(gone));
   }
@@ -46,38 +45,36 @@ TEST_F(CdsctlTest, ChannelsAreCreatedListedShownAsJsonAndRemoved) {
   const std::string d = std::to_string(CreatedId({"device", "create", "name=" + name}));
   const unsigned long long voltage =
       CreatedId({"channel", "create", d, "voltage", "--units", "V", "--description", "Input voltage"});
-  ASSERT_EQ(Cds({"set", std::to_string(voltage), "230.5", "--type", "double"}).status, 0);
-  ASSERT_EQ(Cds({"channel", "create", d, "label"}).status, 0);
+  Ok({"set", std::to_string(voltage), "230.5", "--type", "double"});
+  Ok({"channel", "create", d, "label"});
 
-  Result list = Cds({"channel", "list", d});
-  ASSERT_EQ(list.status, 0) << list.err;
+  const std::string list = Ok({"channel", "list", d});
   // Aligned columns: the header's VALUE sits above each row's value.
-  std::istringstream lines(list.out);
+  std::istringstream lines(list);
   std::string header, first, second;
   std::getline(lines, header);
   std::getline(lines, first);
   std::getline(lines, second);
   const std::size_t column = header.find("VALUE");
-  ASSERT_NE(column, std::string::npos) << list.out;
+  ASSERT_NE(column, std::string::npos) << list;
   // Rows come in id order: voltage first.
-  EXPECT_EQ(first.substr(column, 7), "230.5 V") << list.out;
+  EXPECT_EQ(first.substr(column, 7), "230.5 V") << list;
   EXPECT_THAT(first, HasSubstr("Input voltage"));
-  EXPECT_EQ(second.substr(column, 7), "(unset)") << list.out;
+  EXPECT_EQ(second.substr(column, 7), "(unset)") << list;
 
   // --json carries texts exactly and values as numbers.
-  Result show = Cds({"--json", "device", "show", d});
-  ASSERT_EQ(show.status, 0) << show.err;
-  EXPECT_EQ(JsonAt(show.out, "id"), d);
-  EXPECT_EQ(JsonAt(show.out, "attributes.name"), '"' + name + '"');
-  EXPECT_EQ(JsonAt(show.out, "channels.0.name"), R"("voltage")");
-  EXPECT_EQ(JsonAt(show.out, "channels.0.type"), R"("double")");
-  EXPECT_EQ(JsonAt(show.out, "channels.0.value"), "230.5");
-  EXPECT_EQ(JsonAt(show.out, "channels.0.units"), R"("V")");
-  EXPECT_EQ(JsonAt(Cds({"tree", "--json"}).out, "devices.1.depth"), "1");
+  const std::string show = Ok({"--json", "device", "show", d});
+  EXPECT_EQ(JsonAt(show, "id"), d);
+  EXPECT_EQ(JsonAt(show, "attributes.name"), '"' + name + '"');
+  EXPECT_EQ(JsonAt(show, "channels.0.name"), R"("voltage")");
+  EXPECT_EQ(JsonAt(show, "channels.0.type"), R"("double")");
+  EXPECT_EQ(JsonAt(show, "channels.0.value"), "230.5");
+  EXPECT_EQ(JsonAt(show, "channels.0.units"), R"("V")");
+  EXPECT_EQ(JsonAt(Ok({"tree", "--json"}), "devices.1.depth"), "1");
 
   ExpectFailure({"channel", "create", d, "voltage"}, 1, "refused to create channel 'voltage'");
-  ASSERT_EQ(Cds({"channel", "remove", d + "/label"}).status, 0);
-  EXPECT_THAT(Cds({"channel", "list", d}).out, Not(HasSubstr("label")));
+  Ok({"channel", "remove", d + "/label"});
+  EXPECT_THAT(Ok({"channel", "list", d}), Not(HasSubstr("label")));
   ExpectFailure({"get", d + "/label"}, 1, "no channel 'label' on device " + d);
 }
 
@@ -95,18 +92,15 @@ TEST_F(CdsctlTest, ValuesRoundTripInTheChannelsTypeAndTextThatDoesNotFitIsRefuse
   };
   for (const auto& [channel, type, written, read] : cases) {
     SCOPED_TRACE(type);
-    ASSERT_EQ(Cds({"channel", "create", d, channel}).status, 0);
-    Result set = Cds({"set", d + "/" + channel, written, "--type", type});
-    ASSERT_EQ(set.status, 0) << set.err;
-    Result get = Cds({"get", d + "/" + channel});
-    ASSERT_EQ(get.status, 0) << get.err;
-    EXPECT_EQ(get.out, std::string(read) + "\n");
+    Ok({"channel", "create", d, channel});
+    Ok({"set", d + "/" + channel, written, "--type", type});
+    EXPECT_EQ(Ok({"get", d + "/" + channel}), std::string(read) + "\n");
   }
   // Once typed, the channel's type reads the text; --type is not needed.
-  EXPECT_EQ(Cds({"set", d + "/count", "5"}).status, 0);
-  EXPECT_EQ(Cds({"get", d + "/count"}).out, "5\n");
+  Ok({"set", d + "/count", "5"});
+  EXPECT_EQ(Ok({"get", d + "/count"}), "5\n");
 
-  ASSERT_EQ(Cds({"channel", "create", d, "untyped"}).status, 0);
+  Ok({"channel", "create", d, "untyped"});
   ExpectFailure({"set", d + "/untyped", "5"}, 1, "has no data type yet: give one with --type");
   const std::pair<std::string, std::string> refused[] = {
       {"count", "2147483648"}, {"count", "4.5"}, {"count", "12abc"}, {"count", ""},
@@ -117,36 +111,33 @@ TEST_F(CdsctlTest, ValuesRoundTripInTheChannelsTypeAndTextThatDoesNotFitIsRefuse
     ExpectFailure({"set", d + "/" + channel, text}, 1, "'" + text + "' is not a valid");
   }
   ExpectFailure({"set", d + "/count", "5", "--type", "string"}, 1, "holds int32 values, not string");
-  EXPECT_EQ(Cds({"get", d + "/count"}).out, "5\n");
-  EXPECT_EQ(Cds({"get", d + "/ratio"}).out, "0.25\n");
+  EXPECT_EQ(Ok({"get", d + "/count"}), "5\n");
+  EXPECT_EQ(Ok({"get", d + "/ratio"}), "0.25\n");
 }
 
 TEST_F(CdsctlTest, DocumentsAndFieldsRoundTripByPathAndDevicesByUuid) {
   const std::string file = directory_ + "/rack.json";
   std::ofstream(file) << R"({"name": "rack A", "limits": {"high": 30.5}, "tags": ["a, {b}: \"c\"", true]})";
-  Result set = Cds({"oob", "set", "site/rack", "@" + file});
-  ::unlink(file.c_str());
-  ASSERT_EQ(set.status, 0) << set.err;
-  Result get = Cds({"--json", "oob", "get", "site/rack"});
-  ASSERT_EQ(get.status, 0) << get.err;
-  EXPECT_EQ(JsonAt(get.out, "name"), R"("rack A")");
-  EXPECT_EQ(JsonAt(get.out, "limits.high"), "30.5");
-  EXPECT_EQ(JsonAt(get.out, "tags.1"), "true");
+  Ok({"oob", "set", "site/rack", "@" + file});
+  const std::string get = Ok({"--json", "oob", "get", "site/rack"});
+  EXPECT_EQ(JsonAt(get, "name"), R"("rack A")");
+  EXPECT_EQ(JsonAt(get, "limits.high"), "30.5");
+  EXPECT_EQ(JsonAt(get, "tags.1"), "true");
   // For people: the same document, one member a line, and strings untouched.
-  Result pretty = Cds({"oob", "get", "site/rack"});
-  EXPECT_EQ(JsonAt(pretty.out, "tags.0"), R"("a, {b}: "c"")");
-  EXPECT_THAT(pretty.out, HasSubstr("\n    \"high\": 30.5\n"));
+  const std::string pretty = Ok({"oob", "get", "site/rack"});
+  EXPECT_EQ(JsonAt(pretty, "tags.0"), R"("a, {b}: "c"")");
+  EXPECT_THAT(pretty, HasSubstr("\n    \"high\": 30.5\n"));
 
-  ASSERT_EQ(Cds({"oob", "field", "set", "site/rack/name", "rack B"}).status, 0);
-  EXPECT_EQ(Cds({"oob", "field", "get", "site/rack/name"}).out, "rack B\n");
+  Ok({"oob", "field", "set", "site/rack/name", "rack B"});
+  EXPECT_EQ(Ok({"oob", "field", "get", "site/rack/name"}), "rack B\n");
   const std::string uuid = "0f8fad5b-d9cb-469f-a165-70867728950e";
   const std::string d = std::to_string(CreatedId({"device", "create", "uuid=" + uuid}));
-  ASSERT_EQ(Cds({"oob", "field", "set", d + "/name", "inlet"}).status, 0);
-  EXPECT_EQ(Cds({"oob", "field", "get", d + "/name"}).out, "inlet\n");
+  Ok({"oob", "field", "set", d + "/name", "inlet"});
+  EXPECT_EQ(Ok({"oob", "field", "get", d + "/name"}), "inlet\n");
   // A device by its UUID, given in any form the UUID parser takes.
-  Result show = Cds({"--json", "device", "show", "0F8FAD5BD9CB469FA16570867728950E"});
-  EXPECT_EQ(JsonAt(show.out, "id"), d) << show.err;
-  EXPECT_EQ(JsonAt(show.out, "attributes.name"), R"("inlet")");
+  const std::string show = Ok({"--json", "device", "show", "0F8FAD5BD9CB469FA16570867728950E"});
+  EXPECT_EQ(JsonAt(show, "id"), d);
+  EXPECT_EQ(JsonAt(show, "attributes.name"), R"("inlet")");
 
   const struct {
     std::vector<std::string> args;
@@ -168,14 +159,14 @@ TEST_F(CdsctlTest, DocumentsAndFieldsRoundTripByPathAndDevicesByUuid) {
     ExpectFailure(f.args, f.status, f.message);
   }
   // The refused writes left the document as it was.
-  EXPECT_EQ(Cds({"oob", "field", "get", "site/rack/name"}).out, "rack B\n");
+  EXPECT_EQ(Ok({"oob", "field", "get", "site/rack/name"}), "rack B\n");
 }
 
 TEST_F(CdsctlTest, WatchPathShowsWritesBelowThePathButNotASiblingPrefix) {
   auto watch = Start({"--endpoint", Endpoint(), "--json", "watch", "--path", "site/rack"});
   ASSERT_TRUE(watch->wait_for(2, "watching documents at and below site/rack")) << watch->err();
-  ASSERT_EQ(Cds({"oob", "set", "site/rackB", "{}"}).status, 0);
-  ASSERT_EQ(Cds({"oob", "set", "site/rack/pdu", R"({"a": 1})"}).status, 0);
+  Ok({"oob", "set", "site/rackB", "{}"});
+  Ok({"oob", "set", "site/rack/pdu", R"({"a": 1})"});
   EXPECT_TRUE(watch->wait_for(1, "site/rack/pdu")) << watch->out() << watch->err();
   watch->signal(SIGINT);
   EXPECT_EQ(watch->finish(), 0) << watch->err();
