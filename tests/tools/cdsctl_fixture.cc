@@ -72,9 +72,7 @@ void CdsctlTest::ExpectFailure(const std::vector<std::string>& args, int status,
 unsigned long long CdsctlTest::CreatedId(const std::vector<std::string>& args) {
   std::vector<std::string> all = args;
   all.push_back("--json");
-  Result r = Cds(all);
-  EXPECT_EQ(r.status, 0) << r.err;
-  const std::string id = JsonAt(r.out, "id");
+  const std::string id = JsonAt(Ok(all), "id");
   return id.empty() ? 0 : std::stoull(id);
 }
 

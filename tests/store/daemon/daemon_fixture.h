@@ -202,15 +202,12 @@ std::shared_ptr<R> Ask(R& request) {
   return Ok<R>(zu::cds::CClient::get()->submit_wait(request));
 }
 
-// Writes one channel's value through the process-wide client; the answer as it came.
-inline std::shared_ptr<zu::cds::CRequestResponse> WriteValue(std::uint64_t channel, zu::CValue value) {
+// Writes one channel's value through the process-wide client; whether the store took it.
+inline bool Write(std::uint64_t channel, zu::CValue value) {
   zu::cds::CUpdateChannelValue write;
-  zu::cds::CUpdateSingleChannelValue entry;
-  entry.channel_id = channel;
-  entry.value = std::move(value);
-  write.values.push_back(entry);
+  write.values = {{channel, std::move(value)}};
   write.time = zu::CWallTime::now();
-  return zu::cds::CClient::get()->submit_wait(write);
+  return Ask(write) != nullptr;
 }
 
 }  // namespace cdsd_test

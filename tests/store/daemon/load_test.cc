@@ -10,10 +10,6 @@
 namespace cdsd_test {
 namespace {
 
-bool Write(std::uint64_t channel, zu::CValue value) {
-  return Ok<zu::cds::CUpdateChannelValue>(WriteValue(channel, std::move(value))) != nullptr;
-}
-
 std::size_t ResidentKiB(int pid) {
   std::ifstream status("/proc/" + std::to_string(pid) + "/status");
   std::string line;
