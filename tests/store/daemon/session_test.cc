@@ -245,6 +245,7 @@ TEST_F(SeedTest, BadOptionsAndABadSeedFileAreAClearErrorAndNoSocket) {
       // the seed file's text (or none), the options, the exit status, the message
       {nullptr, " --log-size 0", 2, "cdsd: error: --log-size needs a whole number"},
       {nullptr, " --frobnicate", 2, "cdsd: error: unknown option \"--frobnicate\""},
+      {nullptr, " --max-connections 0", 2, "cdsd: error: --max-connections needs a whole number from 1 to 65535"},
       {R"({"devices": [)", seed, 1, "is not valid JSON"},
       {R"({"devices": [{"parnet": 1}]})", seed, 1, "devices[0]: unknown key \"parnet\""},
       {R"({"devices": [{"parent": 777}]})", seed, 1, "devices[0]: the store refused it: unknown parent device 777"},
