@@ -11,65 +11,55 @@ using ::testing::Not;
 
 class CdsctlAlarmsTest : public CdsctlTest {
  protected:
-  void SetUp() override {
-    CdsctlTest::SetUp();
-    device_ = std::to_string(CreatedId({"device", "create", "name=inlet sensor"}));
-    channel_ = device_ + "/temperature";
-    ASSERT_EQ(Cds({"channel", "create", device_, "temperature", "--units", "degC"}).status, 0);
-    ASSERT_EQ(Cds({"set", channel_, "20", "--type", "double"}).status, 0);
+  CdsctlAlarmsTest() {
+    seed_ = R"({"devices": [{"id": 20, "attributes": {"name": "inlet sensor"}, "channels":
+               [{"name": "temperature", "units": "degC", "value": 20, "type": "double"}]}]})";
   }
 
-  std::string device_;
-  std::string channel_;
+  const std::string device_ = "20";
+  const std::string channel_ = "20/temperature";
 };
 
 TEST_F(CdsctlAlarmsTest, ValueCrossingAConfiguredTriggerRaisesANamedAlarm) {
-  ASSERT_EQ(Cds({"config", "alarm", "add", channel_, "--threshold", "30", "--level", "critical", "--code", "1204",
-                 "--hysteresis", "1"})
-                .status,
-            0);
-  Result config = Cds({"config", "alarm", "show", channel_});
-  ASSERT_EQ(config.status, 0) << config.err;
-  EXPECT_THAT(config.out, HasSubstr("alarms enabled"));
-  EXPECT_THAT(config.out, HasSubstr("critical  high       30 degC    1 degC"));
-  EXPECT_THAT(Cds({"alarms", "active"}).out, HasSubstr("no active alarms"));
+  Ok({"config", "alarm", "add", channel_, "--threshold", "30", "--level", "critical", "--code", "1204", "--hysteresis",
+      "1"});
+  const std::string config = Ok({"config", "alarm", "show", channel_});
+  EXPECT_THAT(config, HasSubstr("alarms enabled"));
+  EXPECT_THAT(config, HasSubstr("critical  high       30 degC    1 degC"));
+  EXPECT_THAT(Ok({"alarms", "active"}), HasSubstr("no active alarms"));
 
-  ASSERT_EQ(Cds({"set", channel_, "35"}).status, 0);
-  Result active = Cds({"alarms", "active", device_});
-  ASSERT_EQ(active.status, 0) << active.err;
-  EXPECT_THAT(active.out, HasSubstr("critical"));
-  EXPECT_THAT(active.out, HasSubstr(channel_ + "  35 degC"));
-  EXPECT_THAT(active.out, HasSubstr("Temperature is critically high"));
+  Ok({"set", channel_, "35"});
+  const std::string active = Ok({"alarms", "active", device_});
+  EXPECT_THAT(active, HasSubstr("critical"));
+  EXPECT_THAT(active, HasSubstr(channel_ + "  35 degC"));
+  EXPECT_THAT(active, HasSubstr("Temperature is critically high"));
 
-  Result json = Cds({"alarms", "active", "--json"});
-  Json doc;
-  ASSERT_NO_THROW(doc = Json::Parse(json.out)) << json.out;
-  EXPECT_EQ(doc["alarms"][0]["level"].text(), "critical");
-  EXPECT_EQ(doc["alarms"][0]["channel_name"].text(), channel_);
-  EXPECT_EQ(doc["alarms"][0]["value"].text(), "35");
+  const std::string json = Ok({"alarms", "active", "--json"});
+  EXPECT_EQ(JsonAt(json, "alarms.0.level"), R"("critical")");
+  EXPECT_EQ(JsonAt(json, "alarms.0.channel_name"), '"' + channel_ + '"');
+  EXPECT_EQ(JsonAt(json, "alarms.0.value"), "35");
   // The level filter leaves a critical alarm out of a warning query.
-  EXPECT_THAT(Cds({"alarms", "active", "--level", "warning"}).out, HasSubstr("no active alarms"));
+  EXPECT_THAT(Ok({"alarms", "active", "--level", "warning"}), HasSubstr("no active alarms"));
 
   // Disabling the channel's alarms ends the active one; the log keeps both updates.
-  ASSERT_EQ(Cds({"config", "alarm", "disable", channel_}).status, 0);
-  EXPECT_THAT(Cds({"alarms", "active"}).out, HasSubstr("no active alarms"));
-  EXPECT_THAT(Cds({"config", "alarm", "show", channel_}).out, HasSubstr("alarms disabled"));
-  Result log = Cds({"alarms", "log", device_});
-  EXPECT_THAT(log.out, HasSubstr("raised"));
-  EXPECT_THAT(log.out, HasSubstr("cleared"));
+  Ok({"config", "alarm", "disable", channel_});
+  EXPECT_THAT(Ok({"alarms", "active"}), HasSubstr("no active alarms"));
+  EXPECT_THAT(Ok({"config", "alarm", "show", channel_}), HasSubstr("alarms disabled"));
+  const std::string log = Ok({"alarms", "log", device_});
+  EXPECT_THAT(log, HasSubstr("raised"));
+  EXPECT_THAT(log, HasSubstr("cleared"));
 
-  ASSERT_EQ(Cds({"alarms", "clear", device_, "--end-active"}).status, 0);
-  EXPECT_THAT(Cds({"alarms", "log", device_}).out, HasSubstr("no alarm updates"));
+  Ok({"alarms", "clear", device_, "--end-active"});
+  EXPECT_THAT(Ok({"alarms", "log", device_}), HasSubstr("no alarm updates"));
 }
 
 TEST_F(CdsctlAlarmsTest, LogSinceAndUntilKeepTheUpdatesFromOneTimeToAnotherBothIncluded) {
-  ASSERT_EQ(Cds({"config", "alarm", "add", channel_, "--threshold", "30"}).status, 0);
-  ASSERT_EQ(Cds({"set", channel_, "35"}).status, 0);
-  Result log = Cds({"alarms", "log", device_, "--json"});
-  Json doc;
-  ASSERT_NO_THROW(doc = Json::Parse(log.out)) << log.out;
-  ASSERT_EQ(doc["alarms"].size(), 1u);
-  const std::string at = doc["alarms"][0]["time"].text();  // as the log prints it, to the second
+  Ok({"config", "alarm", "add", channel_, "--threshold", "30"});
+  Ok({"set", channel_, "35"});
+  const std::string log = Ok({"alarms", "log", device_, "--json"});
+  ASSERT_EQ(JsonAt(log, "alarms"), "[1]");
+  std::string at = JsonAt(log, "alarms.0.time");  // as the log prints it, to the second
+  at = at.substr(1, at.size() - 2);
   std::tm tm{};
   ASSERT_TRUE(strptime(at.c_str(), "%Y-%m-%d %H:%M:%S", &tm)) << at;
   const long long seconds = timegm(&tm);
@@ -89,57 +79,52 @@ TEST_F(CdsctlAlarmsTest, LogSinceAndUntilKeepTheUpdatesFromOneTimeToAnotherBothI
   for (const Case& c : cases) {
     std::vector<std::string> args = {"alarms", "log", device_, "--json"};
     args.insert(args.end(), c.options.begin(), c.options.end());
-    Result r = Cds(args);
-    ASSERT_EQ(r.status, 0) << r.err;
-    ASSERT_NO_THROW(doc = Json::Parse(r.out)) << r.out;
-    EXPECT_EQ(doc["alarms"].size(), c.kept) << testing::PrintToString(c.options);
+    EXPECT_EQ(JsonAt(Ok(args), "alarms"), "[" + std::to_string(c.kept) + "]") << testing::PrintToString(c.options);
   }
 }
 
 TEST_F(CdsctlAlarmsTest, TriggersAreChangedInThresholdOrderAndBadChangesRefused) {
-  ASSERT_EQ(Cds({"config", "alarm", "add", channel_, "--threshold", "40", "--level", "critical"}).status, 0);
-  ASSERT_EQ(Cds({"config", "alarm", "add", channel_, "--threshold", "30"}).status, 0);
+  Ok({"config", "alarm", "add", channel_, "--threshold", "40", "--level", "critical"});
+  Ok({"config", "alarm", "add", channel_, "--threshold", "30"});
   // Trigger 0 is the lowest threshold: 30, the warning.
-  ASSERT_EQ(Cds({"config", "alarm", "set", channel_, "--trigger", "0", "--threshold", "25"}).status, 0);
-  ASSERT_EQ(Cds({"config", "alarm", "set", channel_, "--hysteresis", "0.5", "--delay", "3"}).status, 0);
-  Result show = Cds({"config", "alarm", "show", channel_, "--json"});
-  Json doc;
-  ASSERT_NO_THROW(doc = Json::Parse(show.out)) << show.out;
-  ASSERT_EQ(doc["triggers"].size(), 2u);
-  EXPECT_EQ(doc["triggers"][0]["threshold"].text(), "25");
-  EXPECT_EQ(doc["triggers"][0]["level"].text(), "warning");
-  EXPECT_EQ(doc["triggers"][1]["threshold"].text(), "40");
-  for (std::size_t i = 0; i < 2; ++i) {
-    EXPECT_EQ(doc["triggers"][i]["hysteresis"].text(), "0.5");
-    EXPECT_EQ(doc["triggers"][i]["delay"].text(), "3");
+  Ok({"config", "alarm", "set", channel_, "--trigger", "0", "--threshold", "25"});
+  Ok({"config", "alarm", "set", channel_, "--hysteresis", "0.5", "--delay", "3"});
+  const std::string show = Ok({"config", "alarm", "show", channel_, "--json"});
+  ASSERT_EQ(JsonAt(show, "triggers"), "[2]");
+  EXPECT_EQ(JsonAt(show, "triggers.0.threshold"), "25");
+  EXPECT_EQ(JsonAt(show, "triggers.0.level"), R"("warning")");
+  EXPECT_EQ(JsonAt(show, "triggers.1.threshold"), "40");
+  for (const std::string i : {"0", "1"}) {
+    EXPECT_EQ(JsonAt(show, "triggers." + i + ".hysteresis"), "0.5");
+    EXPECT_EQ(JsonAt(show, "triggers." + i + ".delay"), "3");
   }
 
   ExpectFailure({"config", "alarm", "set", channel_, "--trigger", "2", "--threshold", "1"}, 1,
                 "has 2 trigger(s): --trigger is 0 to 1");
   ExpectFailure({"config", "alarm", "set", channel_, "--hysteresis", "-1"}, 1, "cannot be negative");
 
-  ASSERT_EQ(Cds({"config", "alarm", "remove", channel_, "--trigger", "1"}).status, 0);
-  Result left = Cds({"config", "alarm", "show", channel_});
-  EXPECT_THAT(left.out, HasSubstr("25 degC"));
-  EXPECT_THAT(left.out, Not(HasSubstr("40 degC")));
+  Ok({"config", "alarm", "remove", channel_, "--trigger", "1"});
+  const std::string left = Ok({"config", "alarm", "show", channel_});
+  EXPECT_THAT(left, HasSubstr("25 degC"));
+  EXPECT_THAT(left, Not(HasSubstr("40 degC")));
 }
 
 TEST_F(CdsctlAlarmsTest, WatchPrintsAnotherClientsChangesAndExitsZeroOnSigint) {
   auto watch = Start({"--endpoint", Endpoint(), "watch"});
   ASSERT_TRUE(watch->wait_for(2, "watching device 1")) << watch->err();
 
-  ASSERT_EQ(Cds({"set", channel_, "21.5"}).status, 0);
+  Ok({"set", channel_, "21.5"});
   EXPECT_TRUE(watch->wait_for(1, "value   " + channel_ + " = 21.5 degC")) << watch->out() << watch->err();
 
-  ASSERT_EQ(Cds({"config", "alarm", "add", channel_, "--threshold", "30", "--code", "1203"}).status, 0);
-  ASSERT_EQ(Cds({"set", channel_, "31"}).status, 0);
+  Ok({"config", "alarm", "add", channel_, "--threshold", "30", "--code", "1203"});
+  Ok({"set", channel_, "31"});
   EXPECT_TRUE(watch->wait_for(1, "alarm   warning raised " + channel_ + " = 31 degC: Temperature is high"))
       << watch->out() << watch->err();
 
   // A channel created after the watch started is followed too.
-  ASSERT_EQ(Cds({"channel", "create", device_, "humidity"}).status, 0);
+  Ok({"channel", "create", device_, "humidity"});
   EXPECT_TRUE(watch->wait_for(1, "channels added or removed")) << watch->out();
-  ASSERT_EQ(Cds({"set", device_ + "/humidity", "40", "--type", "int32"}).status, 0);
+  Ok({"set", device_ + "/humidity", "40", "--type", "int32"});
   EXPECT_TRUE(watch->wait_for(1, device_ + "/humidity = 40")) << watch->out() << watch->err();
 
   watch->signal(SIGINT);

@@ -1,74 +1,40 @@
 #include "cdsctl_fixture.h"
 
 #include <iomanip>
-#include <stdexcept>
 
 #include "zu/JSON2Protobuf.h"
+#include "zu/proto/zu.pb.h"
 
 namespace cdsctl_test {
 
-Json Json::Parse(const std::string& text) {
+std::string JsonAt(const std::string& json, const std::string& path) {
   std::vector<std::shared_ptr<google::protobuf::Message>> documents;
-  const std::string error = zu::JSON2Protobuf(text, documents);
+  const std::string error = zu::JSON2Protobuf(json, documents);
   auto object = documents.size() == 1 ? std::dynamic_pointer_cast<zu::proto::toolkitStruct>(documents[0]) : nullptr;
-  if (!error.empty() || !object || text.find_first_not_of(" \n") != text.find('{'))
-    throw std::runtime_error("not one JSON object: " + error);
-  auto root = std::make_shared<zu::proto::toolkitValue>();
-  *root->mutable_struct_value() = *object;
-  Json json;
-  json.value_ = root.get();
-  json.root_ = std::move(root);
-  return json;
-}
-
-Json Json::operator[](const std::string& key) const {
-  Json member;
-  if (!value_ || !value_->has_struct_value()) return member;
-  const auto& fields = value_->struct_value().fields();
-  auto it = fields.find(key);
-  if (it != fields.end()) {
-    member.root_ = root_;
-    member.value_ = &it->second;
+  if (!error.empty() || !object || json.find_first_not_of(" \n") != json.find('{')) {
+    ADD_FAILURE() << "not one JSON object (" << error << "): " << json;
+    return "";
   }
-  return member;
-}
-
-Json Json::operator[](std::size_t i) const {
-  Json item;
-  if (i < size()) {
-    item.root_ = root_;
-    item.value_ = &value_->list_value().values(static_cast<int>(i));
+  zu::proto::toolkitValue root;
+  *root.mutable_struct_value() = *object;
+  const zu::proto::toolkitValue* value = &root;
+  std::istringstream steps(path);
+  for (std::string step; std::getline(steps, step, '.');) {
+    if (value->has_list_value() && std::stoul(step) < static_cast<std::size_t>(value->list_value().values_size())) {
+      value = &value->list_value().values(static_cast<int>(std::stoul(step)));
+    } else if (value->has_struct_value() && value->struct_value().fields().count(step)) {
+      value = &value->struct_value().fields().at(step);
+    } else {
+      return "";
+    }
   }
-  return item;
-}
-
-std::string Json::text() const {
-  if (!value_) return "";
-  if (value_->has_string_value()) return value_->string_value();
-  if (value_->has_bool_value()) return value_->bool_value() ? "true" : "false";
-  if (!value_->has_number_value()) return "";
+  if (value->has_string_value()) return '"' + value->string_value() + '"';
+  if (value->has_bool_value()) return value->bool_value() ? "true" : "false";
+  if (value->has_list_value()) return "[" + std::to_string(value->list_value().values_size()) + "]";
+  if (!value->has_number_value()) return "";
   std::ostringstream o;
-  o << std::setprecision(15) << value_->number_value();
+  o << std::setprecision(15) << value->number_value();
   return o.str();
-}
-
-std::size_t Json::size() const {
-  return value_ && value_->has_list_value() ? static_cast<std::size_t>(value_->list_value().values_size()) : 0;
-}
-
-CdsctlTest::CdsctlTest() {
-  directory_ = zu::testing::make_temporary_directory("cdsctl-test");
-  socket_ = directory_ + "/cds.sock";
-}
-
-CdsctlTest::~CdsctlTest() {
-  daemon_.reset();
-  zu::testing::remove_temporary_directory(directory_);
-}
-
-void CdsctlTest::SetUp() {
-  daemon_ = std::make_unique<zu::testing::DaemonProcess>(socket_, directory_ + "/cdsd.log");
-  ASSERT_TRUE(daemon_->start()) << Log();
 }
 
 std::unique_ptr<zu::testing::ChildProcess> CdsctlTest::Start(const std::vector<std::string>& args,
@@ -90,6 +56,12 @@ Result CdsctlTest::Cds(const std::vector<std::string>& args) {
   return Run(all);
 }
 
+std::string CdsctlTest::Ok(const std::vector<std::string>& args) {
+  Result r = Cds(args);
+  EXPECT_EQ(r.status, 0) << ::testing::PrintToString(args) << ": " << r.err;
+  return r.out;
+}
+
 void CdsctlTest::ExpectFailure(const std::vector<std::string>& args, int status, const std::string& message) {
   Result r = Cds(args);
   EXPECT_EQ(r.status, status) << r.err;
@@ -100,21 +72,8 @@ void CdsctlTest::ExpectFailure(const std::vector<std::string>& args, int status,
 unsigned long long CdsctlTest::CreatedId(const std::vector<std::string>& args) {
   std::vector<std::string> all = args;
   all.push_back("--json");
-  Result r = Cds(all);
-  EXPECT_EQ(r.status, 0) << r.err;
-  try {
-    return std::stoull(Json::Parse(r.out)["id"].text());
-  } catch (const std::exception& e) {
-    ADD_FAILURE() << e.what() << " in: " << r.out;
-    return 0;
-  }
-}
-
-std::string CdsctlTest::Log() const {
-  std::ifstream in(directory_ + "/cdsd.log");
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
+  const std::string id = JsonAt(Ok(all), "id");
+  return id.empty() ? 0 : std::stoull(id);
 }
 
 }  // namespace cdsctl_test

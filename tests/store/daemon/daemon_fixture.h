@@ -39,27 +39,18 @@ std::shared_ptr<R> Ok(std::shared_ptr<zu::cds::CRequestResponse> r) {
 // A client that writes and reads the socket's bytes itself.
 class RawClient {
  public:
-  explicit RawClient(const std::string& path) {
+  explicit RawClient(const std::string& path) : fd_(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
     std::memcpy(address.sun_path, path.data(), path.size());
-    fd_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (::connect(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
-      ::close(fd_);
-      fd_ = -1;
-    }
+    EXPECT_EQ(::connect(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0) << path;
   }
-  ~RawClient() {
-    if (fd_ >= 0) ::close(fd_);
-  }
+  ~RawClient() { ::close(fd_); }
   RawClient(const RawClient&) = delete;
   RawClient& operator=(const RawClient&) = delete;
 
-  bool connected() const { return fd_ >= 0; }
-
   bool send_bytes(const std::string& bytes) {
-    std::size_t done = 0;
-    while (done < bytes.size()) {
+    for (std::size_t done = 0; done < bytes.size();) {
       ssize_t n = ::send(fd_, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
       if (n <= 0) return false;
       done += static_cast<std::size_t>(n);
@@ -72,7 +63,11 @@ class RawClient {
   bool read(zu::wire::Envelope* envelope, std::chrono::milliseconds timeout = 10s) {
     std::string payload;
     while (!frames_.pop(&payload)) {
-      if (!fill(timeout)) return false;
+      char buffer[65536];
+      pollfd p{fd_, POLLIN, 0};
+      if (::poll(&p, 1, static_cast<int>(timeout.count())) <= 0) return false;
+      ssize_t n = ::recv(fd_, buffer, sizeof buffer, 0);
+      if (n <= 0 || !frames_.feed(buffer, static_cast<std::size_t>(n))) return false;
     }
     return zu::wire::parse_envelope(payload, envelope, nullptr);
   }
@@ -80,44 +75,30 @@ class RawClient {
   // Reads until the daemon closes the connection; false when it stays open past `timeout`.
   bool closed_by_daemon(std::chrono::milliseconds timeout = 10s) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
+    char buffer[4096];
     while (std::chrono::steady_clock::now() < deadline) {
       pollfd p{fd_, POLLIN, 0};
-      if (::poll(&p, 1, 50) <= 0) continue;
-      char buffer[4096];
-      ssize_t n = ::recv(fd_, buffer, sizeof buffer, 0);
-      if (n <= 0) return true;
+      if (::poll(&p, 1, 50) > 0 && ::recv(fd_, buffer, sizeof buffer, 0) <= 0) return true;
     }
     return false;
   }
 
   // Sends a hello and returns the answer.
-  zu::wire::HelloAckInfo hello(const std::string& name, std::uint32_t version = zu::wire::kProtocolVersion) {
-    zu::wire::HelloInfo info;
-    info.client_name = name;
-    info.protocol_version = version;
-    info.handler = true;
+  zu::wire::HelloAckInfo hello(const std::string& name) {
     std::string payload;
-    zu::wire::encode_hello(info, 0, &payload, nullptr);
+    zu::wire::encode_hello({name, zu::wire::kProtocolVersion, true}, 0, &payload, nullptr);
     send_payload(payload);
     zu::wire::HelloAckInfo ack;
     zu::wire::Envelope envelope;
-    if (read(&envelope) && envelope.body_case() == zu::wire::Envelope::kHelloAck) {
-      ack.accepted = envelope.hello_ack().accepted();
-      ack.message = envelope.hello_ack().message();
-    } else {
-      ack.message = "no hello answer";
-    }
+    if (!read(&envelope) || envelope.body_case() != zu::wire::Envelope::kHelloAck) ack.message = "no hello answer";
+    else zu::wire::decode_hello_ack(envelope, &ack, nullptr);  // false on a refusal, which `ack` then says
     return ack;
-  }
-
-  bool send_record(const zu::cds::CRequestResponse& record, std::uint64_t correlation) {
-    std::string payload;
-    return zu::wire::encode_record(record, correlation, &payload, nullptr) && send_payload(payload);
   }
 
   // Sends `record` and reads the answer, skipping notifications.
   std::shared_ptr<zu::cds::CRequestResponse> ask(const zu::cds::CRequestResponse& record, std::uint64_t correlation) {
-    if (!send_record(record, correlation)) return nullptr;
+    std::string payload;
+    if (!zu::wire::encode_record(record, correlation, &payload, nullptr) || !send_payload(payload)) return nullptr;
     zu::wire::Envelope envelope;
     while (read(&envelope)) {
       if (envelope.correlation_id() == correlation) return zu::wire::decode_record(envelope, nullptr);
@@ -139,16 +120,7 @@ class RawClient {
   }
 
  private:
-  bool fill(std::chrono::milliseconds timeout) {
-    pollfd p{fd_, POLLIN, 0};
-    if (::poll(&p, 1, static_cast<int>(timeout.count())) <= 0) return false;
-    char buffer[65536];
-    ssize_t n = ::recv(fd_, buffer, sizeof buffer, 0);
-    if (n <= 0) return false;
-    return frames_.feed(buffer, static_cast<std::size_t>(n));
-  }
-
-  int fd_ = -1;
+  int fd_;
   zu::wire::FrameReader frames_;
 };
 
@@ -173,9 +145,24 @@ class DaemonTest : public ::testing::Test {
 
   virtual std::vector<std::string> args() const { return {}; }
 
+  // Starts the daemon with `args()`, on the seed file `seed_` when there is one.
   bool StartDaemon() {
-    daemon_ = std::make_unique<zu::testing::DaemonProcess>(socket_, directory_ + "/cdsd.log", args());
+    std::vector<std::string> arguments = args();
+    if (!seed_.empty()) {
+      std::ofstream(directory_ + "/seed.json") << seed_;
+      arguments.insert(arguments.end(), {"--seed", directory_ + "/seed.json"});
+    }
+    daemon_ = std::make_unique<zu::testing::DaemonProcess>(socket_, directory_ + "/cdsd.log", arguments);
     return daemon_->start();
+  }
+
+  // Seeds device 20 with `n` channels c0, c1, ... of ids 5000, 5001, ...
+  void SeedChannels(std::size_t n) {
+    std::string channels;
+    for (std::size_t i = 0; i < n; ++i)
+      channels += (i ? ", " : "") + (R"({"id": )" + std::to_string(5000 + i)) + R"(, "name": "c)" +
+                  std::to_string(i) + "\"}";
+    seed_ = "{\"devices\": [{\"id\": 20, \"channels\": [" + channels + "]}]}";
   }
 
   // Points the process-wide client at the daemon and connects it.
@@ -205,6 +192,7 @@ class DaemonTest : public ::testing::Test {
 
   std::string directory_;
   std::string socket_;
+  std::string seed_;  // the text of the daemon's seed file, or none
   std::unique_ptr<zu::testing::DaemonProcess> daemon_;
 };
 
@@ -214,15 +202,12 @@ std::shared_ptr<R> Ask(R& request) {
   return Ok<R>(zu::cds::CClient::get()->submit_wait(request));
 }
 
-// Writes one channel's value through the process-wide client; the answer as it came.
-inline std::shared_ptr<zu::cds::CRequestResponse> WriteValue(std::uint64_t channel, zu::CValue value) {
+// Writes one channel's value through the process-wide client; whether the store took it.
+inline bool Write(std::uint64_t channel, zu::CValue value) {
   zu::cds::CUpdateChannelValue write;
-  zu::cds::CUpdateSingleChannelValue entry;
-  entry.channel_id = channel;
-  entry.value = std::move(value);
-  write.values.push_back(entry);
+  write.values = {{channel, std::move(value)}};
   write.time = zu::CWallTime::now();
-  return zu::cds::CClient::get()->submit_wait(write);
+  return Ask(write) != nullptr;
 }
 
 }  // namespace cdsd_test

@@ -10,32 +10,6 @@
 namespace cdsd_test {
 namespace {
 
-// Creates a device with `n` channels named c0, c1, ...; their ids.
-std::vector<std::uint64_t> MakeChannels(std::size_t n) {
-  zu::cds::CCreateDevice create;
-  zu::CDevice device;
-  device.parent_id = 1;
-  create.devices.push_back(device);
-  auto made = Ask(create);
-  if (!made) return {};
-  zu::cds::CCreateChannel channels;
-  for (std::size_t i = 0; i < n; ++i) {
-    zu::cds::CCreateSingleChannel c;
-    c.device_id = made->devices[0].id;
-    c.name = "c" + std::to_string(i);
-    channels.requests.push_back(c);
-  }
-  auto answer = Ask(channels);
-  std::vector<std::uint64_t> ids;
-  if (answer)
-    for (const auto& c : answer->channels) ids.push_back(c.id());
-  return ids;
-}
-
-bool Write(std::uint64_t channel, zu::CValue value) {
-  return Ok<zu::cds::CUpdateChannelValue>(WriteValue(channel, std::move(value))) != nullptr;
-}
-
 std::size_t ResidentKiB(int pid) {
   std::ifstream status("/proc/" + std::to_string(pid) + "/status");
   std::string line;
@@ -44,41 +18,48 @@ std::size_t ResidentKiB(int pid) {
   return 0;
 }
 
-using ConcurrencyTest = DaemonTest;
+// The next notification `client` reads within `timeout`, skipping other frames; null after it.
+std::shared_ptr<zu::cds::CSubscriberNotify> NextNotification(RawClient& client, std::chrono::milliseconds timeout) {
+  zu::wire::Envelope envelope;
+  while (client.read(&envelope, timeout)) {
+    auto n = std::dynamic_pointer_cast<zu::cds::CSubscriberNotify>(zu::wire::decode_record(envelope, nullptr));
+    if (n) return n;
+  }
+  return nullptr;
+}
+
+class ConcurrencyTest : public DaemonTest {
+ protected:
+  ConcurrencyTest() { SeedChannels(8); }
+};
 
 TEST_F(ConcurrencyTest, EightThreadsOnOneConnectionEachGetTheirOwnAnswers) {
   ConnectClient();
-  const std::vector<std::uint64_t> channels = MakeChannels(8);
-  ASSERT_EQ(channels.size(), 8U);
-  constexpr int kRounds = 300;
-  std::atomic<int> wrong{0};
-  std::atomic<int> missing{0};
+  const std::vector<std::uint64_t> channels = {5000, 5001, 5002, 5003, 5004, 5005, 5006, 5007};
+  std::atomic<int> failed{0};
   std::vector<std::thread> threads;
   for (std::size_t t = 0; t < channels.size(); ++t) {
     threads.emplace_back([&, t] {
-      for (int i = 0; i < kRounds; ++i) {
+      for (int i = 0; i < 300; ++i) {
         const int value = static_cast<int>(t) * 100000 + i;
-        if (!Write(channels[t], value)) {
-          ++missing;
-          continue;
-        }
         zu::cds::CGetChannelValue read;
         read.ids = {channels[t]};
-        auto answer = Ask(read);
-        if (!answer || answer->values.size() != 1) ++missing;
-        else if (answer->values[0].channel_id != channels[t] || answer->values[0].value != zu::CValue(value)) ++wrong;
+        auto answer = Write(channels[t], value) ? Ask(read) : nullptr;
+        if (!answer || answer->values.size() != 1 || answer->values[0].channel_id != channels[t] ||
+            answer->values[0].value != zu::CValue(value))
+          ++failed;
       }
     });
   }
   for (auto& t : threads) t.join();
-  EXPECT_EQ(missing.load(), 0);
-  EXPECT_EQ(wrong.load(), 0);
+  EXPECT_EQ(failed.load(), 0);
 }
 
 // A daemon whose sessions queue at most 50 notifications before merging them,
 // and that logs each session's queue counters when it ends.
 class SlowSubscriberTest : public DaemonTest {
  protected:
+  SlowSubscriberTest() { SeedChannels(4); }
   std::vector<std::string> args() const override { return {"--queue-limit", "50", "--verbose"}; }
 };
 
@@ -97,8 +78,7 @@ const bool kMeasureMemory = !zu::testing::DaemonProcess::emulated();
 
 TEST_F(SlowSubscriberTest, ASubscriberThatNeverReadsNeitherGrowsTheDaemonNorStallsOthers) {
   ConnectClient();
-  const std::vector<std::uint64_t> channels = MakeChannels(4);
-  ASSERT_EQ(channels.size(), 4U);
+  const std::vector<std::uint64_t> channels = {5000, 5001, 5002, 5003};
 
   // The subscriber: every write of the four channels, and it never reads.
   auto sleeper = std::make_unique<RawClient>(socket_);
@@ -133,10 +113,9 @@ TEST_F(SlowSubscriberTest, ASubscriberThatNeverReadsNeitherGrowsTheDaemonNorStal
   // The newest value of each channel is still among what the sleeper gets.
   // Reading now drains what waited: the last notification of channel 3 holds write 1023.
   bool newest_seen = false;
-  zu::wire::Envelope envelope;
-  while (!newest_seen && sleeper->read(&envelope, 2s)) {
-    auto n = std::dynamic_pointer_cast<zu::cds::CSubscriberNotify>(zu::wire::decode_record(envelope, nullptr));
-    if (!n) continue;
+  while (!newest_seen) {
+    auto n = NextNotification(*sleeper, 2s);
+    if (!n) break;
     auto it = n->values.find(channels[3]);
     newest_seen = it != n->values.end() && it->second == zu::CValue(payload + "1023");
   }
@@ -162,8 +141,7 @@ TEST_F(SlowSubscriberTest, ASubscriberThatNeverReadsNeitherGrowsTheDaemonNorStal
 
 TEST_F(SlowSubscriberTest, AnAlarmSubscriberThatStopsReadingIsToldHowManyUpdatesItMissed) {
   ConnectClient();
-  const std::vector<std::uint64_t> channels = MakeChannels(1);
-  ASSERT_EQ(channels.size(), 1U);
+  const std::vector<std::uint64_t> channels = {5000};
   zu::cds::CSetAlarmConfig config;
   zu::CAlarmTrigger high;
   high.threshold = zu::CValue(10);
@@ -182,10 +160,9 @@ TEST_F(SlowSubscriberTest, AnAlarmSubscriberThatStopsReadingIsToldHowManyUpdates
 
   // Every update either arrives or is counted by a notice.
   std::size_t received = 0, noticed = 0;
-  zu::wire::Envelope envelope;
-  while (received + noticed < kUpdates && sleeper.read(&envelope, 5s)) {
-    auto n = std::dynamic_pointer_cast<zu::cds::CSubscriberNotify>(zu::wire::decode_record(envelope, nullptr));
-    if (!n) continue;
+  while (received + noticed < kUpdates) {
+    auto n = NextNotification(sleeper, 5s);
+    if (!n) break;
     if (n->status == zu::cds::status_no_queue) {
       EXPECT_TRUE(n->alarm_updates.empty());
       noticed += std::stoul(n->message);
