@@ -15,6 +15,7 @@
 #include "zu/CChannel.h"
 #include "zu/CDevice.h"
 #include "zu/CValue.h"
+#include "rare_list.h"
 
 namespace cds {
 namespace store {
@@ -50,7 +51,7 @@ class StoredChannel {
   zu::CStateBits state;
   std::uint8_t data_type = zu::type_none;
   bool create_flag = false;  // as given when the channel was created
-  std::vector<zu::CAlarmTrigger> triggers;
+  RareList<zu::CAlarmTrigger> triggers;
 
  private:
   std::uint64_t id_ = zu::kNoId;
