@@ -41,10 +41,9 @@ namespace {
 using cds_bench::Clock;
 using cds_bench::Daemon;
 using cds_bench::daemon;
-
-long long now_ns() {
-  return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch()).count();
-}
+using cds_bench::now_ns;
+using cds_bench::read_latency;
+using cds_bench::resident_bytes;
 
 bool write_all(int fd, const char* data, std::size_t size) {
   while (size > 0) {
@@ -188,12 +187,6 @@ struct SubscriberRole {
   }
 } subscriber_role;
 
-bool read_latency(int fd, long long* value) {
-  pollfd p{fd, POLLIN, 0};
-  if (::poll(&p, 1, 10000) <= 0) return false;
-  return ::read(fd, value, sizeof *value) == sizeof *value;
-}
-
 void BM_DaemonWriteToCallbackInAnotherProcess(benchmark::State& state) {
   Daemon& d = daemon();
   int fds[2];
@@ -270,15 +263,6 @@ BENCHMARK(BM_DaemonClientThreads)->Threads(1)->Threads(8)->UseRealTime();
 }  // namespace
 
 // ---- cdsd's resident memory per channel holding a value
-
-long resident_bytes(int pid) {
-  std::FILE* f = std::fopen(("/proc/" + std::to_string(pid) + "/statm").c_str(), "r");
-  if (!f) return -1;
-  long size = 0, resident = -1;
-  if (std::fscanf(f, "%ld %ld", &size, &resident) != 2) resident = -1;
-  std::fclose(f);
-  return resident < 0 ? -1 : resident * ::sysconf(_SC_PAGESIZE);
-}
 
 // RSS growth of the daemon over 10 000 channels (names of 8 characters, as
 // an application's usually are) on a device of their own, each given a

@@ -29,10 +29,9 @@
 namespace {
 
 using cds_bench::Clock;
-
-long long now_ns() {
-  return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch()).count();
-}
+using cds_bench::now_ns;
+using cds_bench::read_latency;
+using cds_bench::resident_bytes;
 
 struct ContextFree {
   void operator()(redisContext* c) const { redisFree(c); }
@@ -112,12 +111,6 @@ struct SubscriberRole {
   }
 } subscriber_role;
 
-bool read_latency(int fd, long long* value) {
-  pollfd p{fd, POLLIN, 0};
-  if (::poll(&p, 1, 10000) <= 0) return false;
-  return ::read(fd, value, sizeof *value) == sizeof *value;
-}
-
 void BM_PeerPublishToSubscriberInAnotherProcess(benchmark::State& state) {
   Context c = connect_peer();
   int fds[2];
@@ -157,15 +150,6 @@ BENCHMARK(BM_PeerPublishToSubscriberInAnotherProcess)->UseRealTime();
 
 // ---- the peer's resident memory per key holding a value
 
-long resident_bytes(const std::string& pid) {
-  std::FILE* f = std::fopen(("/proc/" + pid + "/statm").c_str(), "r");
-  if (!f) return -1;
-  long size = 0, resident = -1;
-  if (std::fscanf(f, "%ld %ld", &size, &resident) != 2) resident = -1;
-  std::fclose(f);
-  return resident < 0 ? -1 : resident * ::sysconf(_SC_PAGESIZE);
-}
-
 // The keys are the channels of BM_DaemonMemoryPerChannel: names of 8
 // characters, each holding a double, set 500 to a request.
 void BM_PeerMemoryPerKey(benchmark::State& state) {
@@ -176,7 +160,7 @@ void BM_PeerMemoryPerKey(benchmark::State& state) {
     state.SkipWithError("no peer, or it does not say its process");
     return;
   }
-  const std::string pid = std::to_string(std::atol(field + std::strlen("process_id:")));
+  const int pid = std::atoi(field + std::strlen("process_id:"));
   constexpr int kKeys = 10000, kBatch = 500;
   for (auto _ : state) {
     const long before = resident_bytes(pid);
