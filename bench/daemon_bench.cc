@@ -272,7 +272,7 @@ void BM_DaemonMemoryPerChannel(benchmark::State& state) {
   auto* client = zu::cds::CClient::get();
   constexpr int kChannels = 10000, kBatch = 500;
   for (auto _ : state) {
-    const long before = resident_bytes(d.process->pid());
+    const long long before = resident_bytes(d.process->pid());
     zu::cds::CCreateDevice device;
     device.devices.emplace_back();
     device.devices[0].parent_id = 1;
@@ -303,7 +303,7 @@ void BM_DaemonMemoryPerChannel(benchmark::State& state) {
       auto written = client->submit_wait(write);
       whole = written && written->status == zu::cds::status_ok;
     }
-    const long after = resident_bytes(d.process->pid());
+    const long long after = resident_bytes(d.process->pid());
     zu::cds::CDeleteDevice remove;
     remove.ids = {owner};
     client->submit_wait(remove);

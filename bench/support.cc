@@ -20,13 +20,13 @@ long long now_ns() {
   return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch()).count();
 }
 
-long resident_bytes(int pid) {
+long long resident_bytes(int pid) {
   std::FILE* f = std::fopen(("/proc/" + std::to_string(pid) + "/statm").c_str(), "r");
   if (!f) return -1;
   long size = 0, resident = -1;
   if (std::fscanf(f, "%ld %ld", &size, &resident) != 2) resident = -1;
   std::fclose(f);
-  return resident < 0 ? -1 : resident * ::sysconf(_SC_PAGESIZE);
+  return resident < 0 ? -1 : static_cast<long long>(resident) * ::sysconf(_SC_PAGESIZE);
 }
 
 bool read_latency(int fd, long long* value) {

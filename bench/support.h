@@ -23,7 +23,7 @@ using Clock = std::chrono::steady_clock;
 long long now_ns();
 
 // The resident memory of process `pid` in bytes; -1 when it cannot be read.
-long resident_bytes(int pid);
+long long resident_bytes(int pid);
 
 // Reads one latency a process sent through pipe `fd`; false when none came
 // within 10 s.

@@ -163,7 +163,7 @@ void BM_PeerMemoryPerKey(benchmark::State& state) {
   const int pid = std::atoi(field + std::strlen("process_id:"));
   constexpr int kKeys = 10000, kBatch = 500;
   for (auto _ : state) {
-    const long before = resident_bytes(pid);
+    const long long before = resident_bytes(pid);
     for (int first = 0; first < kKeys; first += kBatch) {
       std::vector<std::string> words{"MSET"};
       for (int i = first; i < first + kBatch; ++i) {
@@ -185,7 +185,7 @@ void BM_PeerMemoryPerKey(benchmark::State& state) {
         return;
       }
     }
-    const long after = resident_bytes(pid);
+    const long long after = resident_bytes(pid);
     command(c.get(), "FLUSHALL");
     state.counters["bytes_per_key"] = static_cast<double>(after - before) / kKeys;
   }
