@@ -3,7 +3,8 @@
 //   - getChannelCValue through the library over the daemon,
 //   - a bare ping-pong of frames of the same sizes between two processes,
 //   - a value written here reaching a handler's callback in another process,
-// and the aggregate throughput of 8 client threads sharing one connection.
+// the aggregate throughput of 1 and of 8 client threads sharing one
+// connection, and the daemon's resident memory per channel with a value.
 //
 // The subscriber of the third measure is this executable started again with
 // CDS_BENCH_SUBSCRIBER set; it never reaches main().
@@ -40,10 +41,9 @@ namespace {
 using cds_bench::Clock;
 using cds_bench::Daemon;
 using cds_bench::daemon;
-
-long long now_ns() {
-  return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch()).count();
-}
+using cds_bench::now_ns;
+using cds_bench::read_latency;
+using cds_bench::resident_bytes;
 
 bool write_all(int fd, const char* data, std::size_t size) {
   while (size > 0) {
@@ -187,12 +187,6 @@ struct SubscriberRole {
   }
 } subscriber_role;
 
-bool read_latency(int fd, long long* value) {
-  pollfd p{fd, POLLIN, 0};
-  if (::poll(&p, 1, 10000) <= 0) return false;
-  return ::read(fd, value, sizeof *value) == sizeof *value;
-}
-
 void BM_DaemonWriteToCallbackInAnotherProcess(benchmark::State& state) {
   Daemon& d = daemon();
   int fds[2];
@@ -247,9 +241,9 @@ void BM_DaemonWriteToCallbackInAnotherProcess(benchmark::State& state) {
 }
 BENCHMARK(BM_DaemonWriteToCallbackInAnotherProcess)->UseRealTime();
 
-// ---- 8 threads on the one connection of the process
+// ---- 1 and 8 threads on the one connection of the process
 
-void BM_DaemonEightClientThreads(benchmark::State& state) {
+void BM_DaemonClientThreads(benchmark::State& state) {
   Daemon& d = daemon();
   auto* client = zu::cds::CClient::get();
   zu::cds::CGetChannelValue request;
@@ -264,6 +258,60 @@ void BM_DaemonEightClientThreads(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations());
   if (state.thread_index() == 0) cds_bench::report_latencies(state, micros);
 }
-BENCHMARK(BM_DaemonEightClientThreads)->Threads(8)->UseRealTime();
+BENCHMARK(BM_DaemonClientThreads)->Threads(1)->Threads(8)->UseRealTime();
 
 }  // namespace
+
+// ---- cdsd's resident memory per channel holding a value
+
+// RSS growth of the daemon over 10 000 channels (names of 8 characters, as
+// an application's usually are) on a device of their own, each given a
+// double; made and written 500 to a request, as a configuring application does.
+void BM_DaemonMemoryPerChannel(benchmark::State& state) {
+  Daemon& d = daemon();
+  auto* client = zu::cds::CClient::get();
+  constexpr int kChannels = 10000, kBatch = 500;
+  for (auto _ : state) {
+    const long long before = resident_bytes(d.process->pid());
+    zu::cds::CCreateDevice device;
+    device.devices.emplace_back();
+    device.devices[0].parent_id = 1;
+    auto made = std::dynamic_pointer_cast<zu::cds::CCreateDevice>(client->submit_wait(device));
+    if (!made || made->devices.size() != 1) {
+      state.SkipWithError("the device was refused");
+      return;
+    }
+    const std::uint64_t owner = made->devices[0].id;
+    bool whole = true;
+    for (int first = 0; first < kChannels && whole; first += kBatch) {
+      zu::cds::CCreateChannel create;
+      for (int i = first; i < first + kBatch; ++i) {
+        char name[16];
+        std::snprintf(name, sizeof name, "ch%06d", i);
+        create.requests.push_back({owner, name, false, zu::kNoId});
+      }
+      auto channels = std::dynamic_pointer_cast<zu::cds::CCreateChannel>(client->submit_wait(create));
+      whole = channels && channels->channels.size() == static_cast<std::size_t>(kBatch);
+      if (!whole) break;
+      zu::cds::CUpdateChannelValue write;
+      for (const auto& c : channels->channels) {
+        zu::cds::CUpdateSingleChannelValue entry;
+        entry.channel_id = c.id();
+        entry.value = zu::CValue(20.5);
+        write.values.push_back(entry);
+      }
+      auto written = client->submit_wait(write);
+      whole = written && written->status == zu::cds::status_ok;
+    }
+    const long long after = resident_bytes(d.process->pid());
+    zu::cds::CDeleteDevice remove;
+    remove.ids = {owner};
+    client->submit_wait(remove);
+    if (!whole || before < 0 || after < 0) {
+      state.SkipWithError("the channels were not all made and written");
+      return;
+    }
+    state.counters["bytes_per_channel"] = static_cast<double>(after - before) / kChannels;
+  }
+}
+BENCHMARK(BM_DaemonMemoryPerChannel)->Iterations(1)->UseRealTime();

@@ -1,10 +1,13 @@
 #include "support.h"
 
+#include <poll.h>
 #include <signal.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
+#include <string>
 
 #include "cdsapi/dataHandler.h"
 #include "store/Engine.h"
@@ -12,6 +15,25 @@
 #include "zu/cds/CClient.h"
 
 namespace cds_bench {
+
+long long now_ns() {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch()).count();
+}
+
+long long resident_bytes(int pid) {
+  std::FILE* f = std::fopen(("/proc/" + std::to_string(pid) + "/statm").c_str(), "r");
+  if (!f) return -1;
+  long size = 0, resident = -1;
+  if (std::fscanf(f, "%ld %ld", &size, &resident) != 2) resident = -1;
+  std::fclose(f);
+  return resident < 0 ? -1 : static_cast<long long>(resident) * ::sysconf(_SC_PAGESIZE);
+}
+
+bool read_latency(int fd, long long* value) {
+  pollfd p{fd, POLLIN, 0};
+  if (::poll(&p, 1, 10000) <= 0) return false;
+  return ::read(fd, value, sizeof *value) == sizeof *value;
+}
 
 void report_latencies(benchmark::State& state, std::vector<double> micros) {
   if (micros.empty()) return;

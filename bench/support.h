@@ -19,6 +19,16 @@ namespace cds_bench {
 
 using Clock = std::chrono::steady_clock;
 
+// The steady clock in nanoseconds: comparable between processes of one machine.
+long long now_ns();
+
+// The resident memory of process `pid` in bytes; -1 when it cannot be read.
+long long resident_bytes(int pid);
+
+// Reads one latency a process sent through pipe `fd`; false when none came
+// within 10 s.
+bool read_latency(int fd, long long* value);
+
 // Sets the counters median_us and p99_us of `micros` (latencies in µs).
 void report_latencies(benchmark::State& state, std::vector<double> micros);
 

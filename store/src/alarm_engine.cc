@@ -145,7 +145,8 @@ std::uint32_t free_number(const std::vector<TriggerAlarmState>& states, const st
 
 // One state per trigger; states added here get numbers of their own.
 void sync_states(ChannelNode& node) {
-  std::vector<TriggerAlarmState>& states = node.alarm.triggers;
+  if (node.channel.triggers.empty() && node.alarm.triggers.empty()) return;
+  std::vector<TriggerAlarmState>& states = node.alarm.triggers.edit();
   std::vector<bool> numbered(node.channel.triggers.size(), true);
   for (std::size_t i = std::min(states.size(), numbered.size()); i < numbered.size(); ++i) numbered[i] = false;
   states.resize(numbered.size());
@@ -353,7 +354,7 @@ void set_alarm_config(StoreData& data, const zu::cds::CSetAlarmConfig& request, 
     response.configs.push_back(zu::cds::CSingleAlarmConfig{id, triggers});
     if (triggers == node.channel.triggers) continue;
 
-    std::vector<zu::CAlarmTrigger>& current = node.channel.triggers;
+    std::vector<zu::CAlarmTrigger>& current = node.channel.triggers.edit();
     sync_states(node);
     // Which new trigger is which old one, whatever their positions: an
     // unchanged trigger is itself; then, in list order, one of the same

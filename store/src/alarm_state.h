@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "rare_list.h"
 #include "store/Clock.h"
 #include "zu/CAlarm.h"
 
@@ -36,7 +37,7 @@ struct TriggerAlarmState {
 
 struct ChannelAlarms {
   bool disabled = false;                    // mirrors the channel's alarm_disabled bit as last evaluated
-  std::vector<TriggerAlarmState> triggers;  // one per trigger of the channel
+  RareList<TriggerAlarmState> triggers;     // one per trigger of the channel
 };
 
 // An alarm: (channel id, its trigger's number).

@@ -25,18 +25,12 @@ std::string channel_text(std::uint64_t id) { return "channel " + std::to_string(
 
 // The display text of a value: its multistate text when the channel has one.
 std::string value_text(const ChannelNode& node) {
-  const auto& states = node.channel.settings()->multistate;
+  const auto& states = node.channel.multistate();
   auto it = states.find(node.value);
   return it != states.end() ? it->second : node.value.as_string();
 }
 
 }  // namespace
-
-zu::CChannel detached(const zu::CChannel& channel) {
-  zu::CChannel copy = channel;
-  copy.set_settings(std::make_shared<zu::CChannelSettings>(*channel.settings()));
-  return copy;
-}
 
 void create_channel(StoreData& data, const zu::cds::CCreateChannel& request, zu::cds::CCreateChannel& response,
                     ChangeSet& changes) {
@@ -185,7 +179,7 @@ void update_channel_value(StoreData& data, const zu::cds::CUpdateChannelValue& r
     if (!node) return refuse(response, status_refused, "unknown " + channel_text(entry.channel_id));
     if (!entry.value.is_valid())
       return refuse(response, status_invalid, "no value given for " + channel_text(entry.channel_id));
-    std::uint8_t type = node->channel.settings()->data_type;
+    std::uint8_t type = node->channel.data_type;
     auto fixed = fixed_here.find(entry.channel_id);
     if (fixed != fixed_here.end()) type = fixed->second;
     if (type == zu::type_none) {
@@ -204,9 +198,8 @@ void update_channel_value(StoreData& data, const zu::cds::CUpdateChannelValue& r
   for (std::size_t i = 0; i < stored.size(); ++i) {
     std::uint64_t id = request.values[i].channel_id;
     ChannelNode& node = *data.channel(id);
-    zu::CChannelSettings& settings = *node.channel.settings();
-    if (settings.data_type == zu::type_none) {
-      settings.data_type = stored[i].type();
+    if (node.channel.data_type == zu::type_none) {
+      node.channel.data_type = stored[i].type();
       changes.channel_settings_changed.insert(id);
     }
     if (node.value != stored[i]) changes.values_changed.insert(id);
@@ -224,8 +217,9 @@ void get_channel_settings(const StoreData& data, const zu::cds::CGetChannelSetti
   for (std::uint64_t id : request.ids) {
     const ChannelNode* node = data.channel(id);
     if (!node) continue;
-    if (!budget.take_for(*node->channel.settings())) return flag_cut(response, response.settings.size(), "settings");
-    response.settings.push_back(*node->channel.settings());
+    zu::CChannelSettings settings = node->channel.settings();
+    if (!budget.take_for(settings)) return flag_cut(response, response.settings.size(), "settings");
+    response.settings.push_back(std::move(settings));
   }
   response.status = status_ok;
 }
@@ -237,18 +231,19 @@ void update_channel_settings(StoreData& data, const zu::cds::CUpdateChannelSetti
     if (!data.channel(given.id)) return refuse(response, status_refused, "unknown " + channel_text(given.id));
 
   for (const zu::CChannelSettings& given : request.settings) {
-    zu::CChannelSettings& settings = *data.channel(given.id)->channel.settings();
+    StoredChannel& channel = data.channel(given.id)->channel;
+    const zu::CChannelSettings settings = channel.settings();
     // The id and the data type stay the store's.
     zu::CChannelSettings updated = given;
     updated.id = settings.id;
     updated.data_type = settings.data_type;
     if (!(updated == settings)) {
-      settings = std::move(updated);
+      channel.set_texts(updated);
       changes.channel_settings_changed.insert(given.id);
     }
   }
   for (const zu::CChannelSettings& given : request.settings)
-    response.settings.push_back(*data.channel(given.id)->channel.settings());
+    response.settings.push_back(data.channel(given.id)->channel.settings());
   response.status = status_ok;
 }
 

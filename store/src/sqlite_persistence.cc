@@ -101,7 +101,7 @@ class SqlitePersistence : public Persistence {
     for (const auto& [id, held] : held_) {
       ChannelNode* node = data.channel(id);
       if (!node) continue;
-      node->channel.settings()->data_type = held.type;
+      node->channel.data_type = held.type;
       node->value = held.value;
       node->time = held.time;
     }
@@ -157,7 +157,7 @@ class SqlitePersistence : public Persistence {
   void hold(const StoreData& data, std::uint64_t id) {
     const ChannelNode* node = data.channel(id);
     if (!node) return;
-    held_[id] = HeldValue{node->channel.settings()->data_type, node->value, node->time};
+    held_[id] = HeldValue{node->channel.data_type, node->value, node->time};
   }
 
   void flush_loop() {
@@ -234,9 +234,9 @@ class SqlitePersistence : public Persistence {
   bool write_channel(Statement& put, const StoreData& data, std::uint64_t id) {
     const ChannelNode* node = data.channel(id);
     if (!node) return true;
-    put.bind_id(1, id).bind_id(2, node->channel.device_id).bind_blob(3, encode_channel(node->channel));
+    put.bind_id(1, id).bind_id(2, node->channel.device_id).bind_blob(3, encode_channel(node->channel.record()));
     put.bind_text(4, encode_alarm_state(node->alarm));
-    put.bind(5, static_cast<std::int64_t>(node->channel.settings()->data_type));
+    put.bind(5, static_cast<std::int64_t>(node->channel.data_type));
     bind_value(put, 6, node->value);
     put.bind(7, time_seconds(node->time)).bind(8, static_cast<std::int64_t>(node->time.nanoseconds));
     const bool ok = put.run();
@@ -416,7 +416,7 @@ class SqlitePersistence : public Persistence {
       node.channel.set_ids(id, channels.id(1));
       node.alarm = decode_alarm_state(channels.blob(3));
       const auto type = static_cast<std::uint8_t>(channels.integer(4));
-      node.channel.settings()->data_type = type;
+      node.channel.data_type = type;
       node.value = column_value(channels, 5, type);
       node.time = time_from(channels.integer(6), channels.integer(7));
       DeviceNode* device = loaded.device(node.channel.device_id);

@@ -87,7 +87,7 @@ void set_channel_state(StoreData& data, const zu::cds::CSetChannelState& request
   auto exists = [&](std::uint64_t id) { return data.channel(id) != nullptr; };
   if (!check_states(request.states, kChannelSettableBits, "channel", exists, response, response.results)) return;
   for (const auto& entry : request.states) {
-    zu::CChannel& channel = data.channel(entry.id)->channel;
+    StoredChannel& channel = data.channel(entry.id)->channel;
     std::uint32_t before = channel.state.bits();
     std::uint32_t after = apply_op(before, entry.state.bits(), entry.op, kChannelSettableBits);
     channel.state = zu::CStateBits(after, channel.state.supplier());

@@ -16,6 +16,7 @@
 
 #include "alarm_state.h"
 #include "answer_size.h"
+#include "stored_channel.h"
 #include "store/ChangeSet.h"
 #include "zu/CChannel.h"
 #include "zu/CDevice.h"
@@ -73,7 +74,7 @@ struct DeviceNode {
 };
 
 struct ChannelNode {
-  zu::CChannel channel;  // owns its settings; never shared with a response
+  StoredChannel channel;
   zu::CValue value;      // invalid until first written
   zu::CWallTime time;    // when the value was last written
   ChannelAlarms alarm;   // runtime state of its triggers (alarm_engine.cc)
@@ -113,7 +114,7 @@ void set_communicating(zu::CDevice& device, bool communicating);
 
 // A channel record for a response: a copy with settings of its own, so that a
 // caller changing it cannot reach into the store.
-zu::CChannel detached(const zu::CChannel& channel);
+inline zu::CChannel detached(const StoredChannel& channel) { return channel.record(); }
 
 // Sets a refusal on a response.
 void refuse(zu::cds::CRequestResponse& response, std::uint32_t status, std::string message);

@@ -191,6 +191,17 @@ TEST_F(ChannelTest, SettingsUpdateReplacesTheApplicationsPartOnly) {
   update.settings = {s, unknown};
   EXPECT_EQ(ask(update)->status, 2u);
   EXPECT_EQ(settings(a).units, "C");
+
+  // Clearing every text keeps the flag alone and drops the old texts.
+  zu::CChannelSettings flag_only;
+  flag_only.id = a;
+  flag_only.flags = zu::CChannelSettings::kSettingsFlag;
+  update.settings = {flag_only};
+  ASSERT_EQ(ask(update)->status, 1u);
+  now = settings(a);
+  EXPECT_EQ(now.flags, zu::CChannelSettings::kSettingsFlag);
+  EXPECT_EQ(now.units, "");
+  EXPECT_EQ(read({a})[0].text, "1");
 }
 
 }  // namespace

@@ -1,0 +1,145 @@
+#!/usr/bin/env bash
+# Side by side, in one run: this project over cdsd against a private Redis on
+# a Unix socket (the peer) and a raw Unix-socket ping-pong (the floor).
+#   bench/peer/compare.sh BUILD_DIR [ROUNDS]
+# BUILD_DIR was configured with -DCDS_BUILD_BENCH=ON on a machine that has
+# redis-server, redis-benchmark and libhiredis-dev (cds_peer_bench is only
+# built with hiredis). Rounds (3 by default) interleave ours and the peer's
+# figures; the table shows the median over rounds of each figure, and the
+# load average before each round. System calls and context switches per read
+# are counted with `perf stat` when it is allowed to count them.
+set -euo pipefail
+build=${1:?usage: compare.sh BUILD_DIR [ROUNDS]}
+rounds=${2:-3}
+ours=$build/bench/cds_bench
+peer=$build/bench/cds_peer_bench
+for tool in "$ours" "$peer"; do
+  [ -x "$tool" ] || { echo "compare: $tool is missing (build with -DCDS_BUILD_BENCH=ON and libhiredis-dev)" >&2; exit 2; }
+done
+for tool in redis-server redis-benchmark redis-cli python3; do
+  command -v "$tool" >/dev/null || { echo "compare: $tool is not installed" >&2; exit 2; }
+done
+
+dir=$(mktemp -d /tmp/cds-peer-XXXXXX)
+sock=$dir/redis.sock
+redis_pid=
+cleanup() {
+  [ -z "$redis_pid" ] || { kill "$redis_pid" 2>/dev/null; wait "$redis_pid" 2>/dev/null || true; }
+  rm -rf "$dir"
+}
+trap cleanup EXIT
+# No TCP, no snapshots, no append-only file: memory only, like cdsd without --store.
+redis-server --port 0 --unixsocket "$sock" --unixsocketperm 700 --save '' --appendonly no \
+  --dir "$dir" --logfile "$dir/redis.log" &
+redis_pid=$!
+for _ in $(seq 100); do redis-cli -s "$sock" ping >/dev/null 2>&1 && break; sleep 0.1; done
+redis-cli -s "$sock" ping >/dev/null || { echo "compare: redis-server did not start" >&2; cat "$dir/redis.log" >&2; exit 1; }
+
+latency='^BM_(DaemonGetChannelCValue|UnixSocketPingPongFloor|DaemonWriteToCallbackInAnotherProcess|DaemonClientThreads)'
+rps() {  # requests/s of redis-benchmark GET with $1 clients
+  redis-benchmark -s "$sock" -t get -n 100000 -c "$1" -q | tr '\r' '\n' | awk '/^GET:/ {print $2}' | tail -1
+}
+for r in $(seq "$rounds"); do
+  cut -d' ' -f1-3 /proc/loadavg > "$dir/load-$r"
+  echo "round $r of $rounds (load $(cat "$dir/load-$r"))" >&2
+  "$ours" --benchmark_filter="$latency" --benchmark_min_time=1 --benchmark_format=json > "$dir/ours-$r.json"
+  CDS_PEER_SOCKET=$sock "$peer" --benchmark_filter='^BM_Peer(Get|Publish)' --benchmark_min_time=1 \
+    --benchmark_format=json > "$dir/peer-$r.json"
+  echo "$(rps 1) $(rps 8)" > "$dir/rps-$r"
+  # Memory on a fresh cdsd each round (one benchmark per process), and on the peer after FLUSHALL.
+  "$ours" --benchmark_filter='^BM_DaemonMemoryPerChannel' --benchmark_format=json > "$dir/ours-mem-$r.json"
+  CDS_PEER_SOCKET=$sock "$peer" --benchmark_filter='^BM_PeerMemoryPerKey' --benchmark_format=json > "$dir/peer-mem-$r.json"
+done
+
+# Per read: the difference between a short and a long run, so start-up and
+# shut-down cancel out. Ours counts the client and the cdsd it forks; the
+# peer's the client and redis-server (attached by pid).
+events=context-switches,raw_syscalls:sys_enter
+count_ours() {
+  perf stat -x, -e "$events" -o "$dir/perf-ours-$1" -- "$ours" --benchmark_filter='^BM_DaemonGetChannelCValue' \
+    --benchmark_min_time="$1" --benchmark_format=json > "$dir/perf-ours-$1.json" 2>/dev/null
+}
+count_peer() {
+  perf stat -x, -e "$events" -o "$dir/perf-redis-$1" -p "$redis_pid" & local server=$!
+  sleep 0.5
+  CDS_PEER_SOCKET=$sock perf stat -x, -e "$events" -o "$dir/perf-peer-$1" -- "$peer" --benchmark_filter='^BM_PeerGet' \
+    --benchmark_min_time="$1" --benchmark_format=json > "$dir/perf-peer-$1.json" 2>/dev/null
+  kill -INT "$server"; wait "$server" || true
+}
+if perf stat -x, -e "$events" true >/dev/null 2>&1; then
+  for t in 0.2 1; do count_ours "$t" && count_peer "$t" || true; done
+fi
+
+python3 - "$dir" "$rounds" <<'PY'
+import json, os, statistics, sys
+d, rounds = sys.argv[1], int(sys.argv[2])
+def bench(path):
+    try:
+        return {b["name"]: b for b in json.load(open(path))["benchmarks"] if "error_message" not in b}
+    except (OSError, ValueError, KeyError):
+        return {}
+def med(values):
+    values = [v for v in values if v is not None]
+    return statistics.median(values) if values else None
+def field(kind, name, counter):
+    out = []
+    for r in range(1, rounds + 1):
+        b = bench(f"{d}/{kind}-{r}.json")
+        hit = [v for k, v in b.items() if k.startswith(name)]
+        out.append(hit[0].get(counter) if hit else None)
+    return med(out)
+def rps(i):
+    vals = []
+    for r in range(1, rounds + 1):
+        try: vals.append(float(open(f"{d}/rps-{r}").read().split()[i]))
+        except (OSError, ValueError, IndexError): pass
+    return med(vals)
+def f(v, unit="", digits=1):
+    return "n/a" if v is None else f"{v:.{digits}f}{unit}"
+def ratio(a, b):
+    return "n/a" if a is None or not b else f"{a / b:.2f}"
+
+get, get99 = field("ours", "BM_DaemonGetChannelCValue", "median_us"), field("ours", "BM_DaemonGetChannelCValue", "p99_us")
+floor, floor99 = field("ours", "BM_UnixSocketPingPongFloor", "median_us"), field("ours", "BM_UnixSocketPingPongFloor", "p99_us")
+pget, pget99 = field("peer", "BM_PeerGet", "median_us"), field("peer", "BM_PeerGet", "p99_us")
+cb, cb99 = field("ours", "BM_DaemonWriteToCallback", "median_us"), field("ours", "BM_DaemonWriteToCallback", "p99_us")
+pub, pub99 = field("peer", "BM_PeerPublish", "median_us"), field("peer", "BM_PeerPublish", "p99_us")
+t1 = field("ours", "BM_DaemonClientThreads/real_time/threads:1", "items_per_second")
+t8 = field("ours", "BM_DaemonClientThreads/real_time/threads:8", "items_per_second")
+r1, r8 = rps(0), rps(1)
+mem, pmem = field("ours-mem", "BM_DaemonMemoryPerChannel", "bytes_per_channel"), field("peer-mem", "BM_PeerMemoryPerKey", "bytes_per_key")
+
+def per_read(prefixes):
+    # (events in the long run - in the short run) / (reads in the long run - in the short run)
+    totals = {}
+    for t in ("0.2", "1"):
+        ev = {}
+        for p in prefixes:
+            try:
+                for line in open(f"{d}/perf-{p}-{t}"):
+                    parts = line.strip().split(",")
+                    if len(parts) > 2 and parts[0].isdigit(): ev[parts[2]] = ev.get(parts[2], 0) + int(parts[0])
+            except OSError:
+                return None
+        b = bench(f"{d}/perf-{prefixes[0]}-{t}.json")
+        if not b: return None
+        totals[t] = (ev, next(iter(b.values()))["iterations"])
+    (e0, n0), (e1, n1) = totals["0.2"], totals["1"]
+    if n1 <= n0: return None
+    return tuple((e1.get(k, 0) - e0.get(k, 0)) / (n1 - n0) for k in ("raw_syscalls:sys_enter", "context-switches"))
+cost, pcost = per_read(["ours"]), per_read(["peer", "redis"])
+
+print("| what | this project over cdsd | peer or floor | ratio |")
+print("|---|---|---|---|")
+print(f"| read one channel value | {f(get,' µs')} (p99 {f(get99)}) | hiredis GET {f(pget,' µs')} (p99 {f(pget99)}); "
+      f"Unix-socket ping-pong {f(floor,' µs')} (p99 {f(floor99)}) | {ratio(get, pget)} × the peer, {ratio(get, floor)} × the floor |")
+print(f"| value write → callback in another process | {f(cb,' µs')} (p99 {f(cb99)}) | PUBLISH → subscriber {f(pub,' µs')} (p99 {f(pub99)}) | {ratio(cb, pub)} × |")
+k = lambda v: "n/a" if v is None else f"{v / 1000:.1f} k"
+print(f"| requests/s, 1 thread / 8 threads | {k(t1)} / {k(t8)} | redis-benchmark GET `-c 1` {k(r1)} / `-c 8` {k(r8)} | {ratio(t1, r1)} / {ratio(t8, r8)} |")
+print(f"| memory per channel with a value | {f(mem,' B',0)} (cdsd RSS growth over 10 000) | {f(pmem,' B',0)} per key (redis RSS growth over 10 000) | {ratio(mem, pmem)} × |")
+sc = lambda c: "n/a" if c is None else f"{c[0]:.1f} / {c[1]:.1f}"
+print(f"| system calls / context switches per read (client + server) | {sc(cost)} | {sc(pcost)} | |")
+print()
+print("load average (1, 5, 15 min) before each round: " +
+      "; ".join(open(f"{d}/load-{r}").read().strip() for r in range(1, rounds + 1)))
+PY
