@@ -123,6 +123,21 @@ struct Engine::Impl {
     return response;
   }
 
+  std::shared_ptr<CRequestResponse> store_info(const zu::cds::CGetStoreInfo& request) {
+    auto response = start_response(request);
+    response->text = describe();
+    response->status = zu::cds::status_ok;
+    return response;
+  }
+
+  std::string describe() {
+    std::shared_lock<std::shared_mutex> lock(mutex);
+    return persistence->describe() + "devices: " + std::to_string(data.devices.size()) +
+           "\nchannels: " + std::to_string(data.channels.size()) +
+           "\ndocuments: " + std::to_string(data.documents.size()) +
+           "\nalarm log entries: " + std::to_string(data.alarms.log.size()) + "\n";
+  }
+
   std::shared_ptr<CRequestResponse> subscribe(SessionId session, const zu::cds::CSubscribe& request) {
     auto response = start_response(request);
     std::unique_lock<std::shared_mutex> lock(mutex);
@@ -187,6 +202,7 @@ struct Engine::Impl {
     if (auto r = dynamic_cast<const CDeleteAlarms*>(&request)) return write(session, *r, &d::delete_alarms);
     if (auto r = dynamic_cast<const CGetAlarmUpdateGlobalCount*>(&request))
       return read(*r, &d::get_alarm_global_count);
+    if (auto r = dynamic_cast<const CGetStoreInfo*>(&request)) return store_info(*r);
     if (auto r = dynamic_cast<const CManageSubscriberIDs*>(&request)) return manage_ids(session, *r);
     if (auto r = dynamic_cast<const CSubscribe*>(&request)) return subscribe(session, *r);
 
@@ -253,14 +269,7 @@ std::shared_ptr<CRequestResponse> Engine::handle(SessionId session, const CReque
   }
 }
 
-std::string Engine::describe() const {
-  std::shared_lock<std::shared_mutex> lock(impl_->mutex);
-  const detail::StoreData& data = impl_->data;
-  return impl_->persistence->describe() + "devices: " + std::to_string(data.devices.size()) +
-         "\nchannels: " + std::to_string(data.channels.size()) +
-         "\ndocuments: " + std::to_string(data.documents.size()) +
-         "\nalarm log entries: " + std::to_string(data.alarms.log.size()) + "\n";
-}
+std::string Engine::describe() const { return impl_->describe(); }
 
 void Engine::set_change_listener(ChangeListener listener) {
   std::unique_lock<std::shared_mutex> lock(impl_->mutex);
