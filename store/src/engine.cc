@@ -48,6 +48,10 @@ struct Engine::Impl {
   template <typename R>
   std::shared_ptr<CRequestResponse> read(const R& request, Reader<R> answer) {
     auto response = start_response(request);
+    if (persistence->stale()) {
+      std::unique_lock<std::shared_mutex> lock(mutex);
+      reload_if_stale();
+    }
     std::shared_lock<std::shared_mutex> lock(mutex);
     answer(data, request, *response);
     return response;
@@ -59,13 +63,14 @@ struct Engine::Impl {
     ChangeSet changes;
     detail::DeliverAfter deliver(outboxes);  // runs once the lock below is released
     std::unique_lock<std::shared_mutex> lock(mutex);
+    reload_if_stale();
     apply(data, request, *response, changes);
     detail::evaluate_alarms(data, changes);
-    std::uint64_t ticket = 0;
+    detail::CommitTicket ticket;
     if (!keep(changes, &ticket, *response)) return response;
     publish(session, changes);
     lock.unlock();
-    // Concurrent writers wait for the disk together, outside the lock.
+    // Concurrent writers share a commit, outside the lock; the answer waits for it.
     std::string error;
     if (!persistence->wait_durable(ticket, &error)) fail_storage(*response, error);
     return response;
@@ -74,7 +79,7 @@ struct Engine::Impl {
   // Hands a request's changes to the persistence before anyone hears of them.
   // When they cannot be kept the request is refused and the data goes back to
   // what it was, so memory never holds what the file does not.
-  bool keep(const ChangeSet& changes, std::uint64_t* ticket, CRequestResponse& response) {
+  bool keep(const ChangeSet& changes, detail::CommitTicket* ticket, CRequestResponse& response) {
     if (changes.empty()) return true;
     std::string error;
     if (persistence->record(data, changes, ticket, &error)) return true;
@@ -82,6 +87,15 @@ struct Engine::Impl {
     if (!persistence->restore(data, &restore_error)) error += "; and the store could not reload: " + restore_error;
     fail_storage(response, error);
     return false;
+  }
+
+  // A commit failed after later requests were applied on top of it (they
+  // fail too): memory goes back to the file before anyone reads or writes.
+  // Under the write lock.
+  void reload_if_stale() {
+    if (!persistence->stale()) return;
+    std::string error;
+    if (!persistence->restore(data, &error)) warn("the store could not reload its file: " + error);
   }
 
   static void fail_storage(CRequestResponse& response, const std::string& error) {
@@ -109,6 +123,21 @@ struct Engine::Impl {
     return response;
   }
 
+  std::shared_ptr<CRequestResponse> store_info(const zu::cds::CGetStoreInfo& request) {
+    auto response = start_response(request);
+    response->text = describe();
+    response->status = zu::cds::status_ok;
+    return response;
+  }
+
+  std::string describe() {
+    std::shared_lock<std::shared_mutex> lock(mutex);
+    return persistence->describe() + "devices: " + std::to_string(data.devices.size()) +
+           "\nchannels: " + std::to_string(data.channels.size()) +
+           "\ndocuments: " + std::to_string(data.documents.size()) +
+           "\nalarm log entries: " + std::to_string(data.alarms.log.size()) + "\n";
+  }
+
   std::shared_ptr<CRequestResponse> subscribe(SessionId session, const zu::cds::CSubscribe& request) {
     auto response = start_response(request);
     std::unique_lock<std::shared_mutex> lock(mutex);
@@ -122,8 +151,9 @@ struct Engine::Impl {
     ChangeSet changes;
     detail::DeliverAfter deliver(outboxes);
     std::unique_lock<std::shared_mutex> lock(mutex);
+    reload_if_stale();
     detail::run_alarm_timers(data, changes);
-    std::uint64_t ticket = 0;
+    detail::CommitTicket ticket;
     std::string error;
     if (!changes.empty() && !persistence->record(data, changes, &ticket, &error)) {
       // Nobody asked: the raise is undone and comes again with the next write of the channel.
@@ -132,6 +162,9 @@ struct Engine::Impl {
       return;
     }
     publish(0, changes);
+    lock.unlock();
+    // A failed commit leaves the store stale: the next request reloads it, raise undone.
+    if (!persistence->wait_durable(ticket, &error)) warn("an alarm raised after its delay could not be kept: " + error);
   }
 
   void warn(const std::string& text) const {
@@ -169,6 +202,7 @@ struct Engine::Impl {
     if (auto r = dynamic_cast<const CDeleteAlarms*>(&request)) return write(session, *r, &d::delete_alarms);
     if (auto r = dynamic_cast<const CGetAlarmUpdateGlobalCount*>(&request))
       return read(*r, &d::get_alarm_global_count);
+    if (auto r = dynamic_cast<const CGetStoreInfo*>(&request)) return store_info(*r);
     if (auto r = dynamic_cast<const CManageSubscriberIDs*>(&request)) return manage_ids(session, *r);
     if (auto r = dynamic_cast<const CSubscribe*>(&request)) return subscribe(session, *r);
 
@@ -235,14 +269,7 @@ std::shared_ptr<CRequestResponse> Engine::handle(SessionId session, const CReque
   }
 }
 
-std::string Engine::describe() const {
-  std::shared_lock<std::shared_mutex> lock(impl_->mutex);
-  const detail::StoreData& data = impl_->data;
-  return impl_->persistence->describe() + "devices: " + std::to_string(data.devices.size()) +
-         "\nchannels: " + std::to_string(data.channels.size()) +
-         "\ndocuments: " + std::to_string(data.documents.size()) +
-         "\nalarm log entries: " + std::to_string(data.alarms.log.size()) + "\n";
-}
+std::string Engine::describe() const { return impl_->describe(); }
 
 void Engine::set_change_listener(ChangeListener listener) {
   std::unique_lock<std::shared_mutex> lock(impl_->mutex);

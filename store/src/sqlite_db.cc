@@ -42,16 +42,34 @@ Statement::Statement(sqlite3* db, const char* sql) {
 Statement::~Statement() { sqlite3_finalize(stmt_); }
 
 Statement& Statement::bind(int column, std::int64_t value) {
+  if (recording()) {
+    Argument a;
+    a.kind = Argument::kInteger;
+    a.integer = value;
+    keep(column, std::move(a));
+  }
   if (stmt_ && sqlite3_bind_int64(stmt_, column, value) != SQLITE_OK) failed_ = true;
   return *this;
 }
 
 Statement& Statement::bind(int column, double value) {
+  if (recording()) {
+    Argument a;
+    a.kind = Argument::kReal;
+    a.real = value;
+    keep(column, std::move(a));
+  }
   if (stmt_ && sqlite3_bind_double(stmt_, column, value) != SQLITE_OK) failed_ = true;
   return *this;
 }
 
 Statement& Statement::bind_blob(int column, const std::string& bytes) {
+  if (recording()) {
+    Argument a;
+    a.kind = Argument::kBlob;
+    a.bytes = bytes;
+    keep(column, std::move(a));
+  }
   if (stmt_ && sqlite3_bind_blob(stmt_, column, bytes.data(), static_cast<int>(bytes.size()), SQLITE_TRANSIENT) !=
                    SQLITE_OK)
     failed_ = true;
@@ -59,6 +77,12 @@ Statement& Statement::bind_blob(int column, const std::string& bytes) {
 }
 
 Statement& Statement::bind_text(int column, const std::string& text) {
+  if (recording()) {
+    Argument a;
+    a.kind = Argument::kText;
+    a.bytes = text;
+    keep(column, std::move(a));
+  }
   if (stmt_ && sqlite3_bind_text(stmt_, column, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT) !=
                    SQLITE_OK)
     failed_ = true;
@@ -66,11 +90,17 @@ Statement& Statement::bind_text(int column, const std::string& text) {
 }
 
 Statement& Statement::bind_null(int column) {
+  if (recording()) keep(column, Argument{});
   if (stmt_ && sqlite3_bind_null(stmt_, column) != SQLITE_OK) failed_ = true;
   return *this;
 }
 
 bool Statement::run() {
+  if (recording()) {
+    batch_->rows_.push_back(RowBatch::Row{sql_, std::move(arguments_)});
+    arguments_.clear();
+    return true;
+  }
   if (!next() && failed_) return false;
   return true;
 }
@@ -87,7 +117,9 @@ bool Statement::next() {
 }
 
 void Statement::reset() {
+  arguments_.clear();
   if (!stmt_) return;
+  failed_ = false;
   sqlite3_reset(stmt_);
   sqlite3_clear_bindings(stmt_);
 }
@@ -100,6 +132,35 @@ std::string Statement::blob(int column) const {
   const void* bytes = sqlite3_column_blob(stmt_, column);
   int size = sqlite3_column_bytes(stmt_, column);
   return bytes ? std::string(static_cast<const char*>(bytes), static_cast<std::size_t>(size)) : std::string();
+}
+
+void RowBatch::append(RowBatch&& other) {
+  if (rows_.empty()) {
+    rows_ = std::move(other.rows_);
+  } else {
+    for (Row& row : other.rows_) rows_.push_back(std::move(row));
+  }
+  other.rows_.clear();
+}
+
+bool RowBatch::run(StoreDatabase& db, std::string* error) const {
+  for (const Row& row : rows_) {
+    Statement& statement = db.prepared(row.sql);
+    for (const auto& [column, a] : row.arguments) {
+      switch (a.kind) {
+        case Statement::Argument::kNull: statement.bind_null(column); break;
+        case Statement::Argument::kInteger: statement.bind(column, a.integer); break;
+        case Statement::Argument::kReal: statement.bind(column, a.real); break;
+        case Statement::Argument::kBlob: statement.bind_blob(column, a.bytes); break;
+        case Statement::Argument::kText: statement.bind_text(column, a.bytes); break;
+      }
+    }
+    const bool ok = statement.run();
+    if (!ok && error) *error = db.last_error();  // before reset() clears it
+    statement.reset();
+    if (!ok) return false;
+  }
+  return true;
 }
 
 StoreDatabase::StoreDatabase(const std::string& path) : path_(path) {
@@ -131,12 +192,16 @@ StoreDatabase::StoreDatabase(const std::string& path) : path_(path) {
   if (!exec("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;", &error))
     refuse("cannot switch it to write-ahead logging: " + error);
   if (fresh_) create_schema();
+  sqlite3_wal_hook(db_, &StoreDatabase::on_commit, this);  // replaces the automatic checkpoint
   wal_fd_ = ::open((path + "-wal").c_str(), O_RDONLY | O_CLOEXEC);
 }
 
 StoreDatabase::~StoreDatabase() { close_all(); }
 
 void StoreDatabase::close_all() {
+  prepared_.clear();  // finalized before the database closes
+  if (checkpointer_) sqlite3_close(checkpointer_);
+  checkpointer_ = nullptr;
   if (db_) sqlite3_close(db_);
   db_ = nullptr;
   // Closed after SQLite's own descriptors: closing a descriptor of the file
@@ -199,6 +264,30 @@ std::string StoreDatabase::last_error() const { return db_ ? sqlite3_errmsg(db_)
 
 void StoreDatabase::rollback() {
   if (db_ && !sqlite3_get_autocommit(db_)) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+}
+
+Statement& StoreDatabase::prepared(const char* sql) {
+  std::unique_ptr<Statement>& statement = prepared_[sql];
+  if (!statement) statement = std::make_unique<Statement>(db_, sql);
+  return *statement;
+}
+
+int StoreDatabase::on_commit(void* self, sqlite3*, const char*, int pages) {
+  static_cast<StoreDatabase*>(self)->wal_pages_ = pages;
+  return SQLITE_OK;
+}
+
+void StoreDatabase::checkpoint() {
+  if (!checkpointer_ &&
+      sqlite3_open_v2(path_.c_str(), &checkpointer_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr) != SQLITE_OK) {
+    sqlite3_close(checkpointer_);
+    checkpointer_ = nullptr;
+    return;  // tried again after the next commit; the log grows meanwhile
+  }
+  int log_pages = 0, copied = 0;
+  if (sqlite3_wal_checkpoint_v2(checkpointer_, nullptr, SQLITE_CHECKPOINT_PASSIVE, &log_pages, &copied) == SQLITE_OK &&
+      copied == log_pages)
+    wal_pages_ = 0;
 }
 
 bool StoreDatabase::sync(std::string* error) {

@@ -1,16 +1,26 @@
 // The store kept in a SQLite file.
 //
-// Every write request's changes are committed under the engine's write lock,
-// before its answer, except plain value writes: those are held here and
-// written by a flush thread every value_flush_ms (a crash loses at most that
-// window of values). With sync_full, the wait for the disk happens after the
-// lock is released and is shared: one fsync of the write-ahead log covers
-// every commit made before it started (group commit).
+// The engine applies a write request in memory under its lock, and record()
+// turns its changes into rows and queues them. The request's answer waits in
+// wait_durable(), outside the engine's lock: the first waiter commits
+// everything queued in one transaction while later writers queue for the next
+// round, so concurrent writers share a commit (and with sync_full its one
+// fsync), and a lone writer commits without handing over to another thread.
+// Checkpoints of the write-ahead log run in the value-flush thread, never in
+// a commit.
 //
-// A commit that fails is rolled back, and the engine's data is reloaded from
-// the file with the held values laid over it: that is exactly the data as it
-// was before the failed request.
+// Plain value writes are not queued but held here, one per channel, and the
+// writer commits them every value_flush_ms (a crash loses at most that window
+// of values). A request that changes more takes the held values with it,
+// ahead of its own rows, so that an older value never lands after a newer one.
+//
+// A commit that fails fails every request in it and every request queued
+// after it (they were applied on top of it), and marks the store stale until
+// the engine calls restore(): memory is then reloaded from the file, with the
+// held values laid over it, exactly the data the committed requests made.
+#include <array>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <exception>
 #include <map>
@@ -26,7 +36,16 @@
 namespace cds {
 namespace store {
 namespace detail {
+
+// The commit a request's rows went into: every request in it learns the same outcome.
+struct PendingCommit {
+  bool done = false;
+  std::string error;  // empty when committed
+};
+
 namespace {
+
+using Clock = std::chrono::steady_clock;
 
 // A value write held for the next flush.
 struct HeldValue {
@@ -34,6 +53,7 @@ struct HeldValue {
   zu::CValue value;
   zu::CWallTime time;
 };
+using HeldValues = std::map<std::uint64_t, HeldValue>;
 
 // A change set that only writes values (a first write fixes the type, which
 // goes with the value).
@@ -48,11 +68,23 @@ bool only_values(const ChangeSet& c) {
          c.alarm_instances_deleted.empty();
 }
 
+// Values that were to be written and were not: back with the held ones,
+// unless a newer value of the channel is held already.
+void put_back(HeldValues& held, HeldValues&& values) {
+  for (auto& [id, value] : values) held.emplace(id, std::move(value));
+}
+
+// What the writer commits next.
+struct Batch {
+  RowBatch rows;
+  HeldValues values;  // the held values among the rows, to put back if the commit fails
+  std::shared_ptr<PendingCommit> commit;  // null while no request waits on the batch
+};
+
 class SqlitePersistence : public Persistence {
  public:
-  explicit SqlitePersistence(const EngineOptions& options)
-      : options_(options), db_(options.data_file) {
-    if (options_.value_flush_ms > 0) flusher_ = std::thread([this] { flush_loop(); });
+  explicit SqlitePersistence(const EngineOptions& options) : options_(options), db_(options.data_file) {
+    writer_ = std::thread([this] { write_loop(); });
   }
 
   ~SqlitePersistence() override {
@@ -60,14 +92,13 @@ class SqlitePersistence : public Persistence {
       std::lock_guard<std::mutex> lock(mutex_);
       stop_ = true;
     }
-    wake_.notify_all();
-    if (flusher_.joinable()) flusher_.join();
-    std::string error;
-    if (!flush(&error)) warn("values written since the last flush are lost: " + error);
+    flusher_wake_.notify_all();
+    writer_.join();  // commits what is queued and held first
   }
 
   void load(StoreData& data) override {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait(lock, [this] { return !writing_; });
     if (db_.fresh()) {
       // A new file starts from the store as it is: the manager device.
       std::string error;
@@ -77,21 +108,47 @@ class SqlitePersistence : public Persistence {
     read_all(data);
   }
 
-  bool record(const StoreData& data, const ChangeSet& changes, std::uint64_t* ticket, std::string* error) override {
+  bool record(const StoreData& data, const ChangeSet& changes, CommitTicket* ticket, std::string* error) override {
     std::lock_guard<std::mutex> lock(mutex_);
-    *ticket = 0;
+    ticket->reset();
+    if (stale_) {
+      *error = "it was applied on top of a change that could not be committed: " + stale_error_;
+      return false;
+    }
     if (options_.value_flush_ms > 0 && only_values(changes)) {
       for (const auto& written : changes.values_written) hold(data, written.first);
       return true;
     }
-    // Values written with other changes go with them, in the channels' rows.
-    if (!commit(data, changes, error)) return false;
-    *ticket = ++committed_;
+    RowBatch rows;
+    try {
+      write_changes(rows, data, changes);
+    } catch (const BadRow& bad) {
+      *error = bad.what;
+      return false;
+    }
+    // Values written with other changes go with them, in the channels' rows;
+    // older held values go first. A failed commit puts them back.
+    write_values(queued_.rows, held_);
+    for (auto& [id, value] : held_) queued_.values[id] = std::move(value);
+    held_.clear();
+    queued_.rows.append(std::move(rows));
+    if (!queued_.commit) queued_.commit = std::make_shared<PendingCommit>();
+    *ticket = queued_.commit;  // committed by its first waiter
     return true;
   }
 
   bool restore(StoreData& data, std::string* error) override {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::unique_lock<std::mutex> lock(mutex_);
+    // What is queued commits (or fails) first: the file must hold it.
+    for (;;) {
+      if (writing_)
+        changed_.wait(lock);
+      else if (!queued_.rows.empty())
+        commit_round(lock, false);
+      else
+        break;
+    }
+    recorded_meta_.fill(kUnknown);
     try {
       read_all(data);
     } catch (const std::exception& e) {
@@ -105,34 +162,27 @@ class SqlitePersistence : public Persistence {
       node->value = held.value;
       node->time = held.time;
     }
+    stale_ = false;
     return true;
   }
 
-  bool wait_durable(std::uint64_t ticket, std::string* error) override {
-    if (!options_.sync_full || ticket == 0) return true;
-    std::unique_lock<std::mutex> lock(sync_mutex_);
-    while (synced_ < ticket) {
-      if (syncing_) {
-        synced_cv_.wait(lock);
-        continue;
-      }
-      // This thread syncs for every commit made so far, its own included.
-      syncing_ = true;
-      const std::uint64_t target = committed_.load();
-      lock.unlock();
-      std::string sync_error;
-      const bool ok = db_.sync(&sync_error);
-      lock.lock();
-      syncing_ = false;
-      synced_cv_.notify_all();
-      if (!ok) {
-        *error = sync_error;
-        return false;
-      }
-      if (target > synced_) synced_ = target;
+  bool wait_durable(const CommitTicket& ticket, std::string* error) override {
+    if (!ticket) return true;
+    std::unique_lock<std::mutex> lock(mutex_);
+    while (!ticket->done) {
+      // The first to wait commits for everyone queued so far, itself included;
+      // whoever queues meanwhile waits for the next round.
+      if (!writing_ && !queued_.rows.empty())
+        commit_round(lock, false);
+      else
+        changed_.wait(lock);
     }
-    return true;
+    if (ticket->error.empty()) return true;
+    *error = ticket->error;
+    return false;
   }
+
+  bool stale() const override { return stale_.load(); }
 
   std::string describe() const override {
     std::string text = "file: " + db_.path() + "\nsize: " + std::to_string(db_.size()) + " bytes\n";
@@ -157,68 +207,132 @@ class SqlitePersistence : public Persistence {
   void hold(const StoreData& data, std::uint64_t id) {
     const ChannelNode* node = data.channel(id);
     if (!node) return;
+    if (held_.empty()) flusher_wake_.notify_one();  // its window starts
     held_[id] = HeldValue{node->channel.data_type, node->value, node->time};
   }
 
-  void flush_loop() {
+  // The value-flush thread: commits the held values when the flush window
+  // has passed, checkpoints the log when a commit asked for it, and commits
+  // everything left once stopped.
+  void write_loop() {
+    const auto window = std::chrono::milliseconds(options_.value_flush_ms);
+    auto next_flush = Clock::now() + window;
+    bool values_failing = false;
     std::unique_lock<std::mutex> lock(mutex_);
-    bool failing = false;
-    while (!stop_) {
-      wake_.wait_for(lock, std::chrono::milliseconds(options_.value_flush_ms));
-      if (stop_ || held_.empty()) continue;
-      std::string error;
-      const bool ok = write_held(&error);
-      if (ok) {
-        const std::uint64_t ticket = ++committed_;
+    for (;;) {
+      if (checkpoint_wanted_) {
+        checkpoint_wanted_ = false;
         lock.unlock();
-        if (!wait_durable(ticket, &error)) warn("channel values could not be synced to the disk: " + error);
+        db_.checkpoint();  // on a connection of its own: commits go on
         lock.lock();
-      } else if (!failing) {
-        warn("channel values could not be written to " + db_.path() + " (they stay in memory; retried): " + error);
+        continue;
       }
-      failing = !ok;
+      const bool flush_due = !held_.empty() && (stop_ || Clock::now() >= next_flush);
+      if (writing_ && (flush_due || stop_)) {
+        flusher_waits_ = true;
+        flusher_wake_.wait(lock);
+        continue;
+      }
+      if (flush_due || (stop_ && !queued_.rows.empty())) {
+        std::string error;
+        const bool ok = commit_round(lock, true, &error);
+        if (ok && values_failing) warn("channel values are written to " + db_.path() + " again");
+        if (!ok && !values_failing && !stop_)
+          warn("channel values could not be written to " + db_.path() + " (they stay in memory; retried): " + error);
+        values_failing = !ok;
+        if (stop_ && !ok) {
+          // The last attempt: nothing retries after this.
+          warn("values written since the last flush are lost: " + error);
+          held_.clear();
+        }
+        next_flush = Clock::now() + window;
+        continue;
+      }
+      if (stop_) return;
+      if (held_.empty())
+        flusher_wake_.wait(lock);
+      else
+        flusher_wake_.wait_until(lock, next_flush);
     }
   }
 
-  bool flush(std::string* error) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (held_.empty()) return true;
-    if (!write_held(error)) return false;
-    return !options_.sync_full || db_.sync(error);
+  // Under mutex_ (held by `lock`, released meanwhile), the database free:
+  // commits what is queued, and the held values when `flush`, in one
+  // transaction, and tells the waiters.
+  bool commit_round(std::unique_lock<std::mutex>& lock, bool flush, std::string* error_out = nullptr) {
+    Batch batch = std::move(queued_);
+    queued_ = Batch{};
+    HeldValues flushed;
+    if (flush) {
+      flushed = std::move(held_);
+      held_.clear();
+    }
+    writing_ = true;
+    lock.unlock();
+
+    std::string error;
+    const bool ok = commit(batch, flushed, &error);
+    const bool synced = !ok || !options_.sync_full || db_.sync(&error);
+    const bool checkpoint = ok && db_.checkpoint_due();
+
+    lock.lock();
+    writing_ = false;
+    if (!ok) {
+      put_back(held_, std::move(flushed));
+      put_back(held_, std::move(batch.values));
+      if (batch.commit) fail_queued(error);
+    }
+    if (batch.commit) {
+      batch.commit->done = true;
+      if (!synced || !ok) batch.commit->error = ok ? "cannot sync it to the disk: " + error : error;
+    }
+    // The log's copy syncs the disk: the flush thread does it, not the one answering.
+    changed_.notify_all();
+    if (checkpoint || flusher_waits_) {
+      checkpoint_wanted_ = checkpoint_wanted_ || checkpoint;
+      flusher_waits_ = false;
+      flusher_wake_.notify_one();
+    }
+    if (error_out) *error_out = error;
+    return ok;
   }
 
-  // Under mutex_.
-  bool write_held(std::string* error) {
-    if (!begin(error)) return false;
-    if (!write_values(error) || !end(error)) return false;
-    held_.clear();
-    return true;
+  // Under mutex_, after a commit failed: what was queued behind it fails
+  // too, and nothing more is taken until restore().
+  void fail_queued(const std::string& error) {
+    stale_ = true;
+    stale_error_ = error;
+    put_back(held_, std::move(queued_.values));
+    if (queued_.commit) {
+      queued_.commit->done = true;
+      queued_.commit->error = "it was applied on top of a change that could not be committed: " + error;
+    }
+    queued_ = Batch{};
   }
 
-  bool begin(std::string* error) { return db_.exec("BEGIN", error); }
-
-  bool end(std::string* error) {
+  // One transaction: `batch`, then the (newer) `flushed` values.
+  bool commit(const Batch& batch, const HeldValues& flushed, std::string* error) {
+    RowBatch later;
+    write_values(later, flushed);
+    if (!db_.exec("BEGIN", error)) return false;
+    if (!batch.rows.run(db_, error) || !later.run(db_, error)) {
+      db_.rollback();
+      return false;
+    }
     if (db_.exec("COMMIT", error)) return true;
     db_.rollback();
     return false;
   }
 
-  bool fail(std::string* error) {
-    *error = db_.last_error();
-    db_.rollback();
-    return false;
-  }
-
-  bool write_values(std::string* error) {
-    Statement update(db_.handle(), "UPDATE channels SET type=?, value=?, time_s=?, time_ns=? WHERE id=?");
-    for (const auto& [id, held] : held_) {
+  void write_values(RowBatch& batch, const HeldValues& values) {
+    Statement update(batch, "UPDATE channels SET type=?, value=?, time_s=?, time_ns=? WHERE id=?");
+    for (const auto& [id, held] : values) {
       update.bind(1, static_cast<std::int64_t>(held.type));
       bind_value(update, 2, held.value);
       update.bind(3, time_seconds(held.time)).bind(4, static_cast<std::int64_t>(held.time.nanoseconds)).bind_id(5, id);
-      if (!update.run()) return fail(error);
+      update.run();
       update.reset();
     }
-    return true;
   }
 
   bool write_device(Statement& put, const StoreData& data, std::uint64_t id) {
@@ -244,12 +358,17 @@ class SqlitePersistence : public Persistence {
     return ok;
   }
 
-  bool write_meta(const StoreData& data) {
-    Statement put(db_.handle(), "INSERT OR REPLACE INTO meta(key, value) VALUES (?, ?)");
+  // The counters that changed since the last call (all of them after a
+  // restore): most requests leave them as they are, and a commit writes fewer pages.
+  bool write_meta(RowBatch& batch, const StoreData& data) {
+    Statement put(batch, "INSERT OR REPLACE INTO meta(key, value) VALUES (?, ?)");
     const std::pair<const char*, std::uint64_t> rows[] = {{"next_device_id", data.device_ids.next()},
                                                          {"next_channel_id", data.channel_ids.next()},
                                                          {"last_alarm_instance", data.alarms.last_instance}};
-    for (const auto& [key, value] : rows) {
+    for (std::size_t i = 0; i < recorded_meta_.size(); ++i) {
+      const auto& [key, value] = rows[i];
+      if (recorded_meta_[i] == value) continue;
+      recorded_meta_[i] = value;
       put.bind_text(1, key).bind_id(2, value);
       if (!put.run()) return false;
       put.reset();
@@ -257,21 +376,21 @@ class SqlitePersistence : public Persistence {
     return true;
   }
 
-  bool write_active(const StoreData& data, const AlarmKey& key) {
+  bool write_active(RowBatch& batch, const StoreData& data, const AlarmKey& key) {
     auto it = data.alarms.active.find(key);
     if (it == data.alarms.active.end()) {
-      Statement drop(db_.handle(), "DELETE FROM active_alarms WHERE channel=? AND number=?");
+      Statement drop(batch, "DELETE FROM active_alarms WHERE channel=? AND number=?");
       return drop.bind_id(1, key.first).bind(2, static_cast<std::int64_t>(key.second)).run();
     }
-    Statement put(db_.handle(), "INSERT OR REPLACE INTO active_alarms(channel, number, raise_update, subject) VALUES (?,?,?,?)");
+    Statement put(batch, "INSERT OR REPLACE INTO active_alarms(channel, number, raise_update, subject) VALUES (?,?,?,?)");
     put.bind_id(1, key.first).bind(2, static_cast<std::int64_t>(key.second));
     put.bind_blob(3, encode_update(it->second.raise)).bind_text(4, it->second.subject);
     return put.run();
   }
 
-  bool write_log(const StoreData& data, const ChangeSet& changes) {
+  bool write_log(RowBatch& batch, const StoreData& data, const ChangeSet& changes) {
     const auto& log = data.alarms.log;
-    Statement put(db_.handle(), "INSERT OR REPLACE INTO alarm_log(instance, time_s, time_ns, entry) VALUES (?,?,?,?)");
+    Statement put(batch, "INSERT OR REPLACE INTO alarm_log(instance, time_s, time_ns, entry) VALUES (?,?,?,?)");
     for (const zu::CAlarmUpdate& u : changes.alarm_updates) {
       if (log.empty() || u.instance < log.front().instance) continue;  // already out of the log
       put.bind_id(1, u.instance).bind(2, time_seconds(u.time)).bind(3, static_cast<std::int64_t>(u.time.nanoseconds));
@@ -279,40 +398,24 @@ class SqlitePersistence : public Persistence {
       if (!put.run()) return false;
       put.reset();
     }
-    Statement drop(db_.handle(), "DELETE FROM alarm_log WHERE instance=?");
+    Statement drop(batch, "DELETE FROM alarm_log WHERE instance=?");
     for (std::uint64_t instance : changes.alarm_instances_deleted) {
       if (!drop.bind_id(1, instance).run()) return false;
       drop.reset();
     }
     if (changes.alarm_updates.empty()) return true;
     // The oldest updates leave the log as new ones arrive.
-    Statement trim(db_.handle(), "DELETE FROM alarm_log WHERE instance < ?");
+    Statement trim(batch, "DELETE FROM alarm_log WHERE instance < ?");
     return trim.bind_id(1, log.empty() ? zu::kNoId : log.front().instance).run();
   }
 
-  // Under mutex_: one transaction with the held values and `changes`.
-  bool commit(const StoreData& data, const ChangeSet& changes, std::string* error) {
-    if (!begin(error)) return false;
-    try {
-      if (!write_values(error)) return false;
-      if (!write_changes(data, changes)) return fail(error);
-    } catch (const BadRow& bad) {
-      db_.rollback();
-      *error = bad.what;
-      return false;
-    }
-    if (!end(error)) return false;
-    held_.clear();
-    return true;
-  }
-
-  bool write_changes(const StoreData& data, const ChangeSet& c) {
-    Statement drop_device(db_.handle(), "DELETE FROM devices WHERE id=?");
+  bool write_changes(RowBatch& batch, const StoreData& data, const ChangeSet& c) {
+    Statement drop_device(batch, "DELETE FROM devices WHERE id=?");
     for (const auto& removed : c.devices_removed) {
       if (!drop_device.bind_id(1, removed.first).run()) return false;
       drop_device.reset();
     }
-    Statement drop_channel(db_.handle(), "DELETE FROM channels WHERE id=?");
+    Statement drop_channel(batch, "DELETE FROM channels WHERE id=?");
     for (const auto& removed : c.channels_removed) {
       if (!drop_channel.bind_id(1, removed.first).run()) return false;
       drop_channel.reset();
@@ -320,7 +423,7 @@ class SqlitePersistence : public Persistence {
     std::set<std::uint64_t> devices(c.devices_created.begin(), c.devices_created.end());
     devices.insert(c.device_records_changed.begin(), c.device_records_changed.end());
     for (const auto& field : c.device_fields_written) devices.insert(std::get<0>(field));
-    Statement put_device(db_.handle(), "INSERT OR REPLACE INTO devices(id, parent, record, fields) VALUES (?,?,?,?)");
+    Statement put_device(batch, "INSERT OR REPLACE INTO devices(id, parent, record, fields) VALUES (?,?,?,?)");
     for (std::uint64_t id : devices)
       if (!write_device(put_device, data, id)) return false;
 
@@ -335,13 +438,13 @@ class SqlitePersistence : public Persistence {
       channels.insert(u.alarm_id);
       alarms.emplace(u.alarm_id, u.alarm_index);
     }
-    Statement put_channel(db_.handle(),
+    Statement put_channel(batch,
                           "INSERT OR REPLACE INTO channels(id, device, config, alarm_state, type, value, time_s, "
                           "time_ns) VALUES (?,?,?,?,?,?,?,?)");
     for (std::uint64_t id : channels)
       if (!write_channel(put_channel, data, id)) return false;
 
-    Statement put_document(db_.handle(), "INSERT OR REPLACE INTO documents(path, data) VALUES (?,?)");
+    Statement put_document(batch, "INSERT OR REPLACE INTO documents(path, data) VALUES (?,?)");
     for (const std::string& path : c.oob_paths_written) {
       auto it = data.documents.find(path);
       if (it == data.documents.end()) continue;
@@ -349,18 +452,25 @@ class SqlitePersistence : public Persistence {
       put_document.reset();
     }
     for (const AlarmKey& key : alarms)
-      if (!write_active(data, key)) return false;
-    if (!write_log(data, c)) return false;
-    return write_meta(data);
+      if (!write_active(batch, data, key)) return false;
+    if (!write_log(batch, data, c)) return false;
+    return write_meta(batch, data);
   }
 
-  // The whole store, into a new file.
+  // The whole store, into a new file. Under mutex_, the writer idle.
   bool write_all(const StoreData& data, std::string* error) {
     ChangeSet everything;
     for (const auto& device : data.devices) everything.devices_created.insert(device.first);
     for (const auto& channel : data.channels) everything.channels_created[channel.first] = channel.second.channel.device_id;
     for (const auto& document : data.documents) everything.oob_paths_written.insert(document.first);
-    return commit(data, everything, error);
+    Batch batch;
+    try {
+      write_changes(batch.rows, data, everything);
+    } catch (const BadRow& bad) {
+      *error = bad.what;
+      return false;
+    }
+    return commit(batch, HeldValues{}, error);
   }
 
   void read_all(StoreData& data) {
@@ -460,18 +570,23 @@ class SqlitePersistence : public Persistence {
   }
 
   EngineOptions options_;
-  mutable std::mutex mutex_;  // the database, the held values, stop_; taken under the engine lock, never before it
-  StoreDatabase db_;
-  std::map<std::uint64_t, HeldValue> held_;
-  std::atomic<std::uint64_t> committed_{0};  // commits made, counted
-  bool stop_ = false;
-  std::condition_variable wake_;
-  std::thread flusher_;
+  StoreDatabase db_;  // used by one thread at a time, whoever set writing_ (but for checkpoint())
+  std::thread writer_;
 
-  std::mutex sync_mutex_;  // the group sync; never held with mutex_
-  std::condition_variable synced_cv_;
-  std::uint64_t synced_ = 0;  // commits known to be on the disk
-  bool syncing_ = false;
+  // Taken under the engine lock, never before it; not held while committing.
+  mutable std::mutex mutex_;
+  HeldValues held_;
+  Batch queued_;
+  bool writing_ = false;  // the writer uses db_
+  bool stop_ = false;
+  bool checkpoint_wanted_ = false;
+  static constexpr std::uint64_t kUnknown = ~std::uint64_t{0};
+  std::array<std::uint64_t, 3> recorded_meta_{kUnknown, kUnknown, kUnknown};  // counters as queued last
+  std::string stale_error_;
+  std::atomic<bool> stale_{false};  // a commit failed: memory holds what the file does not
+  bool flusher_waits_ = false;  // for the database to be free
+  std::condition_variable changed_;       // a commit is done, the database free
+  std::condition_variable flusher_wake_;  // work for the flush thread, or stop
 };
 
 }  // namespace

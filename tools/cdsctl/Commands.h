@@ -24,5 +24,6 @@ const std::vector<Command>& channel_commands();  // channel ..., get, set
 const std::vector<Command>& alarm_commands();    // alarms ..., config alarm ...
 const std::vector<Command>& oob_commands();      // oob ..., oob field ...
 const std::vector<Command>& watch_commands();    // watch
+const std::vector<Command>& info_commands();     // info
 
 }  // namespace cdsctl

@@ -31,7 +31,7 @@ const char* const kOptions =
 std::vector<const Command*> all_commands() {
   std::vector<const Command*> out;
   for (const auto* group : {&cdsctl::device_commands(), &cdsctl::channel_commands(), &cdsctl::alarm_commands(),
-                            &cdsctl::oob_commands(), &cdsctl::watch_commands()})
+                            &cdsctl::oob_commands(), &cdsctl::watch_commands(), &cdsctl::info_commands()})
     for (const Command& c : *group) out.push_back(&c);
   return out;
 }

@@ -77,6 +77,12 @@ TEST_P(RestartTest, KeepsEverythingAndCountersContinue) {
 
   ASSERT_TRUE(store.open()) << Log();
   EXPECT_EQ(Dump(store, kPaths), before);
+  // It tells where it keeps all this, under which contract, and how much it holds.
+  const auto info = store.ok(cds::CGetStoreInfo());
+  ASSERT_TRUE(info);
+  for (const std::string& line : {"file: " + file_ + "\n", std::string("sync: normal"), std::string("values: written every 1000 ms"),
+                                 std::string("devices: 2\nchannels: 2\ndocuments: 1\nalarm log entries: 3\n")})
+    EXPECT_NE(info->text.find(line), std::string::npos) << line << " not in:\n" << info->text;
   cds::CGetFieldValue fields;
   fields.fields = {cds::CSingleField{3, "mode", zu::CValue(), 0, made.device, "snmp"},
                    cds::CSingleField{1, "rack", zu::CValue(), 0, made.device, ""}};

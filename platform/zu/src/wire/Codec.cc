@@ -41,6 +41,7 @@ namespace {
   X(CGetAlarms, get_alarms, kGetAlarms)                                              \
   X(CDeleteAlarms, delete_alarms, kDeleteAlarms)                                     \
   X(CGetAlarmUpdateGlobalCount, get_alarm_update_global_count, kGetAlarmUpdateGlobalCount) \
+  X(CGetStoreInfo, get_store_info, kGetStoreInfo)                                    \
   X(CSubscribe, subscribe, kSubscribe)                                               \
   X(CManageSubscriberIDs, manage_subscriber_ids, kManageSubscriberIds)               \
   X(CSubscriberNotify, subscriber_notify, kSubscriberNotify)
@@ -477,6 +478,8 @@ void put(const cds::CDeleteAlarms& r, DeleteAlarms* m, Encoder&) {
 void put(const cds::CGetAlarmUpdateGlobalCount& r, GetAlarmUpdateGlobalCount* m, Encoder&) {
   m->set_count(r.count);
 }
+
+void put(const cds::CGetStoreInfo& r, GetStoreInfo* m, Encoder&) { m->set_text(r.text); }
 
 void put(const cds::CSubscribe& r, Subscribe* m, Encoder&) {
   for (const auto& s : r.subscriptions) put(s, m->add_subscriptions());
@@ -962,6 +965,11 @@ bool get(const DeleteAlarms& m, cds::CDeleteAlarms* r, Decoder& d) {
 
 bool get(const GetAlarmUpdateGlobalCount& m, cds::CGetAlarmUpdateGlobalCount* r, Decoder&) {
   r->count = m.count();
+  return true;
+}
+
+bool get(const GetStoreInfo& m, cds::CGetStoreInfo* r, Decoder&) {
+  r->text = m.text();
   return true;
 }
 

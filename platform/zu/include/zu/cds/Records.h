@@ -377,6 +377,14 @@ struct CGetAlarmUpdateGlobalCount : CRequestResponse {
   std::uint64_t count = 0;
 };
 
+// The store's own account of itself, as "key: value" lines: where it keeps
+// its data (a file, or memory only), the file's size, the durability in
+// force and the counts of devices, channels, documents and log entries.
+struct CGetStoreInfo : CRequestResponse {
+  ZU_CDS_RECORD(CGetStoreInfo)
+  std::string text;
+};
+
 struct CSubscribe : CRequestResponse {
   ZU_CDS_RECORD(CSubscribe)
   void clean() override;
