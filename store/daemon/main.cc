@@ -17,7 +17,7 @@
 namespace {
 
 const char* const kUsage =
-    "usage: cdsd [--socket PATH] [--data FILE] [--value-flush-ms N] [--sync normal|full]\n"
+    "Usage: cdsd [--socket PATH] [--data FILE] [--value-flush-ms N] [--sync normal|full]\n"
     "            [--log-size N] [--queue-limit N] [--seed FILE]\n"
     "            [--max-connections N] [--frame-timeout SECONDS] [--verbose] [--help]\n"
     "\n"

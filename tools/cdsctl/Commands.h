@@ -13,7 +13,7 @@ namespace cdsctl {
 // ctx.cds(); it returns the exit status or throws UsageError or Failure.
 struct Command {
   const char* name;
-  const char* usage;  // without the leading "usage: cdsctl [OPTIONS] "
+  const char* usage;  // without the leading "Usage: cdsctl [OPTIONS] "
   const char* summary;
   int (*run)(Args& args, Context& ctx);
 };

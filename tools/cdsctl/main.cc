@@ -50,7 +50,7 @@ std::vector<std::string> split(const std::string& name) {
 
 // The overview, or that of the commands starting with `prefix` ("device").
 std::string overview(const std::string& prefix) {
-  std::string text = "usage: cdsctl [--endpoint E] [--json] " + (prefix.empty() ? std::string("COMMAND") : prefix + " COMMAND") +
+  std::string text = "Usage: cdsctl [--endpoint E] [--json] " + (prefix.empty() ? std::string("COMMAND") : prefix + " COMMAND") +
                      " [ARGS...]\n\nCommands:\n";
   std::size_t width = 0;
   for (const Command* c : all_commands()) width = std::max(width, std::string(c->name).size());
@@ -62,7 +62,7 @@ std::string overview(const std::string& prefix) {
   return text + "\n" + kOptions;
 }
 
-std::string command_usage(const Command& c) { return std::string("usage: cdsctl [--endpoint E] [--json] ") + c.usage; }
+std::string command_usage(const Command& c) { return std::string("Usage: cdsctl [--endpoint E] [--json] ") + c.usage; }
 
 int usage_error(const std::string& message, const std::string& usage) {
   std::cerr << "cdsctl: " << message << "\n\n" << usage << std::flush;
