@@ -143,7 +143,10 @@ class Connection : public std::enable_shared_from_this<Connection> {
         pass_read_turn();
         break;
       }
-      if (!waiter->wake.wait_until(lock, deadline, [&] { return waiter->done || !reading_; })) {
+      waiter->parked = true;
+      const bool woken = waiter->wake.wait_until(lock, deadline, [&] { return waiter->done || !reading_; });
+      waiter->parked = false;
+      if (!woken) {
         waiters_.erase(correlation);
         if (!reading_) pass_read_turn();
         return nullptr;
@@ -173,10 +176,12 @@ class Connection : public std::enable_shared_from_this<Connection> {
   bool is_open() {
     if (!open_.load()) return false;
     if (sink_ || Clock::now().time_since_epoch().count() - last_heard_.load() < kQuietSpell.count()) return true;
-    char byte;
-    ssize_t n = ::recv(fd_, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
-    if (n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) {
-      broken();
+    // POLLRDHUP shows the daemon's end even behind answers nobody has read
+    // yet (a client that only sends leaves some): a peek would see the answers.
+    pollfd p{fd_, POLLRDHUP, 0};
+    if (::poll(&p, 1, 0) > 0 && (p.revents & (POLLRDHUP | POLLHUP | POLLERR | POLLNVAL)) != 0) {
+      drain();  // hands out what came before the end, then sees the end
+      if (open_.load()) broken();
       return false;
     }
     last_heard_.store(Clock::now().time_since_epoch().count());
@@ -200,6 +205,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
     std::uint32_t error_status = 0;
     std::string error_message;
     std::condition_variable wake;  // its answer came, or the read turn is free
+    bool parked = false;           // asleep on `wake`, not still sending its request
   };
 
   // Unanswered sends after which a sender reads what waits on the socket.
@@ -287,9 +293,16 @@ class Connection : public std::enable_shared_from_this<Connection> {
     if (!reading_) pass_read_turn();
   }
 
-  // The read turn is free: one waiting caller takes it. Call with mutex_ held.
+  // The read turn is free: one sleeping caller takes it. A caller still
+  // sending sees the free turn by itself when it comes to wait; waking it
+  // instead would leave the sleeping ones asleep. Call with mutex_ held.
   void pass_read_turn() {
-    if (!waiters_.empty()) waiters_.begin()->second->wake.notify_one();
+    for (auto& entry : waiters_) {
+      if (entry.second->parked) {
+        entry.second->wake.notify_one();
+        return;
+      }
+    }
   }
 
   // The read turn holder's: reads and hands out frames until the answer to

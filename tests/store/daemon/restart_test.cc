@@ -137,10 +137,17 @@ TEST_F(RestartTest, UnansweredCallsEndAtTheTimeoutOrAtTheDaemonsDeathAndAllComes
   ASSERT_NE(refused, nullptr);
   EXPECT_EQ(refused->status, zu::cds::status_exists);
 
-  // A daemon that restarts while the client is idle costs its next request nothing.
+  // A daemon that restarts while the client is idle costs its next request
+  // nothing, even with answers to requests that were only sent still unread.
+  zu::cds::CUpdateChannelValue send;
+  send.values = {{kChannel, zu::CValue(300)}};
+  send.time = zu::CWallTime::now();
+  for (int i = 0; i < 3; ++i) ASSERT_EQ(client->submit(send, 0, false), 1);
+  std::this_thread::sleep_for(50ms);
   ASSERT_NE(daemon_->stop(SIGKILL), -1);
   ASSERT_TRUE(StartDaemon()) << Log();
-  EXPECT_TRUE(Write(kChannel, 300));
+  EXPECT_EQ(client->submit(send, 0, false), 1);
+  EXPECT_TRUE(Write(kChannel, 301));
 
   core->shutdown();
   loop.join();
