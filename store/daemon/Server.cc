@@ -120,7 +120,10 @@ struct Server::Impl {
 };
 
 // One client connection: its socket, its engine session, its outbound frames.
-// Everything but on_notification runs on the connection's strand.
+// Everything but on_notification runs on the connection's strand, holding
+// out_mutex_: another connection's thread may then write a notification
+// itself while the strand is idle (write_now), and the lock keeps it off the
+// socket while the strand is at work.
 class Connection : public std::enable_shared_from_this<Connection> {
  public:
   Connection(Server::Impl& server, asio::io_context& io, stream::socket socket, std::uint64_t number)
@@ -135,8 +138,10 @@ class Connection : public std::enable_shared_from_this<Connection> {
   void start() {
     auto self = shared_from_this();
     asio::post(strand_, [self] {
+      Held held(self->out_mutex_);
       self->timer_.expires_after(kHelloTimeout);
       self->timer_.async_wait(asio::bind_executor(self->strand_, [self](error_code ec) {
+        Held held(self->out_mutex_);
         if (!ec && self->state_ == State::awaiting_hello)
           self->close_now("sent no hello in time", Level::warning, "no hello");
       }));
@@ -147,7 +152,10 @@ class Connection : public std::enable_shared_from_this<Connection> {
   // Closes the connection from any thread.
   void close(const std::string& why) {
     auto self = shared_from_this();
-    asio::post(strand_, [self, why] { self->close_now(why, Level::debug); });
+    asio::post(strand_, [self, why] {
+      Held held(self->out_mutex_);
+      self->close_now(why, Level::debug);
+    });
   }
 
   // Closes a connection that has not sent its hello to make room for a new
@@ -155,6 +163,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
   void push_out() {
     auto self = shared_from_this();
     asio::post(strand_, [self] {
+      Held held(self->out_mutex_);
       self->close_now("had sent no hello when the connections reached their maximum; closed to make room",
                       Level::warning, "pushed out");
     });
@@ -178,8 +187,13 @@ class Connection : public std::enable_shared_from_this<Connection> {
       log_limited("alarm updates dropped", Level::warning,
                   who_any_thread() + ": does not read its notifications: alarm updates past twice the queue limit of " +
                       std::to_string(notes_.limit()) + " are dropped, and the subscriber is told so");
+    // Sent from here when the writer is another connection's thread and this
+    // one is idle: no wake-up of this connection's thread. The notifications
+    // of this connection's own request wait for its answer, which leaves first.
+    if (!strand_.running_in_this_thread() && write_now()) return;
     if (!kicked_.exchange(true)) {
       asio::post(strand_, [self] {
+        Held held(self->out_mutex_);
         self->kicked_.store(false);
         self->pump();
       });
@@ -188,6 +202,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
 
  private:
   enum class State { awaiting_hello, serving, flushing, closed };
+  using Held = std::lock_guard<std::mutex>;
 
   std::string who() const {
     return "connection " + std::to_string(number_) + (name_.empty() ? "" : " (\"" + name_ + "\")");
@@ -210,6 +225,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
     }
     auto self = shared_from_this();
     socket_.async_read_some(asio::buffer(input_), asio::bind_executor(strand_, [self](error_code ec, std::size_t n) {
+                              Held held(self->out_mutex_);
                               self->on_read(ec, n);
                             }));
   }
@@ -245,6 +261,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
     auto self = shared_from_this();
     const std::uint64_t mark = frame_mark_;
     frame_timer_.async_wait(asio::bind_executor(strand_, [self, mark](error_code ec) {
+      Held held(self->out_mutex_);
       if (!ec) self->frame_deadline(mark);
     }));
   }
@@ -392,10 +409,41 @@ class Connection : public std::enable_shared_from_this<Connection> {
       if (sent == static_cast<ssize_t>(output_.size())) continue;
       if (sent > 0) output_.erase(0, static_cast<std::size_t>(sent));
       writing_ = true;
-      auto self = shared_from_this();
-      asio::async_write(socket_, asio::buffer(output_),
-                        asio::bind_executor(strand_, [self](error_code ec, std::size_t) { self->on_written(ec); }));
+      write_rest();
     }
+  }
+
+  // What the socket did not take at once, written when it can.
+  void write_rest() {
+    auto self = shared_from_this();
+    asio::async_write(socket_, asio::buffer(output_), asio::bind_executor(strand_, [self](error_code ec, std::size_t) {
+                        Held held(self->out_mutex_);
+                        self->on_written(ec);
+                      }));
+  }
+
+  // Another thread's pump of the notifications, while the strand is idle and
+  // nothing else waits to be written. True when they are sent, or their rest
+  // handed to the strand; false leaves them to the strand.
+  bool write_now() {
+    std::unique_lock<std::mutex> held(out_mutex_, std::try_to_lock);
+    if (!held.owns_lock() || writing_ || !answers_.empty() || state_ != State::serving) return false;
+    while (fill_output()) {
+      ssize_t sent;
+      do sent = ::send(socket_.native_handle(), output_.data(), output_.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
+      while (sent < 0 && errno == EINTR);
+      if (sent == static_cast<ssize_t>(output_.size())) continue;
+      if (sent < 0 && errno != EAGAIN && errno != EWOULDBLOCK) return false;  // the strand closes it
+      if (sent > 0) output_.erase(0, static_cast<std::size_t>(sent));
+      writing_ = true;
+      auto self = shared_from_this();
+      asio::post(strand_, [self] {
+        Held again(self->out_mutex_);
+        if (self->state_ != State::closed) self->write_rest();
+      });
+      return true;
+    }
+    return true;
   }
 
   // The next batch into output_: answers first, then, once none waits,
@@ -443,6 +491,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
     timer_.expires_after(kFlushTimeout);
     auto self = shared_from_this();
     timer_.async_wait(asio::bind_executor(strand_, [self](error_code ec) {
+      Held held(self->out_mutex_);
       if (!ec) self->close_now("did not read the error answer in time", Level::debug);
     }));
   }
@@ -498,6 +547,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
   std::string output_;   // the batch being written
   std::string payload_;  // scratch for encoding
   bool writing_ = false;
+  std::mutex out_mutex_;  // held by the strand's handlers, and by write_now
 
   cds::store::NotificationQueue notes_;
   std::atomic<bool> kicked_{false};

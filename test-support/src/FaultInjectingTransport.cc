@@ -24,6 +24,9 @@ class FaultySession : public cds::Session {
   }
   bool is_open() const override { return inner_->is_open(); }
   void close() override { inner_->close(); }
+  void read_on(boost::asio::io_context* loop, cds::NotificationSink in_loop) override {
+    inner_->read_on(loop, std::move(in_loop));
+  }
 
  private:
   std::shared_ptr<FaultInjectingTransport> owner_;

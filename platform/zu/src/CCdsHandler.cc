@@ -35,6 +35,7 @@ struct CCdsHandler::Shared : std::enable_shared_from_this<CCdsHandler::Shared> {
   std::shared_ptr<cds::Session> session;
   boost::asio::io_context* io = nullptr;
   std::deque<std::shared_ptr<cds::CRequestResponse>> pending;
+  std::size_t posted = 0;  // notifications posted to the loop and not yet run
   CCdsHandler* owner = nullptr;
   std::uint32_t max_request = 0;
   std::string name;
@@ -50,34 +51,66 @@ struct CCdsHandler::Shared : std::enable_shared_from_this<CCdsHandler::Shared> {
   bool stopping = false;
   std::mutex reconnect_mutex;  // one reconnection at a time
 
+  // Call with mutex held.
   void post(std::shared_ptr<cds::CRequestResponse> m) {
     std::weak_ptr<Shared> weak = shared_from_this();
+    ++posted;
     boost::asio::post(*io, [weak, m] {
       auto sh = weak.lock();
       if (!sh) return;
       CCdsHandler* o;
       {
         std::lock_guard<std::mutex> l(sh->mutex);
+        --sh->posted;
         o = sh->owner;
       }
       if (o) o->handle_response(m);
     });
   }
 
+  // Call with mutex held.
+  void post_or_keep(std::shared_ptr<cds::CRequestResponse> m) {
+    if (io) {
+      post(std::move(m));
+    } else {
+      if (pending.size() >= kMaxPending) pending.pop_front();
+      pending.push_back(std::move(m));
+    }
+  }
+
+  // For notifications read by any thread.
   cds::NotificationSink sink() {
     std::weak_ptr<Shared> weak = shared_from_this();
     return [weak](std::shared_ptr<cds::CRequestResponse> m) {
       auto shared = weak.lock();
       if (!shared) return;
       std::lock_guard<std::mutex> lock(shared->mutex);
-      if (shared->io) {
-        shared->post(std::move(m));
-      } else {
-        if (shared->pending.size() >= kMaxPending) shared->pending.pop_front();
-        shared->pending.push_back(std::move(m));
-      }
+      shared->post_or_keep(std::move(m));
     };
   }
+
+  // For notifications the loop's thread read itself: handled in place, with
+  // no post, unless others read before them still wait in the loop's queue.
+  cds::NotificationSink in_loop_sink() {
+    std::weak_ptr<Shared> weak = shared_from_this();
+    return [weak](std::shared_ptr<cds::CRequestResponse> m) {
+      auto shared = weak.lock();
+      if (!shared) return;
+      CCdsHandler* o;
+      {
+        std::lock_guard<std::mutex> lock(shared->mutex);
+        if (!shared->io || shared->posted > 0 || !shared->owner) {
+          shared->post_or_keep(std::move(m));
+          return;
+        }
+        o = shared->owner;
+      }
+      o->handle_response(std::move(m));
+    };
+  }
+
+  // Lets the attached loop read `s`. Call with mutex held.
+  void read_in_loop(cds::Session& s) { s.read_on(io, io ? in_loop_sink() : nullptr); }
 
   std::shared_ptr<cds::Session> current() {
     std::lock_guard<std::mutex> lock(mutex);
@@ -161,6 +194,7 @@ struct CCdsHandler::Shared : std::enable_shared_from_this<CCdsHandler::Shared> {
       } else {
         old = std::move(session);
         session = std::move(fresh);
+        read_in_loop(*session);
       }
     }
     if (old) old->close();
@@ -232,6 +266,7 @@ void CCdsHandler::cds_login() {
     std::lock_guard<std::mutex> lock(shared_->mutex);
     old = std::move(shared_->session);
     shared_->session = std::move(s);
+    shared_->read_in_loop(*shared_->session);
     shared_->logged_in = true;
     // A new login starts with no subscriptions: the store released the old session's.
     shared_->reserved.clear();
@@ -280,10 +315,12 @@ void CCdsHandler::attach(boost::asio::io_context* io) {
   // from the transport's thread must queue behind them, not overtake them.
   std::lock_guard<std::mutex> lock(shared_->mutex);
   shared_->io = io;
-  if (!io) return;
-  std::deque<std::shared_ptr<cds::CRequestResponse>> waiting;
-  waiting.swap(shared_->pending);
-  for (auto& m : waiting) shared_->post(std::move(m));
+  if (io) {
+    std::deque<std::shared_ptr<cds::CRequestResponse>> waiting;
+    waiting.swap(shared_->pending);
+    for (auto& m : waiting) shared_->post(std::move(m));
+  }
+  if (shared_->session) shared_->read_in_loop(*shared_->session);
 }
 
 }  // namespace asio

@@ -5,15 +5,16 @@
 // id: each caller sends its frame and waits for its own answer, so concurrent
 // round trips never queue behind each other.
 //
-// Who reads the socket: a session with a sink (a handler's) has a reader
-// thread, which hands each answer to the caller waiting for its correlation
-// id and each notification to the sink, in the order they arrive. A session
-// without one has no thread of its own: a waiting caller reads for itself
-// when no one else is reading (one caller at a time holds the read turn, and
-// hands the answers it meets to their callers; on leaving it passes the turn
-// to one other waiting caller). A single-threaded caller thus reads its own
-// answer with no thread hand-off. Each caller waits on a condition of its
-// own, so an answer wakes only the caller it is for.
+// Who reads the socket: no thread of the session's own. A waiting caller
+// reads for itself when no one else is reading (one reader at a time holds
+// the read turn, and hands the answers it meets to their callers and the
+// notifications to the sink; on leaving it passes the turn to one other
+// waiting caller). A single-threaded caller thus reads its own answer with no
+// thread hand-off. Each caller waits on a condition of its own, so an answer
+// wakes only the caller it is for. A handler's session is also read by its
+// event loop (read_on): when the socket has something and the turn is free,
+// the loop's thread reads and runs the notifications' callbacks itself, so a
+// notification wakes one thread of the subscriber, as an answer does.
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -33,6 +34,11 @@
 #include <thread>
 #include <unordered_map>
 #include <utility>
+#include <vector>
+
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/post.hpp>
+#include <boost/asio/posix/stream_descriptor.hpp>
 
 #include "zu/cds/CClient.h"
 #include "zu/cds/Transport.h"
@@ -62,12 +68,12 @@ std::shared_ptr<CRequestResponse> refusal(const CRequestResponse& request, std::
   return r;
 }
 
-// One connection to the daemon. Shared by its Session and its reader thread,
-// which keeps it alive until it ends.
+// One connection to the daemon. Shared by its Session and the event loop
+// that reads it, which keeps it alive while a read is pending.
 class Connection : public std::enable_shared_from_this<Connection> {
  public:
   Connection(int fd, std::string endpoint, NotificationSink sink)
-      : fd_(fd), endpoint_(std::move(endpoint)), sink_(std::move(sink)) {}
+      : fd_(fd), endpoint_(std::move(endpoint)), sink_(std::move(sink)), nonblocking_(static_cast<bool>(sink_)) {}
 
   ~Connection() {
     if (fd_ >= 0) ::close(fd_);
@@ -89,8 +95,8 @@ class Connection : public std::enable_shared_from_this<Connection> {
       int ready = ::poll(&p, 1, millis_until(deadline));
       if (ready < 0 && errno == EINTR) continue;
       if (ready <= 0) return complain("the data store did not answer the session's hello in time");
-      ssize_t n = ::recv(fd_, buffer, sizeof buffer, 0);
-      if (n < 0 && errno == EINTR) continue;
+      ssize_t n = ::recv(fd_, buffer, sizeof buffer, MSG_DONTWAIT);
+      if (n < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)) continue;
       if (n <= 0) return false;  // closed by the daemon: nothing to say beyond "no session"
       if (!frames_.feed(buffer, static_cast<std::size_t>(n))) return complain(frames_.error());
     }
@@ -102,12 +108,18 @@ class Connection : public std::enable_shared_from_this<Connection> {
     return true;
   }
 
-  // Only a session with a sink needs a thread that reads while nobody waits.
-  void start_reader() {
-    if (!sink_) return;
-    reading_ = true;  // for good: callers never read a handler's socket
-    auto self = shared_from_this();
-    reader_ = std::thread([self] { self->read_loop(); });
+  // Starts or stops the event loop's reading. The descriptor it waits on is
+  // made and destroyed under loop_mutex_, which every use of it holds, so
+  // that it is gone before the loop is.
+  void read_on(boost::asio::io_context* loop, NotificationSink in_loop) {
+    std::lock_guard<std::mutex> lock(loop_mutex_);
+    stop_loop_reading();
+    if (!loop || !sink_ || !open_.load()) return;
+    loop_ = loop;
+    in_loop_ = std::move(in_loop);
+    loop_fd_ = std::make_unique<boost::asio::posix::stream_descriptor>(*loop, fd_);
+    ++loop_generation_;
+    arm();
   }
 
   std::shared_ptr<CRequestResponse> round_trip(const CRequestResponse& request, std::chrono::milliseconds timeout) {
@@ -138,9 +150,11 @@ class Connection : public std::enable_shared_from_this<Connection> {
         lock.unlock();
         read_until_answered(correlation, deadline);
         lock.lock();
-        reading_ = false;
         if (!waiter->done) waiters_.erase(correlation);  // an answer arriving later is dropped
-        pass_read_turn();
+        const bool loop_waits = release_read_turn();
+        lock.unlock();
+        if (loop_waits) rearm_later();
+        lock.lock();
         break;
       }
       waiter->parked = true;
@@ -164,18 +178,18 @@ class Connection : public std::enable_shared_from_this<Connection> {
     // their answers are recognised and dropped.
     if (!wire::encode_record(request, next_correlation_.fetch_add(1), &payload, nullptr)) return false;
     if (send_frame(wire::frame(payload), Clock::now() + CClient::get()->timeout()) != Sent::whole) return false;
-    // Without a reader thread, the answers nobody waits for are read by the
-    // next waiting caller; a client that only sends reads them here now and
-    // then, so that they never fill the socket and stall the daemon.
-    if (!sink_ && unanswered_.fetch_add(1) + 1 >= kReadUnansweredEvery) drain();
+    // The answers nobody waits for are read by the next reader; a client that
+    // only sends reads them here now and then, so that they never fill the
+    // socket and stall the daemon.
+    if (unanswered_.fetch_add(1) + 1 >= kReadUnansweredEvery) drain();
     return true;
   }
 
-  // A session without a reader thread learns that the daemon went away only
-  // when it reads: after a quiet spell, look (without taking anything).
+  // A session learns that the daemon went away only when it reads: after a
+  // quiet spell, look (without taking anything).
   bool is_open() {
     if (!open_.load()) return false;
-    if (sink_ || Clock::now().time_since_epoch().count() - last_heard_.load() < kQuietSpell.count()) return true;
+    if (Clock::now().time_since_epoch().count() - last_heard_.load() < kQuietSpell.count()) return true;
     // POLLRDHUP shows the daemon's end even behind answers nobody has read
     // yet (a client that only sends leaves some): a peek would see the answers.
     pollfd p{fd_, POLLRDHUP, 0};
@@ -190,12 +204,8 @@ class Connection : public std::enable_shared_from_this<Connection> {
 
   void close() {
     broken();
-    std::lock_guard<std::mutex> lock(close_mutex_);
-    if (!reader_.joinable()) return;
-    // A sink that closes its own session runs on the reader thread: it cannot
-    // join itself, and the thread ends by itself once the sink returns.
-    if (reader_.get_id() == std::this_thread::get_id()) reader_.detach();
-    else reader_.join();
+    std::lock_guard<std::mutex> lock(loop_mutex_);
+    stop_loop_reading();
   }
 
  private:
@@ -210,6 +220,8 @@ class Connection : public std::enable_shared_from_this<Connection> {
 
   // Unanswered sends after which a sender reads what waits on the socket.
   static constexpr unsigned kReadUnansweredEvery = 32;
+  // Reads of the socket an event loop does in one turn at most.
+  static constexpr int kReadsPerLoopTurn = 16;
   // Time without reading after which is_open() looks at the socket.
   static constexpr std::chrono::duration<Clock::rep, Clock::period> kQuietSpell = std::chrono::milliseconds(20);
   // How far past its deadline a caller's read may end, to save setting the
@@ -293,6 +305,17 @@ class Connection : public std::enable_shared_from_this<Connection> {
     if (!reading_) pass_read_turn();
   }
 
+  // Gives up the read turn; true when the event loop found it taken and
+  // waits to be armed again (rearm_later(), without mutex_). Call with
+  // mutex_ held.
+  bool release_read_turn() {
+    reading_ = false;
+    pass_read_turn();
+    const bool loop_waits = loop_waiting_;
+    loop_waiting_ = false;
+    return loop_waits;
+  }
+
   // The read turn is free: one sleeping caller takes it. A caller still
   // sending sees the free turn by itself when it comes to wait; waking it
   // instead would leave the sleeping ones asleep. Call with mutex_ held.
@@ -346,9 +369,12 @@ class Connection : public std::enable_shared_from_this<Connection> {
       while (frames_.pop(&payload)) dispatch(payload);
     }
     if (!ok) broken();
-    std::lock_guard<std::mutex> lock(mutex_);
-    reading_ = false;
-    pass_read_turn();
+    bool loop_waits;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      loop_waits = release_read_turn();
+    }
+    if (loop_waits) rearm_later();
   }
 
   bool feed(std::size_t n) {
@@ -366,6 +392,16 @@ class Connection : public std::enable_shared_from_this<Connection> {
     for (;;) {
       const auto left = deadline - Clock::now();
       if (left <= Clock::duration::zero()) return 0;
+      if (nonblocking_) {
+        pollfd p{fd_, POLLIN, 0};
+        const int ready = ::poll(&p, 1, millis_until(deadline + std::chrono::milliseconds(1)));
+        if (ready < 0 && errno != EINTR) return -1;
+        if (ready <= 0) continue;
+        ssize_t n = ::recv(fd_, buffer_, sizeof buffer_, MSG_DONTWAIT);
+        if (n > 0) return n;
+        if (n < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)) continue;
+        return -1;
+      }
       if (recv_timeout_ == Clock::duration::zero() || left + kDeadlineSlack < recv_timeout_ ||
           left > 2 * recv_timeout_) {
         const auto micros = std::chrono::duration_cast<std::chrono::microseconds>(left).count() + 1;
@@ -397,22 +433,98 @@ class Connection : public std::enable_shared_from_this<Connection> {
     ::shutdown(fd_, SHUT_RDWR);
   }
 
-  void read_loop() {
-    std::string payload;
-    // Frames that came with the hello's answer come first.
-    while (frames_.pop(&payload)) dispatch(payload);
-    while (open_.load()) {
-      ssize_t n = ::recv(fd_, buffer_, sizeof buffer_, 0);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0 || !feed(static_cast<std::size_t>(n))) break;
-      while (frames_.pop(&payload)) dispatch(payload);
+  // Waits, in the event loop, for the socket to have something. Call with
+  // loop_mutex_ held.
+  void arm() {
+    if (!loop_fd_ || !open_.load()) return;
+    auto self = shared_from_this();
+    const std::uint64_t generation = loop_generation_;
+    loop_fd_->async_wait(boost::asio::posix::stream_descriptor::wait_read,
+                         [self, generation](const boost::system::error_code& ec) {
+                           if (!ec) self->read_in_loop(generation);
+                         });
+  }
+
+  // Arms the loop again from a thread that held the read turn while the
+  // loop wanted it. Without mutex_.
+  void rearm_later() {
+    std::lock_guard<std::mutex> lock(loop_mutex_);
+    if (!loop_fd_) return;
+    auto self = shared_from_this();
+    const std::uint64_t generation = loop_generation_;
+    boost::asio::post(*loop_, [self, generation] { self->rearm(generation); });
+  }
+
+  // Call with loop_mutex_ held.
+  void stop_loop_reading() {
+    if (!loop_fd_) return;
+    loop_fd_->release();  // the descriptor is the connection's, not the loop's
+    loop_fd_.reset();     // cancels the pending wait
+    in_loop_ = nullptr;
+    loop_ = nullptr;
+    ++loop_generation_;
+  }
+
+  // On the loop's thread, once the socket has something: reads what is there
+  // if the turn is free (else its holder reads it and arms the loop again),
+  // then runs the notifications outside the turn, so that their callbacks may
+  // make requests on this session.
+  void read_in_loop(std::uint64_t generation) {
+    NotificationSink in_loop;
+    {
+      std::lock_guard<std::mutex> lock(loop_mutex_);
+      if (generation != loop_generation_) return;
+      in_loop = in_loop_;
     }
-    broken();
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (!open_.load()) return;
+      if (reading_) {
+        loop_waiting_ = true;
+        return;
+      }
+      reading_ = true;
+    }
+    std::vector<std::shared_ptr<CRequestResponse>> notes;
+    std::string payload;
+    bool ok = true;
+    // A bounded batch, so that a flood of notifications does not keep the
+    // loop from its other work; it is armed again at once for the rest.
+    for (int reads = 0; ok && reads < kReadsPerLoopTurn; ++reads) {
+      while (frames_.pop(&payload)) dispatch(payload, &notes);
+      ssize_t n = ::recv(fd_, buffer_, sizeof buffer_, MSG_DONTWAIT);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
+      ok = n > 0 && feed(static_cast<std::size_t>(n));
+    }
+    while (ok && frames_.pop(&payload)) dispatch(payload, &notes);
+    if (!ok) broken();
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      release_read_turn();  // the loop itself is armed again below
+    }
+    std::size_t next = 0;
+    try {
+      while (next < notes.size()) in_loop(std::move(notes[next++]));
+    } catch (...) {
+      // The callback's exception goes to whoever runs the loop, as any
+      // handler's; the notifications after it still come, in order.
+      while (next < notes.size()) sink_(std::move(notes[next++]));
+      rearm(generation);
+      throw;
+    }
+    rearm(generation);
+  }
+
+  void rearm(std::uint64_t generation) {
+    std::lock_guard<std::mutex> lock(loop_mutex_);
+    if (generation == loop_generation_) arm();
   }
 
   // Hands one frame to whoever it is for; returns the correlation id of the
-  // answer it delivered, else 0.
-  std::uint64_t dispatch(const std::string& payload) {
+  // answer it delivered, else 0. Notifications go to the sink, or into
+  // `notes` for the event loop to run.
+  std::uint64_t dispatch(const std::string& payload, std::vector<std::shared_ptr<CRequestResponse>>* notes = nullptr) {
     wire::Envelope envelope;
     std::string error;
     if (!wire::parse_envelope(payload, &envelope, &error)) {
@@ -430,7 +542,8 @@ class Connection : public std::enable_shared_from_this<Connection> {
         complain("undecodable notification from the data store: " + error);
         return 0;
       }
-      if (sink_) sink_(std::move(record));
+      if (notes) notes->push_back(std::move(record));
+      else if (sink_) sink_(std::move(record));
       return 0;
     }
     std::shared_ptr<Waiter> waiter;
@@ -460,19 +573,26 @@ class Connection : public std::enable_shared_from_this<Connection> {
   const int fd_;
   const std::string endpoint_;
   const NotificationSink sink_;
+  // A session an event loop may read keeps its socket non-blocking (the loop
+  // needs it so, and shares the flag); the others block in recv.
+  const bool nonblocking_;
   std::atomic<bool> open_{true};
   std::atomic<std::uint64_t> next_correlation_{1};  // 0 marks notifications
   SendGate send_gate_;                              // one frame on the socket at a time
   std::mutex mutex_;                                // guards waiters_, the waiters' fields and reading_
   std::unordered_map<std::uint64_t, std::shared_ptr<Waiter>> waiters_;
-  bool reading_ = false;  // someone holds the read turn: the fields below are its
+  bool loop_waiting_ = false;  // the event loop found the turn taken and is not armed
+  bool reading_ = false;       // someone holds the read turn: the fields below are its
   wire::FrameReader frames_;
   char buffer_[65536];
   Clock::duration recv_timeout_{};                // the socket's receive timeout; zero: none set
   std::atomic<Clock::rep> last_heard_{0};         // when bytes last came, on the steady clock
   std::atomic<unsigned> unanswered_{0};           // sends since the socket was last drained
-  std::mutex close_mutex_;
-  std::thread reader_;
+  std::mutex loop_mutex_;                         // guards the event loop's fields below
+  boost::asio::io_context* loop_ = nullptr;
+  std::unique_ptr<boost::asio::posix::stream_descriptor> loop_fd_;
+  NotificationSink in_loop_;
+  std::uint64_t loop_generation_ = 0;  // changes when the loop stops or changes: older waits do nothing
 };
 
 class UnixSession : public Session {
@@ -487,13 +607,16 @@ class UnixSession : public Session {
   bool send(const CRequestResponse& request) override { return connection_->send(request); }
   bool is_open() const override { return connection_->is_open(); }
   void close() override { connection_->close(); }
+  void read_on(boost::asio::io_context* loop, NotificationSink in_loop) override {
+    connection_->read_on(loop, std::move(in_loop));
+  }
 
  private:
   std::shared_ptr<Connection> connection_;
 };
 
 // Connects to `path`. -1 at once when nothing listens there.
-int connect_to(const std::string& path, Clock::time_point deadline) {
+int connect_to(const std::string& path, Clock::time_point deadline, bool nonblocking) {
   sockaddr_un address{};
   address.sun_family = AF_UNIX;
   if (path.empty() || path.size() >= sizeof address.sun_path) return -1;
@@ -511,7 +634,9 @@ int connect_to(const std::string& path, Clock::time_point deadline) {
     ::close(fd);
     return -1;
   }
-  // Blocking from here: the reader blocks in recv, senders pass MSG_DONTWAIT.
+  // Blocking from here unless asked: readers block in recv, senders pass
+  // MSG_DONTWAIT.
+  if (nonblocking) return fd;
   int flags = ::fcntl(fd, F_GETFL);
   if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) < 0) {
     ::close(fd);
@@ -526,11 +651,11 @@ class UnixTransport : public Transport {
 
   std::shared_ptr<Session> open(const std::string& client_name, NotificationSink sink) override {
     const Clock::time_point deadline = Clock::now() + CClient::get()->timeout();
-    int fd = connect_to(path_, deadline);
+    const bool nonblocking = static_cast<bool>(sink);
+    int fd = connect_to(path_, deadline, nonblocking);
     if (fd < 0) return nullptr;
     auto connection = std::make_shared<Connection>(fd, endpoint_, std::move(sink));
     if (!connection->hello(client_name, deadline)) return nullptr;
-    connection->start_reader();
     return std::make_shared<UnixSession>(std::move(connection));
   }
 

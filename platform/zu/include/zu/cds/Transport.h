@@ -9,6 +9,8 @@
 
 #include "zu/cds/Records.h"
 
+namespace boost { namespace asio { class io_context; } }
+
 namespace zu {
 namespace cds {
 
@@ -31,6 +33,12 @@ class Session {
   virtual bool is_open() const = 0;
   // Ends the session; its subscriptions are released by the store. Idempotent.
   virtual void close() = 0;
+  // Lets the thread running `loop` read the session when nobody else does, so
+  // that a notification reaches that thread with no other thread in between:
+  // what it reads there goes to `in_loop`, on that thread, instead of to the
+  // sink. nullptr stops it; it must be stopped before `loop` is destroyed.
+  // Sessions that need no reading (the embedded store's) ignore it.
+  virtual void read_on(boost::asio::io_context* /*loop*/, NotificationSink /*in_loop*/) {}
 };
 
 // Opens sessions. Thread-safe.
