@@ -18,7 +18,9 @@ class DataClientTest : public ::testing::Test {
   zu::testing::EmbeddedStore store;
 };
 
-TEST_F(DataClientTest, StartsDisconnectedAndOnlyDisconnectClosesTheSession) {
+// The framework reopens a lost session on the next request only for a client
+// connected with the flag; every session is opened under the client's name.
+TEST_F(DataClientTest, StartsDisconnectedHandsTheNameAndTheFlagToTheFrameworkAndOnlyDisconnectCloses) {
   cdsapi::dataClient client("app");
   EXPECT_EQ(client.name, "app");
   EXPECT_EQ(client.client, zu::cds::CClient::get());
@@ -26,14 +28,22 @@ TEST_F(DataClientTest, StartsDisconnectedAndOnlyDisconnectClosesTheSession) {
   EXPECT_EQ(store.faults().connect_attempts(), 0U);
   EXPECT_TRUE(client.disconnect());
 
-  ASSERT_TRUE(client.connect(false));
-  EXPECT_TRUE(client.connected);
+  zu::cds::CGetDevice request;
+  for (bool flag : {false, true}) {
+    SCOPED_TRACE(flag);
+    const std::size_t before = store.faults().connect_attempts();
+    ASSERT_TRUE(client.connect(flag));
+    EXPECT_TRUE(client.connected);
+    EXPECT_EQ(store.faults().client_names().back(), "app");
+    store.faults().close_sessions();
+    EXPECT_EQ(zu::cds::CClient::get()->submit_wait(request) != nullptr, flag);
+    EXPECT_EQ(store.faults().connect_attempts() - before, flag ? 2U : 1U) << "connect, and the reopening";
+  }
   { cdsapi::dataClient other("other"); }
   EXPECT_TRUE(zu::cds::CClient::get()->is_connected()) << "destroying a client leaves the connection open";
   EXPECT_TRUE(client.disconnect());
   EXPECT_FALSE(client.connected);
   EXPECT_FALSE(zu::cds::CClient::get()->is_connected());
-  zu::cds::CGetDevice request;
   EXPECT_EQ(zu::cds::CClient::get()->submit_wait(request), nullptr);
 }
 
@@ -76,22 +86,6 @@ TEST_F(DataClientTest, ConnectTriesFourTimesAndReportsOnlyAClientThatNeverConnec
     EXPECT_EQ(err.text(), c.line);
     store.faults().refuse_connects(0);
     zu::cds::CClient::get()->disconnect();
-  }
-}
-
-// The framework reopens a lost session on the next request only for a client
-// connected with the flag; every session is opened under the client's name.
-TEST_F(DataClientTest, ConnectHandsTheNameAndTheFlagToTheFramework) {
-  for (bool flag : {false, true}) {
-    SCOPED_TRACE(flag);
-    cdsapi::dataClient client(flag ? "reconnecting" : "once");
-    ASSERT_TRUE(client.connect(flag));
-    store.faults().close_sessions();
-    zu::cds::CGetDevice request;
-    EXPECT_EQ(zu::cds::CClient::get()->submit_wait(request) != nullptr, flag);
-    EXPECT_EQ(store.faults().connect_attempts(), flag ? 3U : 1U);
-    EXPECT_EQ(store.faults().client_names().back(), client.name);
-    client.disconnect();
   }
 }
 

@@ -78,6 +78,12 @@ class SubscriptionsTest : public StoreTest {
     EXPECT_EQ(subscribe(subscriber_, {entry(id, type, object, std::move(path), flag)}), 1u);
     return id;
   }
+  // The subscription of each notification, in order.
+  static Ids subscriptions_of(const Notes& notes) {
+    Ids out;
+    for (const auto& n : notes) out.push_back(n->subscription_id);
+    return out;
+  }
   void update_device(std::uint64_t id, const std::string& serial) {
     zu::cds::CUpdateDevice u;
     u.devices = {device(id)};
@@ -143,18 +149,15 @@ TEST_F(SubscriptionsTest, ValuesReachTheirSubscriptionAsOneNotificationPerReques
 
   write({{a, zu::CValue(1.0)}, {b, zu::CValue(2.0)}, {c, zu::CValue(3.0)}});
   Notes got = take();
-  ASSERT_EQ(got.size(), 2u);
-  EXPECT_EQ(got[0]->subscription_id, changed);
+  ASSERT_EQ(subscriptions_of(got), (Ids{changed, written}));
   EXPECT_EQ(got[0]->kind, 2u);
   EXPECT_EQ(got[0]->type, sub::channel_value_changed);
   EXPECT_EQ(got[0]->values.size(), 3u);
   EXPECT_EQ(got[0]->values.at(c), zu::CValue(3.0));
-  EXPECT_EQ(got[1]->subscription_id, written);
 
   write({{a, zu::CValue(1.0)}});  // same value: written, not changed
   got = take();
-  ASSERT_EQ(got.size(), 1u);
-  EXPECT_EQ(got[0]->subscription_id, written);
+  ASSERT_EQ(subscriptions_of(got), Ids{written});
   EXPECT_EQ(got[0]->values.at(a), zu::CValue(1.0));
 }
 
@@ -172,23 +175,17 @@ TEST_F(SubscriptionsTest, SettingsAndDeviceChangesFillTheirContainers) {
   add_device(dev);
 
   Notes got = take();
-  ASSERT_EQ(got.size(), 4u);
-  EXPECT_EQ(got[0]->subscription_id, settings);
+  ASSERT_EQ(subscriptions_of(got), (Ids{settings, record, channels, tree}));
   EXPECT_EQ(got[0]->numbers_2, IdSet{ch});
-  EXPECT_EQ(got[1]->subscription_id, record);
   EXPECT_EQ(got[1]->device_ids, IdSet{dev});
-  EXPECT_EQ(got[2]->subscription_id, channels);
   EXPECT_EQ(got[2]->device_ids, IdSet{dev});
-  EXPECT_EQ(got[3]->subscription_id, tree);
   EXPECT_EQ(got[3]->device_ids_14, IdSet{dev});
   EXPECT_TRUE(got[3]->device_ids.empty());
 
   ASSERT_EQ(remove_devices({dev}), 1u);  // the removal reaches the channel and tree subscriptions, then nothing more
   got = take();
-  ASSERT_EQ(got.size(), 2u);
-  EXPECT_EQ(got[0]->subscription_id, channels);
+  ASSERT_EQ(subscriptions_of(got), (Ids{channels, tree}));
   EXPECT_EQ(got[0]->device_ids, IdSet{dev});
-  EXPECT_EQ(got[1]->subscription_id, tree);
   EXPECT_EQ(got[1]->device_ids_14, IdSet{dev});
   EXPECT_EQ(add_device(1, dev), dev);  // the same id again: a new device, not the watched one
   update_device(dev, "SN-2");
@@ -235,10 +232,8 @@ TEST_F(SubscriptionsTest, TheFlagCoversSubDevicesAddedLater) {
   std::uint64_t leaf = add_device(mid);  // after subscribing
   update_device(leaf, "SN");
   Notes got = take();
-  ASSERT_EQ(got.size(), 2u);
-  EXPECT_EQ(got[0]->subscription_id, tree);
+  ASSERT_EQ(subscriptions_of(got), (Ids{tree, deep}));
   EXPECT_EQ(got[0]->device_ids_14, IdSet{mid});
-  EXPECT_EQ(got[1]->subscription_id, deep);
   EXPECT_EQ(got[1]->device_ids, IdSet{leaf});
 
   add_channel(leaf, "t");
@@ -246,9 +241,8 @@ TEST_F(SubscriptionsTest, TheFlagCoversSubDevicesAddedLater) {
   watch(sub::device_channels, top, false);  // top's own channels do not change
   ASSERT_EQ(remove_devices({mid}), 1u);  // a removed subtree is still under the watched device
   got = take();
-  ASSERT_EQ(got.size(), 2u);
+  ASSERT_EQ(subscriptions_of(got), (Ids{tree, channels}));
   EXPECT_EQ(got[0]->device_ids_14, (IdSet{top, mid, leaf}));
-  EXPECT_EQ(got[1]->subscription_id, channels);
   EXPECT_EQ(got[1]->device_ids, IdSet{leaf}) << "the device that had channels";
 }
 
@@ -262,11 +256,9 @@ TEST_F(SubscriptionsTest, AlarmConfigurationAndAlarmUpdatesReachTheirSubscriptio
   write({{ch, zu::CValue(20.0)}});
 
   Notes got = take();
-  ASSERT_EQ(got.size(), 3u);
-  EXPECT_EQ(got[0]->subscription_id, config);
+  ASSERT_EQ(subscriptions_of(got), (Ids{config, alarms, alarms}));
   EXPECT_EQ(got[0]->numbers_5, IdSet{ch});
   for (int i : {1, 2}) {
-    EXPECT_EQ(got[i]->subscription_id, alarms);
     ASSERT_EQ(got[i]->alarm_updates.size(), 1u);
     EXPECT_EQ(got[i]->alarm_updates.begin()->alarm_id, ch);
     EXPECT_EQ(got[i]->alarm_updates.begin()->back_to_normal, i == 2);
