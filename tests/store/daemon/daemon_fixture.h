@@ -176,15 +176,17 @@ class DaemonTest : public ::testing::Test {
 
   // Runs a daemon with `arguments` to its end; its exit status, its log in Log().
   int RunDaemon(const std::string& arguments) const {
-    std::string command;
+    std::string command = "timeout 20 ";
     for (const std::string& word : zu::testing::DaemonProcess::command()) command += word + " ";
     command += arguments + " 2>>" + directory_ + "/cdsd.log";
     const int status = std::system(command.c_str());
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   }
 
-  std::string Log() const {
-    std::ifstream in(directory_ + "/cdsd.log");
+  std::string Log() const { return Read(directory_ + "/cdsd.log"); }
+
+  static std::string Read(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
     std::ostringstream text;
     text << in.rdbuf();
     return text.str();
