@@ -1,5 +1,5 @@
 // Sessions of cdsd: the hello, bad input on a connection, what connections may
-// hold, and the daemon's socket file, seed file and process lifecycle.
+// hold, and the daemon's options, seed file, socket file and lifecycle.
 #include <signal.h>
 #include <sys/stat.h>
 
@@ -42,37 +42,37 @@ bool SocketFileExists(const std::string& path) {
 
 using SessionTest = DaemonTest;
 
-TEST_F(SessionTest, AFirstFrameOtherThanAGoodHelloIsRefusedWithWhyAndClosed) {
-  std::string record, hello;
+// Each kind of bad input on one connection, while another is served before,
+// during and after it.
+TEST_F(SessionTest, BadInputEndsAtMostTheOffendingSessionWhileOthersAreServed) {
+  RawClient bystander(socket_);
+  ASSERT_TRUE(bystander.hello("bystander").accepted);
+
+  // A first frame other than a good hello is refused with why, and the connection closed.
+  std::string record, future, second_hello, correlation_zero;
   zu::wire::encode_record(RootQuery(), 1, &record, nullptr);
-  zu::wire::encode_hello({"future", zu::wire::kProtocolVersion + 1, true}, 0, &hello, nullptr);
-  const std::pair<std::string, std::string> cases[] = {
+  zu::wire::encode_hello({"future", zu::wire::kProtocolVersion + 1, true}, 0, &future, nullptr);
+  const std::pair<std::string, std::string> first_frames[] = {
       {record, "expected a hello"},
       {"\xff\xff garbage", ""},
-      {hello, zu::wire::version_mismatch_text(zu::wire::kProtocolVersion + 1)}};
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.second);
+      {future, zu::wire::version_mismatch_text(zu::wire::kProtocolVersion + 1)}};
+  for (const auto& [payload, message] : first_frames) {
+    SCOPED_TRACE(message);
     RawClient client(socket_);
-    ASSERT_TRUE(client.send_payload(c.first));
+    ASSERT_TRUE(client.send_payload(payload));
     zu::wire::Envelope envelope;
     ASSERT_TRUE(client.read(&envelope));
     ASSERT_EQ(envelope.body_case(), zu::wire::Envelope::kHelloAck);
     EXPECT_FALSE(envelope.hello_ack().accepted());
-    EXPECT_NE(envelope.hello_ack().message().find(c.second), std::string::npos) << envelope.hello_ack().message();
+    EXPECT_NE(envelope.hello_ack().message().find(message), std::string::npos) << envelope.hello_ack().message();
     EXPECT_TRUE(client.closed_by_daemon());
   }
   EXPECT_NE(Log().find("cdsd: warning: "), std::string::npos);
-}
 
-// Each kind of bad input on one connection, while another is served before,
-// during and after it.
-TEST_F(SessionTest, BadInputEndsAtMostTheOffendingSessionWhileOthersAreServed) {
-  RawClient bystander(socket_), offender(socket_);
-  ASSERT_TRUE(bystander.hello("bystander").accepted);
+  // After the hello, a frame that is no request is answered with status 5
+  // under its id, and the session goes on.
+  RawClient offender(socket_);
   ASSERT_TRUE(offender.hello("offender").accepted);
-
-  // A frame that is no request is answered with status 5 under its id, and the session goes on.
-  std::string second_hello, correlation_zero;
   zu::wire::encode_hello({}, 3, &second_hello, nullptr);
   zu::wire::encode_record(RootQuery(), 0, &correlation_zero, nullptr);
   const std::tuple<std::string, std::uint64_t, std::string> frames[] = {
@@ -163,83 +163,18 @@ TEST_F(LimitsTest, SilentConnectionsMakeRoomAFullDaemonSaysWhyAndAStalledFrameIs
   EXPECT_EQ(lines("refused a connection"), 1U) << log;
 }
 
-// ---- the socket file and the process
-
-TEST_F(SessionTest, TheSocketFileIsMode0660ReplacedWhenStaleKeptWhenLiveAndRemovedBySigterm) {
-  struct stat st {};
-  ASSERT_EQ(::lstat(socket_.c_str(), &st), 0);
-  EXPECT_TRUE(S_ISSOCK(st.st_mode));
-  EXPECT_EQ(st.st_mode & 0777, 0660U);
-
-  ASSERT_NE(daemon_->stop(SIGKILL), -1);
-  ASSERT_TRUE(SocketFileExists(socket_)) << "a killed daemon leaves its socket file";
-  ASSERT_TRUE(StartDaemon()) << Log();
-  EXPECT_NE(Log().find("cdsd: info: removed the stale socket"), std::string::npos) << Log();
-
-  EXPECT_EQ(RunDaemon("--socket " + socket_), 1);
-  EXPECT_NE(Log().find("cdsd: error: another daemon already listens on " + socket_), std::string::npos) << Log();
-
-  // The first daemon keeps its socket and serves until SIGTERM.
-  RawClient open_session(socket_);
-  ASSERT_TRUE(open_session.hello("still here").accepted);
-  const int status = daemon_->stop(SIGTERM);
-  ASSERT_TRUE(WIFEXITED(status)) << status;
-  EXPECT_EQ(WEXITSTATUS(status), 0);
-  EXPECT_FALSE(SocketFileExists(socket_));
-  EXPECT_TRUE(open_session.closed_by_daemon());
-  EXPECT_NE(Log().find("cdsd: info: received SIGTERM"), std::string::npos) << Log();
-}
-
-// ---- the seed file
+// ---- the process: its options, its seed file and its socket file
 
 // Each test starts its daemons itself.
-class SeedTest : public DaemonTest {
+class ProcessTest : public DaemonTest {
  protected:
   void SetUp() override {}
 };
 
-TEST_F(SeedTest, DevicesChannelsAttributesAndValuesOfTheSeedAreInTheStore) {
-  seed_ = R"({"devices": [
-    {"id": 20, "uuid": "00112233-4455-6677-8899-aabbccddeeff",
-     "attributes": {"name": "PDU", "rack": "B4"},
-     "channels": [{"id": 5000, "name": "voltage", "units": "V", "description": "input", "value": 230.5}],
-     "children": [{"attributes": {"name": "outlet 1"},
-                   "channels": [{"name": "state", "value": 1, "type": "uint32"}]}]}]})";
-  ASSERT_TRUE(StartDaemon()) << Log();
-  ConnectClient();
-  zu::cds::CGetDevice get;
-  get.ids = {20};
-  get.depth = 1;
-  auto devices = Ask(get);
-  ASSERT_NE(devices, nullptr);
-  ASSERT_EQ(devices->devices.size(), 2U);
-  const auto& pdu = devices->devices[0];
-  const auto& outlet = devices->devices[1];
-  EXPECT_EQ(*pdu.attribute(zu::device_attribute_number("name")), "PDU");
-  EXPECT_EQ(pdu.guid, "00112233-4455-6677-8899-aabbccddeeff");
-  EXPECT_EQ(*outlet.attribute(zu::device_attribute_number("name")), "outlet 1");
-  EXPECT_EQ(outlet.parent_id.value_or(0), 20U);
-
-  zu::cds::CGetFieldValue field;
-  field.fields.insert(zu::cds::CSingleField{1, "rack", {}, 0, 20, ""});
-  auto fields = Ask(field);
-  ASSERT_NE(fields, nullptr);
-  ASSERT_EQ(fields->fields.size(), 1U);
-  EXPECT_EQ(fields->fields.begin()->value.as_string(), "B4");
-
-  zu::cds::CGetChannel channels;
-  channels.ids = {5000, *outlet.channels.begin()};
-  auto read = Ask(channels);
-  ASSERT_NE(read, nullptr);
-  ASSERT_EQ(read->results.size(), 2U);
-  EXPECT_EQ(read->results[0].value, zu::CValue(230.5));
-  EXPECT_EQ(read->results[1].value, zu::CValue(1U));
-  ASSERT_TRUE(read->results[0].channel.settings());
-  EXPECT_EQ(read->results[0].channel.settings()->units, "V");
-  EXPECT_EQ(read->results[0].channel.settings()->description, "input");
-}
-
-TEST_F(SeedTest, BadOptionsAndABadSeedFileAreAClearErrorAndNoSocket) {
+// Bad options and bad seed files are a clear error and make no socket; what
+// a good seed file holds is in the store; the socket file is mode 0660,
+// replaced when stale, kept when live and removed by SIGTERM.
+TEST_F(ProcessTest, OptionsTheSeedFileAndTheSocketFileFollowTheProcess) {
   const std::string seed = " --seed " + directory_ + "/seed.json";
   const std::tuple<const char*, std::string, int, std::string> cases[] = {
       // the seed file's text (or none), the options, the exit status, the message
@@ -263,6 +198,61 @@ TEST_F(SeedTest, BadOptionsAndABadSeedFileAreAClearErrorAndNoSocket) {
     }
     EXPECT_FALSE(SocketFileExists(socket_)) << "no socket is made";
   }
+
+  seed_ = R"({"devices": [
+    {"id": 20, "uuid": "00112233-4455-6677-8899-aabbccddeeff",
+     "attributes": {"name": "PDU", "rack": "B4"},
+     "channels": [{"id": 5000, "name": "voltage", "units": "V", "description": "input", "value": 230.5}],
+     "children": [{"attributes": {"name": "outlet 1"},
+                   "channels": [{"name": "state", "value": 1, "type": "uint32"}]}]}]})";
+  ASSERT_TRUE(StartDaemon()) << Log();
+  ConnectClient();
+  zu::cds::CGetDevice get;
+  get.ids = {20};
+  get.depth = 1;
+  auto devices = Ask(get);
+  ASSERT_TRUE(devices && devices->devices.size() == 2U);
+  const zu::CDevice& pdu = devices->devices[0];
+  const zu::CDevice& outlet = devices->devices[1];
+  EXPECT_EQ(*pdu.attribute(zu::device_attribute_number("name")), "PDU");
+  EXPECT_EQ(pdu.guid, "00112233-4455-6677-8899-aabbccddeeff");
+  EXPECT_EQ(*outlet.attribute(zu::device_attribute_number("name")), "outlet 1");
+  EXPECT_EQ(outlet.parent_id.value_or(0), 20U);
+  zu::cds::CGetFieldValue field;
+  field.fields.insert(zu::cds::CSingleField{1, "rack", {}, 0, 20, ""});
+  auto fields = Ask(field);
+  ASSERT_TRUE(fields && fields->fields.size() == 1U);
+  EXPECT_EQ(fields->fields.begin()->value.as_string(), "B4");
+  zu::cds::CGetChannel channels;
+  channels.ids = {5000, *outlet.channels.begin()};
+  auto read = Ask(channels);
+  ASSERT_TRUE(read && read->results.size() == 2U && read->results[0].channel.settings());
+  EXPECT_EQ(read->results[0].value, zu::CValue(230.5));
+  EXPECT_EQ(read->results[1].value, zu::CValue(1U));
+  EXPECT_EQ(read->results[0].channel.settings()->units, "V");
+  EXPECT_EQ(read->results[0].channel.settings()->description, "input");
+
+  struct stat st {};
+  ASSERT_EQ(::lstat(socket_.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISSOCK(st.st_mode));
+  EXPECT_EQ(st.st_mode & 0777, 0660U);
+  ASSERT_NE(daemon_->stop(SIGKILL), -1);
+  ASSERT_TRUE(SocketFileExists(socket_)) << "a killed daemon leaves its socket file";
+  ASSERT_TRUE(StartDaemon()) << Log();
+  EXPECT_NE(Log().find("cdsd: info: removed the stale socket"), std::string::npos) << Log();
+
+  EXPECT_EQ(RunDaemon("--socket " + socket_), 1);
+  EXPECT_NE(Log().find("cdsd: error: another daemon already listens on " + socket_), std::string::npos) << Log();
+
+  // The first daemon keeps its socket and serves until SIGTERM.
+  RawClient open_session(socket_);
+  ASSERT_TRUE(open_session.hello("still here").accepted);
+  const int status = daemon_->stop(SIGTERM);
+  ASSERT_TRUE(WIFEXITED(status)) << status;
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_FALSE(SocketFileExists(socket_));
+  EXPECT_TRUE(open_session.closed_by_daemon());
+  EXPECT_NE(Log().find("cdsd: info: received SIGTERM"), std::string::npos) << Log();
 }
 
 }  // namespace
