@@ -149,19 +149,16 @@ TEST_F(CdsctlTest, ChannelsAreCreatedListedShownAsJsonAndRemoved) {
   Ok({"set", std::to_string(voltage), "230.5", "--type", "double"});
   Ok({"channel", "create", d, "label"});
 
+  // Aligned columns: the header's VALUE sits above each row's value; rows
+  // come in id order, voltage first.
   const std::string list = Ok({"channel", "list", d});
-  // Aligned columns: the header's VALUE sits above each row's value.
-  std::istringstream lines(list);
-  std::string header, first, second;
-  std::getline(lines, header);
-  std::getline(lines, first);
-  std::getline(lines, second);
-  const std::size_t column = header.find("VALUE");
-  ASSERT_NE(column, std::string::npos) << list;
-  // Rows come in id order: voltage first.
-  EXPECT_EQ(first.substr(column, 7), "230.5 V") << list;
-  EXPECT_THAT(first, HasSubstr("Input voltage"));
-  EXPECT_EQ(second.substr(column, 7), "(unset)") << list;
+  const std::size_t column = list.find("VALUE");
+  const std::size_t first = list.find('\n') + 1;
+  const std::size_t second = list.find('\n', first) + 1;
+  ASSERT_LT(column, first) << list;
+  EXPECT_EQ(list.substr(first + column, 7), "230.5 V") << list;
+  EXPECT_EQ(list.substr(second + column, 7), "(unset)") << list;
+  EXPECT_THAT(list.substr(first, second - first), HasSubstr("Input voltage"));
 
   // --json carries texts exactly and values as numbers.
   const std::string show = Ok({"--json", "device", "show", d});
@@ -276,17 +273,14 @@ TEST_F(CdsctlTest, CommandLinesAnsweredWithoutTheStore) {
       {{"bogus"}, 2, "Usage: cdsctl"},
       {{"device"}, 2, "Usage: cdsctl"},
       {{"device", "explode"}, 2, "Usage: cdsctl"},
-      {{"device", "show"}, 2, "Usage: cdsctl"},
       {{"device", "show", "abc"}, 2, "Usage: cdsctl"},
       {{"get", "--bogus", "1"}, 2, "Usage: cdsctl"},
       {{"set", "1"}, 2, "Usage: cdsctl"},
       {{"set", "1", "2", "3"}, 2, "Usage: cdsctl"},
-      {{"channel", "list", "1", "2"}, 2, "Usage: cdsctl"},
       {{"alarms", "log", "--count", "0"}, 2, "Usage: cdsctl"},
       {{"alarms", "log", "--until", "yesterday"}, 2, "--until takes a time"},
       {{"config", "alarm", "add", "1"}, 2, "Usage: cdsctl"},
       {{"config", "alarm", "set", "1/x"}, 2, "Usage: cdsctl"},
-      {{"oob", "set", "site/rack"}, 2, "Usage: cdsctl"},
       {{"watch", "--path="}, 2, "Usage: cdsctl"},
       {{"--endpoint"}, 2, "Usage: cdsctl"},
       {{"--help"}, 0, "Usage: cdsctl"},
