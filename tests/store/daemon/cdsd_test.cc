@@ -285,11 +285,16 @@ std::shared_ptr<zu::cds::CSubscriberNotify> NextNotification(RawClient& client, 
   return nullptr;
 }
 
-// Eight channels; sessions queue at most 50 notifications before merging
-// them, and the daemon logs each session's queue counters when it ends.
+// Eight channels, the same in each daemon a test starts; sessions queue at
+// most 50 notifications before merging them, and the daemon logs each
+// session's queue counters when it ends.
 class LoadTest : public DaemonTest {
  protected:
-  LoadTest() { SeedChannels(8); }
+  LoadTest() {
+    seed_ = R"({"devices": [{"id": 20, "channels": [{"id": 5000, "name": "c0"}, {"id": 5001, "name": "c1"},
+        {"id": 5002, "name": "c2"}, {"id": 5003, "name": "c3"}, {"id": 5004, "name": "c4"},
+        {"id": 5005, "name": "c5"}, {"id": 5006, "name": "c6"}, {"id": 5007, "name": "c7"}]}]})";
+  }
   std::vector<std::string> args() const override { return {"--queue-limit", "50", "--verbose"}; }
   const std::vector<std::uint64_t> channels_ = {5000, 5001, 5002, 5003, 5004, 5005, 5006, 5007};
 };
@@ -454,11 +459,7 @@ class RecordingHandler : public zu::asio::CCdsHandler {
   std::pair<std::uint64_t, int> last_;
 };
 
-// Both daemons start from the same seed, so the channel exists in each.
-class RestartTest : public DaemonTest {
- protected:
-  RestartTest() { SeedChannels(1); }
-};
+using RestartTest = LoadTest;
 
 TEST_F(RestartTest, UnansweredCallsEndAtTheTimeoutOrAtTheDaemonsDeathAndAllComesBackWithTheSameSubscriptionId) {
   ConnectClient(true);

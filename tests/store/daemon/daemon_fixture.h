@@ -156,15 +156,6 @@ class DaemonTest : public ::testing::Test {
     return daemon_->start();
   }
 
-  // Seeds device 20 with `n` channels c0, c1, ... of ids 5000, 5001, ...
-  void SeedChannels(std::size_t n) {
-    std::string channels;
-    for (std::size_t i = 0; i < n; ++i)
-      channels += (i ? ", " : "") + (R"({"id": )" + std::to_string(5000 + i)) + R"(, "name": "c)" +
-                  std::to_string(i) + "\"}";
-    seed_ = "{\"devices\": [{\"id\": 20, \"channels\": [" + channels + "]}]}";
-  }
-
   // Points the process-wide client at the daemon and connects it.
   void ConnectClient(bool reconnect = false) {
     auto* client = zu::cds::CClient::get();

@@ -102,10 +102,7 @@ cds::CCreateDevice NewDevice(const std::string& name) {
 
 cds::CCreateChannel NewChannel(std::uint64_t device, const std::string& name) {
   cds::CCreateChannel create;
-  cds::CCreateSingleChannel channel;
-  channel.device_id = device;
-  channel.name = name;
-  create.requests.push_back(channel);
+  create.requests.push_back({device, name});
   return create;
 }
 
