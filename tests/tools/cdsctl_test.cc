@@ -115,7 +115,7 @@ class CdsctlTest : public cdsd_test::DaemonTest {
   const std::string channel_ = "20/temperature";
 };
 
-TEST_F(CdsctlTest, DevicesAreCreatedShownNestedAndRemoved) {
+TEST_F(CdsctlTest, DevicesAndChannelsAreCreatedShownAsTextAndJsonAndRemoved) {
   Ok({"device", "create", "--id", "30", "name=rack A power", "vendor=Tova"});
   const unsigned long long sensor =
       CreatedId({"device", "create", "--parent", "30", "name=inlet sensor", "serial=SN-1", "communicating=true"});
@@ -138,9 +138,7 @@ TEST_F(CdsctlTest, DevicesAreCreatedShownNestedAndRemoved) {
   ExpectFailure({"device", "show", "30"}, 1, "no device 30");
   // The manager device is the root: the store keeps it, and cdsctl says so.
   ExpectFailure({"device", "remove", "1"}, 1, "did not remove device 1");
-}
 
-TEST_F(CdsctlTest, ChannelsAreCreatedListedShownAsJsonAndRemoved) {
   const std::string name = "quote \" backslash \\ tab \t new\nline \x01 \xc2\xb0";
   const std::string d = std::to_string(CreatedId({"device", "create", "name=" + name}));
   const unsigned long long voltage =
@@ -160,13 +158,13 @@ TEST_F(CdsctlTest, ChannelsAreCreatedListedShownAsJsonAndRemoved) {
   EXPECT_THAT(list.substr(first, second - first), HasSubstr("Input voltage"));
 
   // --json carries texts exactly and values as numbers.
-  const std::string show = Ok({"--json", "device", "show", d});
-  EXPECT_EQ(JsonAt(show, "id"), d);
-  EXPECT_EQ(JsonAt(show, "attributes.name"), '"' + name + '"');
-  EXPECT_EQ(JsonAt(show, "channels.0.name"), R"("voltage")");
-  EXPECT_EQ(JsonAt(show, "channels.0.type"), R"("double")");
-  EXPECT_EQ(JsonAt(show, "channels.0.value"), "230.5");
-  EXPECT_EQ(JsonAt(show, "channels.0.units"), R"("V")");
+  const std::string json = Ok({"--json", "device", "show", d});
+  EXPECT_EQ(JsonAt(json, "id"), d);
+  EXPECT_EQ(JsonAt(json, "attributes.name"), '"' + name + '"');
+  EXPECT_EQ(JsonAt(json, "channels.0.name"), R"("voltage")");
+  EXPECT_EQ(JsonAt(json, "channels.0.type"), R"("double")");
+  EXPECT_EQ(JsonAt(json, "channels.0.value"), "230.5");
+  EXPECT_EQ(JsonAt(json, "channels.0.units"), R"("V")");
   EXPECT_EQ(JsonAt(Ok({"tree", "--json"}), "devices.1.depth"), "1");
 
   ExpectFailure({"channel", "create", d, "voltage"}, 1, "refused to create channel 'voltage'");
@@ -301,7 +299,14 @@ TEST_F(CdsctlTest, CommandLinesAnsweredWithoutTheStore) {
 
 // ---- alarms
 
-TEST_F(CdsctlTest, ValueCrossingAConfiguredTriggerRaisesANamedAlarmLoggedAtItsTime) {
+// Two watchers follow it all: the device tree's in plain text, and one of the
+// documents at and below a path in --json; both exit 0 on SIGINT.
+TEST_F(CdsctlTest, ValueCrossingAConfiguredTriggerRaisesANamedAlarmThatIsWatchedAndLoggedAtItsTime) {
+  auto watch = Start({"--endpoint", Endpoint(), "watch"});
+  auto documents = Start({"--endpoint", Endpoint(), "--json", "watch", "--path", "site/rack"});
+  ASSERT_TRUE(watch->wait_for(2, "watching device 1")) << watch->err();
+  ASSERT_TRUE(documents->wait_for(2, "watching documents at and below site/rack")) << documents->err();
+
   Ok({"config", "alarm", "add", channel_, "--threshold", "30", "--level", "critical", "--code", "1204", "--hysteresis",
       "1"});
   const std::string config = Ok({"config", "alarm", "show", channel_});
@@ -310,6 +315,9 @@ TEST_F(CdsctlTest, ValueCrossingAConfiguredTriggerRaisesANamedAlarmLoggedAtItsTi
   EXPECT_THAT(Ok({"alarms", "active"}), HasSubstr("no active alarms"));
 
   Ok({"set", channel_, "35"});
+  EXPECT_TRUE(watch->wait_for(1, "value   " + channel_ + " = 35 degC")) << watch->out() << watch->err();
+  EXPECT_TRUE(watch->wait_for(1, "alarm   critical raised " + channel_ + " = 35 degC: Temperature is critically high"))
+      << watch->out() << watch->err();
   const std::string active = Ok({"alarms", "active", device_});
   EXPECT_THAT(active, HasSubstr("critical"));
   EXPECT_THAT(active, HasSubstr(channel_ + "  35 degC"));
@@ -356,6 +364,23 @@ TEST_F(CdsctlTest, ValueCrossingAConfiguredTriggerRaisesANamedAlarmLoggedAtItsTi
 
   Ok({"alarms", "clear", device_, "--end-active"});
   EXPECT_THAT(Ok({"alarms", "log", device_}), HasSubstr("no alarm updates"));
+
+  // A channel created after the watch started is followed too.
+  Ok({"channel", "create", device_, "humidity"});
+  EXPECT_TRUE(watch->wait_for(1, "channels added or removed")) << watch->out();
+  Ok({"set", device_ + "/humidity", "40", "--type", "int32"});
+  EXPECT_TRUE(watch->wait_for(1, device_ + "/humidity = 40")) << watch->out() << watch->err();
+  Ok({"oob", "set", "site/rackB", "{}"});
+  Ok({"oob", "set", "site/rack/pdu", R"({"a": 1})"});
+  EXPECT_TRUE(documents->wait_for(1, "site/rack/pdu")) << documents->out() << documents->err();
+  for (auto* child : {watch.get(), documents.get()}) {
+    child->signal(SIGINT);
+    EXPECT_EQ(child->finish(), 0) << child->err();
+  }
+  // The sibling was written first: had it been delivered, it would be here
+  // and the output not one JSON object.
+  EXPECT_EQ(JsonAt(documents->out(), "event"), R"("document")");
+  EXPECT_EQ(JsonAt(documents->out(), "path"), R"("site/rack/pdu")");
 }
 
 TEST_F(CdsctlTest, TriggersAreChangedInThresholdOrderAndBadChangesRefused) {
@@ -382,39 +407,6 @@ TEST_F(CdsctlTest, TriggersAreChangedInThresholdOrderAndBadChangesRefused) {
   const std::string left = Ok({"config", "alarm", "show", channel_});
   EXPECT_THAT(left, HasSubstr("25 degC"));
   EXPECT_THAT(left, Not(HasSubstr("40 degC")));
-}
-
-// Two watchers: the device tree's in plain text, and one of the documents at
-// and below a path in --json; both exit 0 on SIGINT.
-TEST_F(CdsctlTest, WatchPrintsAnotherClientsChangesAndExitsZeroOnSigint) {
-  auto watch = Start({"--endpoint", Endpoint(), "watch"});
-  auto documents = Start({"--endpoint", Endpoint(), "--json", "watch", "--path", "site/rack"});
-  ASSERT_TRUE(watch->wait_for(2, "watching device 1")) << watch->err();
-  ASSERT_TRUE(documents->wait_for(2, "watching documents at and below site/rack")) << documents->err();
-
-  Ok({"set", channel_, "21.5"});
-  EXPECT_TRUE(watch->wait_for(1, "value   " + channel_ + " = 21.5 degC")) << watch->out() << watch->err();
-  Ok({"config", "alarm", "add", channel_, "--threshold", "30", "--code", "1203"});
-  Ok({"set", channel_, "31"});
-  EXPECT_TRUE(watch->wait_for(1, "alarm   warning raised " + channel_ + " = 31 degC: Temperature is high"))
-      << watch->out() << watch->err();
-  // A channel created after the watch started is followed too.
-  Ok({"channel", "create", device_, "humidity"});
-  EXPECT_TRUE(watch->wait_for(1, "channels added or removed")) << watch->out();
-  Ok({"set", device_ + "/humidity", "40", "--type", "int32"});
-  EXPECT_TRUE(watch->wait_for(1, device_ + "/humidity = 40")) << watch->out() << watch->err();
-
-  Ok({"oob", "set", "site/rackB", "{}"});
-  Ok({"oob", "set", "site/rack/pdu", R"({"a": 1})"});
-  EXPECT_TRUE(documents->wait_for(1, "site/rack/pdu")) << documents->out() << documents->err();
-  for (auto* child : {watch.get(), documents.get()}) {
-    child->signal(SIGINT);
-    EXPECT_EQ(child->finish(), 0) << child->err();
-  }
-  // The sibling was written first: had it been delivered, it would be here
-  // and the output not one JSON object.
-  EXPECT_EQ(JsonAt(documents->out(), "event"), R"("document")");
-  EXPECT_EQ(JsonAt(documents->out(), "path"), R"("site/rack/pdu")");
 }
 
 }  // namespace
