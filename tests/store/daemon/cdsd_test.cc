@@ -130,61 +130,20 @@ TEST_F(SessionTest, BadInputEndsAtMostTheOffendingSessionWhileOthersAreServed) {
   EXPECT_TRUE(RawClient(socket_).hello("after").accepted) << Log();
 }
 
-// ---- what a connection may hold before it proves useful
-
-class LimitsTest : public DaemonTest {
- protected:
-  std::vector<std::string> args() const override { return {"--max-connections", "4", "--frame-timeout", "1"}; }
-};
-
-TEST_F(LimitsTest, SilentConnectionsMakeRoomAFullDaemonSaysWhyAndAStalledFrameIsCutOff) {
-  std::vector<std::unique_ptr<RawClient>> silent, clients;
-  for (int i = 0; i < 20; ++i) silent.push_back(std::make_unique<RawClient>(socket_));
-  for (int i = 0; i < 4; ++i) {
-    clients.push_back(std::make_unique<RawClient>(socket_));
-    ASSERT_TRUE(clients.back()->hello("client " + std::to_string(i)).accepted) << i << "\n" << Log();
-  }
-  EXPECT_TRUE(silent.front()->closed_by_daemon());
-  EXPECT_TRUE(silent.back()->closed_by_daemon());
-
-  // Every connection has proven useful: the next one is told why it is refused.
-  RawClient late(socket_);
-  zu::wire::HelloAckInfo ack = late.hello("late");
-  EXPECT_FALSE(ack.accepted);
-  EXPECT_NE(ack.message.find("maximum of 4 connections"), std::string::npos) << ack.message;
-  EXPECT_TRUE(late.closed_by_daemon());
-
-  // 4 MiB announced, a little of it sent, and then nothing: cut off, and the others served meanwhile.
-  ASSERT_TRUE(clients[3]->send_bytes(std::string("\x00\x40\x00\x00", 4) + std::string(1000, 'x')));
-  ExpectServed(*clients[0], 1);
-  EXPECT_TRUE(clients[3]->closed_by_daemon(20s));
-  ExpectServed(*clients[0], 2);
-
-  const std::string log = Log();
-  const auto lines = [&log](const std::string& text) {
-    std::size_t n = 0;
-    for (std::size_t at = log.find(text); at != std::string::npos; at = log.find(text, at + 1)) ++n;
-    return n;
-  };
-  EXPECT_EQ(lines("(\"client 3\"): did not complete a frame within 1 s"), 1U) << log;
-  // Twenty connections pushed out leave a line or two, not twenty.
-  EXPECT_GE(lines("closed to make room"), 1U) << log;
-  EXPECT_LE(lines("closed to make room"), 2U) << log;
-  EXPECT_EQ(lines("refused a connection"), 1U) << log;
-}
-
 // ---- the process: its options, its seed file and its socket file
 
 // Each test starts its daemons itself.
 class ProcessTest : public DaemonTest {
  protected:
   void SetUp() override {}
+  std::vector<std::string> args() const override { return {"--max-connections", "4", "--frame-timeout", "1"}; }
 };
 
 // Bad options and bad seed files are a clear error and make no socket; what
-// a good seed file holds is in the store; the socket file is mode 0660,
-// replaced when stale, kept when live and removed by SIGTERM.
-TEST_F(ProcessTest, OptionsTheSeedFileAndTheSocketFileFollowTheProcess) {
+// a good seed file holds is in the store; connections are limited in number
+// and in how long a frame may take; the socket file is mode 0660, replaced
+// when stale, kept when live and removed by SIGTERM.
+TEST_F(ProcessTest, OptionsTheSeedFileConnectionLimitsAndTheSocketFileFollowTheProcess) {
   const std::string seed = " --seed " + directory_ + "/seed.json";
   const std::tuple<const char*, std::string, int, std::string> cases[] = {
       // the seed file's text (or none), the options, the exit status, the message
@@ -241,7 +200,44 @@ TEST_F(ProcessTest, OptionsTheSeedFileAndTheSocketFileFollowTheProcess) {
   EXPECT_EQ(read->results[1].value, zu::CValue(1U));
   EXPECT_EQ(read->results[0].channel.settings()->units, "V");
   EXPECT_EQ(read->results[0].channel.settings()->description, "input");
+  zu::cds::CClient::get()->disconnect();
 
+  // Silent connections make room for useful ones; past four useful ones the
+  // next is told why it is refused; a stalled frame is cut off.
+  std::vector<std::unique_ptr<RawClient>> silent, clients;
+  for (int i = 0; i < 20; ++i) silent.push_back(std::make_unique<RawClient>(socket_));
+  for (int i = 0; i < 4; ++i) {
+    clients.push_back(std::make_unique<RawClient>(socket_));
+    ASSERT_TRUE(clients.back()->hello("client " + std::to_string(i)).accepted) << i << "\n" << Log();
+  }
+  EXPECT_TRUE(silent.front()->closed_by_daemon());
+  EXPECT_TRUE(silent.back()->closed_by_daemon());
+
+  RawClient late(socket_);
+  zu::wire::HelloAckInfo ack = late.hello("late");
+  EXPECT_FALSE(ack.accepted);
+  EXPECT_NE(ack.message.find("maximum of 4 connections"), std::string::npos) << ack.message;
+  EXPECT_TRUE(late.closed_by_daemon());
+
+  // 4 MiB announced, a little of it sent, and then nothing: cut off, and the others served meanwhile.
+  ASSERT_TRUE(clients[3]->send_bytes(std::string("\x00\x40\x00\x00", 4) + std::string(1000, 'x')));
+  ExpectServed(*clients[0], 1);
+  EXPECT_TRUE(clients[3]->closed_by_daemon(20s));
+  ExpectServed(*clients[0], 2);
+
+  const std::string log = Log();
+  const auto lines = [&log](const std::string& text) {
+    std::size_t n = 0;
+    for (std::size_t at = log.find(text); at != std::string::npos; at = log.find(text, at + 1)) ++n;
+    return n;
+  };
+  EXPECT_EQ(lines("(\"client 3\"): did not complete a frame within 1 s"), 1U) << log;
+  // Twenty connections pushed out leave a line or two, not twenty.
+  EXPECT_GE(lines("closed to make room"), 1U) << log;
+  EXPECT_LE(lines("closed to make room"), 2U) << log;
+  EXPECT_EQ(lines("refused a connection"), 1U) << log;
+
+  // The socket file.
   struct stat st {};
   ASSERT_EQ(::lstat(socket_.c_str(), &st), 0);
   EXPECT_TRUE(S_ISSOCK(st.st_mode));

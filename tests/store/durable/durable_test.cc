@@ -27,28 +27,27 @@ class Store {
   ~Store() { close(); }
 
   bool open() {
+    std::shared_ptr<cds::Transport> transport;
     if (daemon_) {
       std::vector<std::string> args = {"--data", file_};
       args.insert(args.end(), args_.begin(), args_.end());
       process_ = std::make_unique<zu::testing::DaemonProcess>(directory_ + "/cds.sock", directory_ + "/cdsd.log", args);
       if (!process_->start()) return false;
-      transport_ = cds::make_transport("unix:" + directory_ + "/cds.sock");
+      transport = cds::make_transport("unix:" + directory_ + "/cds.sock");
     } else {
       ::cds::store::EngineOptions options;
       options.data_file = file_;
-      engine_ = std::make_shared<::cds::store::Engine>(options);
-      transport_ = ::cds::store::make_embedded_transport(engine_);
+      transport = ::cds::store::make_embedded_transport(std::make_shared<::cds::store::Engine>(options));
     }
-    session_ = transport_ ? transport_->open("durable-test", nullptr) : nullptr;
+    session_ = transport ? transport->open("durable-test", nullptr) : nullptr;
     return session_ != nullptr;
   }
 
-  // A clean stop (SIGTERM, or the engine destroyed) or a kill -9 of the daemon.
+  // A clean stop (SIGTERM, or the engine destroyed with its last session) or
+  // a kill -9 of the daemon.
   void close(int signal = SIGTERM) {
     if (session_) session_->close();
     session_.reset();
-    transport_.reset();
-    engine_.reset();
     if (process_) process_->stop(signal);
     process_.reset();
   }
@@ -72,8 +71,6 @@ class Store {
   std::string directory_, file_;
   std::vector<std::string> args_;
   std::unique_ptr<zu::testing::DaemonProcess> process_;
-  std::shared_ptr<::cds::store::Engine> engine_;
-  std::shared_ptr<cds::Transport> transport_;
   std::shared_ptr<cds::Session> session_;
 };
 
