@@ -312,7 +312,6 @@ TEST_F(CdsctlTest, ValueCrossingAConfiguredTriggerRaisesANamedAlarmThatIsWatched
   const std::string config = Ok({"config", "alarm", "show", channel_});
   EXPECT_THAT(config, HasSubstr("alarms enabled"));
   EXPECT_THAT(config, HasSubstr("critical  high       30 degC    1 degC"));
-  EXPECT_THAT(Ok({"alarms", "active"}), HasSubstr("no active alarms"));
 
   Ok({"set", channel_, "35"});
   EXPECT_TRUE(watch->wait_for(1, "value   " + channel_ + " = 35 degC")) << watch->out() << watch->err();
