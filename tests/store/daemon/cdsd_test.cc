@@ -130,7 +130,7 @@ TEST_F(SessionTest, BadInputEndsAtMostTheOffendingSessionWhileOthersAreServed) {
   EXPECT_TRUE(RawClient(socket_).hello("after").accepted) << Log();
 }
 
-// ---- the process: its options, its seed file and its socket file
+// ---- the process: its options, seed file, connection limits and socket file
 
 // Each test starts its daemons itself.
 class ProcessTest : public DaemonTest {
@@ -261,7 +261,7 @@ TEST_F(ProcessTest, OptionsTheSeedFileConnectionLimitsAndTheSocketFileFollowTheP
   EXPECT_NE(Log().find("cdsd: info: received SIGTERM"), std::string::npos) << Log();
 }
 
-// ---- load
+// ---- under load
 
 std::size_t ResidentKiB(int pid) {
   std::ifstream status("/proc/" + std::to_string(pid) + "/status");
