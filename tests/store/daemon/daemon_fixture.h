@@ -156,15 +156,6 @@ class DaemonTest : public ::testing::Test {
     return daemon_->start();
   }
 
-  // Seeds device 20 with `n` channels c0, c1, ... of ids 5000, 5001, ...
-  void SeedChannels(std::size_t n) {
-    std::string channels;
-    for (std::size_t i = 0; i < n; ++i)
-      channels += (i ? ", " : "") + (R"({"id": )" + std::to_string(5000 + i)) + R"(, "name": "c)" +
-                  std::to_string(i) + "\"}";
-    seed_ = "{\"devices\": [{\"id\": 20, \"channels\": [" + channels + "]}]}";
-  }
-
   // Points the process-wide client at the daemon and connects it.
   void ConnectClient(bool reconnect = false) {
     auto* client = zu::cds::CClient::get();
@@ -176,15 +167,17 @@ class DaemonTest : public ::testing::Test {
 
   // Runs a daemon with `arguments` to its end; its exit status, its log in Log().
   int RunDaemon(const std::string& arguments) const {
-    std::string command;
+    std::string command = "timeout 20 ";
     for (const std::string& word : zu::testing::DaemonProcess::command()) command += word + " ";
     command += arguments + " 2>>" + directory_ + "/cdsd.log";
     const int status = std::system(command.c_str());
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   }
 
-  std::string Log() const {
-    std::ifstream in(directory_ + "/cdsd.log");
+  std::string Log() const { return Read(directory_ + "/cdsd.log"); }
+
+  static std::string Read(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
     std::ostringstream text;
     text << in.rdbuf();
     return text.str();
