@@ -8,11 +8,10 @@
 #include <future>
 #include <memory>
 #include <mutex>
-#include <numeric>
-#include <set>
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "zu/asio/CCdsHandler.h"
@@ -41,9 +40,8 @@ class FakeSession : public zc::Session {
     return response;
   }
   bool send(const zc::CRequestResponse&) override {
-    if (!open) return false;
-    ++sends;
-    return true;
+    if (open) ++sends;
+    return open;
   }
   bool is_open() const override { return open; }
   void close() override { open = false; }
@@ -65,25 +63,22 @@ class FakeSession : public zc::Session {
 class FakeTransport : public zc::Transport {
  public:
   std::shared_ptr<zc::Session> open(const std::string& name, zc::NotificationSink sink) override {
-    std::lock_guard<std::mutex> lock(mutex);
     if (refuse) return nullptr;
-    sessions.push_back(std::make_shared<FakeSession>(name, std::move(sink)));
-    return sessions.back();
+    std::lock_guard<std::mutex> lock(mutex_);
+    sessions_.push_back(std::make_shared<FakeSession>(name, std::move(sink)));
+    return sessions_.back();
   }
   std::string endpoint() const override { return "fake:store"; }
-
-  std::shared_ptr<FakeSession> session(std::size_t i) {
-    std::lock_guard<std::mutex> lock(mutex);
-    return sessions.at(i);
-  }
-  std::size_t opened() {
-    std::lock_guard<std::mutex> lock(mutex);
-    return sessions.size();
+  std::vector<std::shared_ptr<FakeSession>> opened() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return sessions_;
   }
 
-  std::mutex mutex;
-  std::vector<std::shared_ptr<FakeSession>> sessions;
   std::atomic<bool> refuse{false};
+
+ private:
+  std::mutex mutex_;
+  std::vector<std::shared_ptr<FakeSession>> sessions_;
 };
 
 // The client is process-wide: every test leaves it as it found it.
@@ -101,6 +96,8 @@ class ClientTest : public ::testing::Test {
   const std::shared_ptr<FakeTransport> transport = std::make_shared<FakeTransport>();
 };
 
+// The store going away and coming back (a daemon restart) on a fake transport;
+// the timeout and the transport settings apply from the next connect.
 TEST_F(ClientTest, ASessionOpensUnderTheClientNameAndIsReopenedOnTheNextRequestOnlyWhenAsked) {
   zc::CGetDevice request;
   request.ids = {1};
@@ -112,47 +109,41 @@ TEST_F(ClientTest, ASessionOpensUnderTheClientNameAndIsReopenedOnTheNextRequestO
   transport->refuse = false;
 
   ASSERT_NE(client->connect(false, "no-retry", 4194304, 4194304), 0);
-  transport->session(0)->open = false;
+  transport->opened().at(0)->open = false;
   EXPECT_FALSE(client->submit_wait(request));
-  EXPECT_EQ(transport->opened(), 1U);
+  EXPECT_EQ(transport->opened().size(), 1U);
 
+  client->set_timeout(250ms);
   ASSERT_NE(client->connect(true, "retry", 4194304, 4194304), 0);
   EXPECT_TRUE(client->is_connected());
-  ASSERT_EQ(transport->opened(), 2U);
-  EXPECT_EQ(transport->session(1)->name, "retry");
+  ASSERT_EQ(transport->opened().size(), 2U);
+  const auto session = transport->opened().back();
+  EXPECT_EQ(session->name, "retry");
   auto response = std::dynamic_pointer_cast<zc::CGetDevice>(client->submit_wait(request));
   ASSERT_TRUE(response);
   EXPECT_EQ(response->status, zc::status_ok);
   EXPECT_EQ(response->ids, request.ids);
+  EXPECT_EQ(session->last_timeout, 250);
   EXPECT_NE(client->submit(request, 0, false), 0);
-  EXPECT_EQ(transport->session(1)->sends, 1);
+  EXPECT_EQ(session->sends, 1);
 
-  transport->session(1)->open = false;
+  session->open = false;
   transport->refuse = true;  // the store is still away: no response, and no hang
   EXPECT_FALSE(client->submit_wait(request));
   transport->refuse = false;  // back again
   ASSERT_TRUE(client->submit_wait(request));
-  ASSERT_EQ(transport->opened(), 3U);
-  EXPECT_EQ(transport->session(2)->name, "retry");
+  ASSERT_EQ(transport->opened().size(), 3U);
+  EXPECT_EQ(transport->opened().back()->name, "retry");
   EXPECT_TRUE(client->is_connected());
 
   // After disconnect nothing comes back by itself.
   client->disconnect();
   EXPECT_FALSE(client->is_connected());
-  EXPECT_FALSE(transport->session(2)->open);
+  EXPECT_FALSE(transport->opened().back()->open);
   EXPECT_FALSE(client->submit_wait(request));
-  EXPECT_EQ(transport->opened(), 3U);
-}
+  EXPECT_EQ(transport->opened().size(), 3U);
 
-TEST_F(ClientTest, TransportAndEndpointSettingsApplyFromTheNextConnect) {
   EXPECT_EQ(client->endpoint(), "fake:store");
-  client->set_timeout(250ms);
-  ASSERT_NE(client->connect(true, "app", 4194304, 4194304), 0);
-  zc::CGetDevice request;
-  ASSERT_TRUE(client->submit_wait(request));
-  EXPECT_EQ(transport->session(0)->last_timeout, 250);
-
-  client->disconnect();
   client->set_transport(nullptr);
   client->set_endpoint("nowhere:at-all");
   EXPECT_EQ(client->endpoint(), "nowhere:at-all");
@@ -160,7 +151,6 @@ TEST_F(ClientTest, TransportAndEndpointSettingsApplyFromTheNextConnect) {
   EXPECT_FALSE(client->transport(&error));
   EXPECT_NE(error.find("nowhere:at-all"), std::string::npos) << error;
   EXPECT_EQ(client->connect(true, "app", 4194304, 4194304), 0);
-
   // A registered scheme is reached through the endpoint alone.
   // The registry outlives the test: the factory owns what it uses.
   auto asked = std::make_shared<std::string>();
@@ -171,42 +161,32 @@ TEST_F(ClientTest, TransportAndEndpointSettingsApplyFromTheNextConnect) {
   client->set_endpoint("zutest:one");
   EXPECT_NE(client->connect(true, "app", 4194304, 4194304), 0);
   EXPECT_EQ(*asked, "zutest:one");
-  EXPECT_EQ(transport->opened(), 2U);
+  EXPECT_EQ(transport->opened().size(), 4U);
 }
 
 // ---- handler, server core and I/O loop --------------------------------------
 
 class RecordingHandler : public za::CCdsHandler {
  public:
+  using Arrival = std::pair<std::uint32_t, std::thread::id>;  // a notification's sequence, the thread it reached
   RecordingHandler() : CCdsHandler("zu_test_handler", 60, 4194304, 4194304) {}
 
   void handle_response(std::shared_ptr<zc::CRequestResponse> message) override {
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      sequences_.push_back(message->sequence);
-      threads_.insert(std::this_thread::get_id());
-    }
+    std::lock_guard<std::mutex> lock(mutex_);
+    arrivals_.emplace_back(message->sequence, std::this_thread::get_id());
     changed_.notify_all();
   }
-  // Waits until `count` notifications arrived; false after a generous bound.
-  bool wait_for(std::size_t count) {
+  // What arrived, once `count` notifications did or after a generous bound.
+  std::vector<Arrival> arrivals(std::size_t count = 0) {
     std::unique_lock<std::mutex> lock(mutex_);
-    return changed_.wait_for(lock, 30s, [&] { return sequences_.size() >= count; });
-  }
-  std::vector<std::uint32_t> sequences() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return sequences_;
-  }
-  std::set<std::thread::id> threads() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return threads_;
+    changed_.wait_for(lock, 30s, [&] { return arrivals_.size() >= count; });
+    return arrivals_;
   }
 
  private:
   std::mutex mutex_;
   std::condition_variable changed_;
-  std::vector<std::uint32_t> sequences_;
-  std::set<std::thread::id> threads_;
+  std::vector<Arrival> arrivals_;
 };
 
 class RecordingCore : public za::CServerCore {
@@ -220,8 +200,8 @@ class LoopTest : public ClientTest {
   void SetUp() override {
     ClientTest::SetUp();
     handler->cds_login();
-    ASSERT_EQ(transport->opened(), 1U);
-    session = transport->session(0);
+    ASSERT_EQ(transport->opened().size(), 1U);
+    session = transport->opened().back();
   }
   void TearDown() override {
     stop();
@@ -250,7 +230,7 @@ class LoopTest : public ClientTest {
   std::atomic<std::thread::id> loop_id{};
 };
 
-TEST_F(LoopTest, NotificationsBeforeAndWhileTheLoopRunsReachTheHandlerOnItsThreadOnceAndInOrder) {
+TEST_F(LoopTest, NotificationsReachTheHandlerOnTheLoopOnceAndInOrderAndTheHandlerTalksOverItsOwnSession) {
   for (std::uint32_t i = 0; i < 50; ++i) session->notify(i);
   // The store keeps sending from its own thread until the loop has delivered
   // something, so the loop attaches while notifications arrive. Bounded well
@@ -258,23 +238,22 @@ TEST_F(LoopTest, NotificationsBeforeAndWhileTheLoopRunsReachTheHandlerOnItsThrea
   std::atomic<std::uint32_t> sent{0};
   std::thread store([&] {
     std::uint32_t i = 50;
-    for (; i < 20000 && (i < 1000 || handler->sequences().empty()); ++i) session->notify(i);
+    for (; i < 20000 && (i < 1000 || handler->arrivals().empty()); ++i) session->notify(i);
     sent = i;
   });
   start();
   store.join();
-  ASSERT_TRUE(handler->wait_for(sent));
+  ASSERT_GE(handler->arrivals(sent).size(), sent);
   std::this_thread::sleep_for(50ms);  // a duplicate would show up now
-  std::vector<std::uint32_t> expected(sent);
-  std::iota(expected.begin(), expected.end(), 0U);
-  EXPECT_TRUE(handler->sequences() == expected) << "each once and in order";
-  EXPECT_EQ(handler->threads(), std::set<std::thread::id>{loop_id.load()});
+  std::vector<RecordingHandler::Arrival> expected;
+  for (std::uint32_t i = 0; i < sent; ++i) expected.emplace_back(i, loop_id.load());
+  EXPECT_TRUE(handler->arrivals() == expected) << "each once, in order, on the loop's thread";
   EXPECT_EQ(core->executed_on.load(), loop_id.load());
-  EXPECT_FALSE(core->is_shut_down());
   EXPECT_TRUE(core->ready());
-}
+  stop();
+  EXPECT_TRUE(core->is_shut_down());
+  EXPECT_FALSE(core->ready());
 
-TEST_F(LoopTest, TheHandlerTalksOverItsOwnSessionAndAnEarlierShutdownEndsRunAtOnce) {
   zc::CGetDevice request;
   auto response = handler->submit_wait(request);
   ASSERT_TRUE(response);
@@ -282,19 +261,15 @@ TEST_F(LoopTest, TheHandlerTalksOverItsOwnSessionAndAnEarlierShutdownEndsRunAtOn
   EXPECT_TRUE(handler->submit_forget(request, false));
   EXPECT_EQ(session->sends, 1);
   EXPECT_FALSE(client->is_connected());  // the process client stays as it was
-
   handler->cds_logout();
   EXPECT_FALSE(session->open);
   EXPECT_FALSE(handler->submit_wait(request));
-
   transport->refuse = true;
   EXPECT_THROW(handler->cds_login(), std::runtime_error);
 
-  core->shutdown();
-  EXPECT_TRUE(core->is_shut_down());
-  EXPECT_FALSE(core->ready());
-  start();
-  auto done = std::async(std::launch::async, [this] { loop.join(); });
+  // A loop started after shutdown() ends at once.
+  za::CIoManager again(core, handler, 90);
+  auto done = std::async(std::launch::async, [&] { again.run(); });
   ASSERT_EQ(done.wait_for(30s), std::future_status::ready) << "run() ignored an earlier shutdown()";
 }
 

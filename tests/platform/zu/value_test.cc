@@ -19,25 +19,21 @@ namespace {
 const double kNaN = std::numeric_limits<double>::quiet_NaN();
 const double kInf = std::numeric_limits<double>::infinity();
 
-// One value of every alternative, in alternative order.
-std::vector<CValue> one_of_each() {
-  return {CValue(),          CValue(true),        CValue(-7),
-          CValue(-7LL),      CValue(7U),          CValue(7ULL),
-          CValue(1.5F),      CValue(1.5),         CValue(CTimestamp{10, 5}),
-          CValue("text"),    CValue(CBytes{1, 2})};
-}
-
-TEST(CValueTest, AlternativesStandInTheFrameworkOrderWithTheirTypeCodes) {
-  const auto values = one_of_each();
+// Values of different alternatives order by alternative, whatever their content;
+// within one, NaN sorts after every number and equals itself.
+TEST(CValueTest, AlternativesStandInTheFrameworkOrderWithTheirTypeCodesAndLessIsAStrictWeakOrder) {
+  // One of each alternative, in alternative order.
+  std::vector<CValue> sample = {CValue(),     CValue(true), CValue(-7),  CValue(-7LL),             CValue(7U),
+                                CValue(7ULL), CValue(1.5F), CValue(1.5), CValue(CTimestamp{10, 5}), CValue("text"),
+                                CValue(CBytes{1, 2})};
   const std::uint8_t codes[] = {255, zu::type_bool, zu::type_int32, zu::type_int64, zu::type_uint32, zu::type_uint64,
                                 zu::type_float, zu::type_double, zu::type_timestamp, zu::type_string, zu::type_bytes};
-  for (std::size_t i = 0; i < values.size(); ++i) {
+  for (std::size_t i = 0; i < sample.size(); ++i) {
     SCOPED_TRACE(i);
-    EXPECT_EQ(values[i].index(), i);
-    EXPECT_EQ(values[i].is_valid(), i != 0);
-    EXPECT_EQ(values[i].type(), codes[i]);
+    EXPECT_EQ(sample[i].index(), i);
+    EXPECT_EQ(sample[i].is_valid(), i != 0);
+    EXPECT_EQ(sample[i].type(), codes[i]);
   }
-
   // zero_of gives the alternative of each code, and nothing for any other code.
   for (std::uint8_t t = 0; t <= zu::type_bytes; ++t) {
     EXPECT_EQ(CValue::zero_of(t).type(), t) << zu::type_name(t);
@@ -45,6 +41,35 @@ TEST(CValueTest, AlternativesStandInTheFrameworkOrderWithTheirTypeCodes) {
   EXPECT_FALSE(CValue::zero_of(10).is_valid());
   EXPECT_FALSE(CValue::zero_of(zu::type_none).is_valid());
   EXPECT_STREQ(zu::type_name(200), "none");
+
+  sample.insert(sample.end(), {CValue(kNaN), CValue(-kInf), CValue(kInf), CValue(-0.0), CValue(0.0), CValue(-1.0),
+                               CValue(1e300), CValue(std::numeric_limits<float>::quiet_NaN()), CValue(-1.0F),
+                               CValue(0.0F), CValue(INT_MIN), CValue(0), CValue(INT_MAX), CValue(false),
+                               CValue(ULLONG_MAX), CValue(CTimestamp{10, 4}), CValue(CTimestamp{-1, 999999999}),
+                               CValue(""), CValue("textx"), CValue(CBytes{}), CValue(CBytes{1, 2, 0})});
+  const auto equiv = [](const CValue& a, const CValue& b) { return !(a < b) && !(b < a); };
+  for (const auto& a : sample) {
+    EXPECT_FALSE(a < a) << a.as_string();
+    for (const auto& b : sample) {
+      EXPECT_EQ(equiv(a, b), a == b) << a.as_string() << " / " << b.as_string();
+      for (const auto& c : sample) {
+        EXPECT_TRUE(!(a < b && b < c) || a < c) << a.as_string() << " < " << b.as_string() << " < " << c.as_string();
+        EXPECT_TRUE(!(equiv(a, b) && equiv(b, c)) || equiv(a, c));
+      }
+    }
+  }
+
+  EXPECT_TRUE(CValue() < CValue(false));
+  EXPECT_TRUE(CValue(INT_MAX) < CValue(LLONG_MIN));
+  EXPECT_TRUE(CValue("zzz") < CValue(CBytes{}));
+  EXPECT_TRUE(CValue(kInf) < CValue(kNaN));
+  EXPECT_EQ(CValue(kNaN), CValue(kNaN));
+  EXPECT_NE(CValue(1), CValue(1LL));
+
+  // So values key hashed containers too, NaN included.
+  const std::unordered_set<CValue> hashed(sample.begin(), sample.end());
+  for (const auto& v : sample) EXPECT_EQ(hashed.count(v), 1U) << v.as_string();
+  EXPECT_EQ(std::hash<CValue>()(CValue(0.0)), std::hash<CValue>()(CValue(-0.0)));
 }
 
 // The value `v` reads as through the accessor of type code `t`.
@@ -116,42 +141,6 @@ TEST(CValueTest, EachAccessorConvertsWithSaturationAndNoPartialReading) {
     EXPECT_LT(CValue(d).as_timestamp().nanoseconds, 1000000000U) << d;
   }
   EXPECT_EQ(CValue(kInf).as_timestamp().seconds, LLONG_MAX);
-}
-
-TEST(CValueTest, LessIsAStrictWeakOrderAcrossAlternativesIncludingNaN) {
-  std::vector<CValue> sample = one_of_each();
-  for (const CValue& v : {CValue(kNaN), CValue(-kInf), CValue(kInf), CValue(-0.0), CValue(0.0), CValue(-1.0),
-                          CValue(1e300), CValue(std::numeric_limits<float>::quiet_NaN()), CValue(-1.0F),
-                          CValue(0.0F), CValue(INT_MIN), CValue(0), CValue(INT_MAX), CValue(false), CValue(ULLONG_MAX),
-                          CValue(CTimestamp{10, 4}), CValue(CTimestamp{-1, 999999999}), CValue(""),
-                          CValue("textx"), CValue(CBytes{}), CValue(CBytes{1, 2, 0})}) {
-    sample.push_back(v);
-  }
-  const auto equiv = [](const CValue& a, const CValue& b) { return !(a < b) && !(b < a); };
-  for (const auto& a : sample) {
-    EXPECT_FALSE(a < a) << a.as_string();
-    for (const auto& b : sample) {
-      EXPECT_EQ(equiv(a, b), a == b) << a.as_string() << " / " << b.as_string();
-      for (const auto& c : sample) {
-        EXPECT_TRUE(!(a < b && b < c) || a < c) << a.as_string() << " < " << b.as_string() << " < " << c.as_string();
-        EXPECT_TRUE(!(equiv(a, b) && equiv(b, c)) || equiv(a, c));
-      }
-    }
-  }
-
-  // Different alternatives order by alternative, whatever their content.
-  EXPECT_TRUE(CValue() < CValue(false));
-  EXPECT_TRUE(CValue(INT_MAX) < CValue(LLONG_MIN));
-  EXPECT_TRUE(CValue("zzz") < CValue(CBytes{}));
-  // NaN sorts after every number and equals itself.
-  EXPECT_TRUE(CValue(kInf) < CValue(kNaN));
-  EXPECT_EQ(CValue(kNaN), CValue(kNaN));
-  EXPECT_NE(CValue(1), CValue(1LL));
-
-  // So values key hashed containers too, NaN included.
-  const std::unordered_set<CValue> hashed(sample.begin(), sample.end());
-  for (const auto& v : sample) EXPECT_EQ(hashed.count(v), 1U) << v.as_string();
-  EXPECT_EQ(std::hash<CValue>()(CValue(0.0)), std::hash<CValue>()(CValue(-0.0)));
 }
 
 TEST(CValueTest, LosslessConversionAcceptsExactValuesAndRefusesTheRest) {

@@ -1,0 +1,142 @@
+// The framework's types in its messages: devices, and JSON documents.
+#include <gtest/gtest.h>
+
+#include <google/protobuf/util/message_differencer.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "zu/CDevice.h"
+#include "zu/JSON2Protobuf.h"
+#include "zu/proto/zu.pb.h"
+
+namespace gp = google::protobuf;
+using Messages = std::vector<std::shared_ptr<gp::Message>>;
+using zu::CDevice;
+using zu::proto::toolkitStruct;
+
+namespace {
+
+// A device in full travels whole through the codec's tests; here what they
+// cannot see: the parts left out on request, the root parent, and which
+// attribute is which.
+TEST(CDeviceTest, TheMessageCarriesTheTreeAndTheIdentityEachOnlyWhenAsked) {
+  CDevice d;
+  d.id = 1030;
+  d.parent_id = 1;
+  d.sub_devices = {1031, 1040};
+  d.channels = {7, 9, 12};
+  d.guid = std::string("0123abcd\0\xff", 10);  // any bytes
+  d.communicating = true;
+  d.state.set(zu::realtime_state::stale);
+  for (unsigned n = 1; n <= zu::kDeviceAttributeCount; ++n) *d.attribute(n) = "value " + std::to_string(n);
+
+  zu::proto::Device m;
+  d.to(m, false, true);
+  CDevice no_tree(m);
+  EXPECT_FALSE(no_tree.parent_id || !no_tree.sub_devices.empty() || !no_tree.channels.empty());
+  no_tree.parent_id = d.parent_id;
+  no_tree.sub_devices = d.sub_devices;
+  no_tree.channels = d.channels;
+  EXPECT_EQ(no_tree, d);
+
+  d.to(m, true, false);  // reusing the message must not leave the previous identity behind
+  CDevice no_identity(m);
+  EXPECT_FALSE(m.has_guid());
+  EXPECT_EQ(no_identity.attributes, CDevice().attributes);
+  no_identity.guid = d.guid;
+  no_identity.attributes = d.attributes;
+  EXPECT_EQ(no_identity, d);
+
+  d.parent_id = zu::kNoId;  // the root, told apart from an unknown parent
+  d.to(m, true, false);
+  ASSERT_TRUE(CDevice(m).parent_id);
+  EXPECT_EQ(*CDevice(m).parent_id, zu::kNoId);
+  CDevice().to(m, true, true);
+  EXPECT_FALSE(CDevice(m).parent_id);
+}
+
+TEST(CDeviceTest, EachAttributeNumberHasItsKeyAndTheMessageFieldOfThatName) {
+  for (unsigned n = 1; n <= zu::kDeviceAttributeCount; ++n) {
+    const char* key = zu::device_attribute_key(n);
+    ASSERT_NE(key, nullptr) << n;
+    EXPECT_EQ(zu::device_attribute_number(key), n) << key;
+    CDevice one;
+    *one.attribute(n) = "x";
+    zu::proto::Device m;
+    one.to(m, false, true);
+    const auto* field = m.GetDescriptor()->FindFieldByName(key);
+    ASSERT_NE(field, nullptr) << key;
+    EXPECT_EQ(m.GetReflection()->GetString(m, field), "x") << key;
+    EXPECT_EQ(CDevice(m), one) << key;
+  }
+  EXPECT_STREQ(zu::device_attribute_key(1), "family");
+  EXPECT_STREQ(zu::device_attribute_key(15), "software_version");
+  EXPECT_EQ(zu::device_attribute_key(0), nullptr);
+  EXPECT_EQ(zu::device_attribute_key(16), nullptr);
+  EXPECT_EQ(zu::device_attribute_number("Family"), 0U);
+  CDevice d;
+  EXPECT_EQ(d.attribute(0), nullptr);
+  EXPECT_EQ(d.attribute(16), nullptr);
+  EXPECT_EQ(static_cast<const CDevice&>(d).attribute(16), nullptr);
+}
+
+const toolkitStruct& doc(const Messages& m, std::size_t i) {
+  auto* d = dynamic_cast<const toolkitStruct*>(m.at(i).get());
+  EXPECT_NE(d, nullptr);
+  return *d;
+}
+
+// Text as a user writes it reads as the document, which prints back to text
+// that reads as the same document; an array appends one document per element.
+TEST(JsonTest, ObjectsReadAsDocumentsThatRoundTripThroughJsonText) {
+  toolkitStruct d;
+  auto& f = *d.mutable_fields();
+  f["number"].set_number_value(12345678901234567890.0);
+  f["text"].set_string_value("quote \" and \xc3\xa9");
+  f["flag"].set_bool_value(false);
+  f["nothing"].set_null_value(zu::proto::NULL_VALUE);
+  f["empty_list"].mutable_list_value();
+  f["empty_object"].mutable_struct_value();
+  auto& list = *f["list"].mutable_list_value();
+  list.add_values()->set_number_value(-0.125);
+  list.add_values()->mutable_list_value()->add_values()->set_string_value("inner");
+  (*list.add_values()->mutable_struct_value()->mutable_fields())["k"].set_bool_value(true);
+
+  Messages out;
+  ASSERT_EQ(zu::JSON2Protobuf(R"({"number": 12345678901234567890, "text": "quote \" and é", "flag": false,
+      "nothing": null, "empty_list": [], "empty_object": {}, "list": [-0.125, ["inner"], {"k": true}]})", out), "");
+  const std::string json = zu::Protobuf2JSON(d);
+  ASSERT_EQ(zu::JSON2Protobuf(json, out), "") << json;
+  ASSERT_EQ(out.size(), 2U);
+  for (std::size_t i = 0; i < 2; ++i) {
+    EXPECT_TRUE(gp::util::MessageDifferencer::Equals(doc(out, i), d)) << json << "\n" << out[i]->DebugString();
+  }
+
+  ASSERT_EQ(zu::JSON2Protobuf(R"([{"a": 1}, {"a": 2}, {}])", out), "");
+  ASSERT_EQ(out.size(), 5U);
+  EXPECT_EQ(doc(out, 2).fields().at("a").number_value(), 1.0);
+  EXPECT_EQ(doc(out, 3).fields().at("a").number_value(), 2.0);
+  EXPECT_EQ(doc(out, 4).fields_size(), 0);
+  ASSERT_EQ(zu::JSON2Protobuf("[]", out), "");
+  EXPECT_EQ(out.size(), 5U);
+}
+
+TEST(JsonTest, BadInputGivesAnErrorAndAppendsNothing) {
+  const auto sentinel = std::make_shared<toolkitStruct>();
+  const std::string deep(100000, '[');
+  const std::vector<std::string> bad = {"", "{", "{\"a\": }", "42", "\"text\"", "null", "[1, 2]", R"([{"a": 1}, 3])",
+                                        R"({"a": 1} trailing)", "\xff\xfe", deep, "{\"a\":" + deep};
+  for (const std::string& text : bad) {
+    SCOPED_TRACE(text.substr(0, 40));
+    Messages out{sentinel};
+    std::string error;
+    EXPECT_NO_THROW(error = zu::JSON2Protobuf(text, out));
+    EXPECT_FALSE(error.empty());
+    ASSERT_EQ(out.size(), 1U);
+    EXPECT_EQ(out[0], sentinel);
+  }
+}
+
+}  // namespace
