@@ -12,27 +12,24 @@ constexpr std::uint32_t kAllLevels = 2147483647;
 
 using DeviceTreeTest = StoreTest;
 
-TEST_F(DeviceTreeTest, FreshStoreHoldsOnlyTheManagerAtTheRootWithAGeneratedUuid) {
+TEST_F(DeviceTreeTest, TheManagerWithItsOwnUuidIsTheRootOfATreeWalkedEachDeviceBeforeItsChildrenAscending) {
   zu::CDevice manager = device(1);
   EXPECT_EQ(manager.parent_id.value_or(0), zu::kNoId);
   EXPECT_EQ(manager.guid.size(), 32u);
   EXPECT_EQ(manager.guid.find_first_not_of("0123456789abcdef"), std::string::npos);
-  EXPECT_EQ(walk({1}, kAllLevels), Ids{1});
   zu::cds::CGetDevice get;
   get.ids = {1};
   auto other = std::dynamic_pointer_cast<zu::cds::CGetDevice>(Engine().handle(0, get));
   ASSERT_TRUE(other);
-  EXPECT_NE(other->devices.at(0).guid, manager.guid);
-}
+  EXPECT_NE(other->devices.at(0).guid, manager.guid) << "each store makes its own";
 
-TEST_F(DeviceTreeTest, OneRequestBuildsATreeThatIsWalkedEachDeviceBeforeItsChildrenAscendingDownToDepth) {
   // 1 -> {20, 30}; 30 created first. 20 -> {21}; 21 -> {22}: a parent may come earlier in the same request.
-  zu::cds::CCreateDevice create;
-  create.use_given_ids = true;
-  create.devices = {device_under(1, 30), device_under(1, 20), device_under(20, 21), device_under(21, 22)};
-  create.devices[2].guid = "abc";
-  create.devices[2].communicating = true;
-  auto r = ask(create);
+  auto r = ask_with<zu::cds::CCreateDevice>([](auto& create) {
+    create.use_given_ids = true;
+    create.devices = {device_under(1, 30), device_under(1, 20), device_under(20, 21), device_under(21, 22)};
+    create.devices[2].guid = "abc";
+    create.devices[2].communicating = true;
+  });
   ASSERT_EQ(r->status, 1u) << r->message;
   ASSERT_EQ(r->devices.size(), 4u);
   EXPECT_EQ(r->devices[2].guid, "abc");
@@ -54,16 +51,17 @@ TEST_F(DeviceTreeTest, OneRequestBuildsATreeThatIsWalkedEachDeviceBeforeItsChild
 TEST_F(DeviceTreeTest, DeepChainIsWalkedAndRemovedWithoutRecursion) {
   const std::uint64_t kChain = 100000, kBatch = 10000;
   for (std::uint64_t first = 2; first < 2 + kChain; first += kBatch) {
-    zu::cds::CCreateDevice create;
-    create.use_given_ids = true;
-    for (std::uint64_t id = first; id < first + kBatch; ++id) create.devices.push_back(device_under(id - 1, id));
-    ASSERT_EQ(ask(create)->status, 1u);
+    auto r = ask_with<zu::cds::CCreateDevice>([&](auto& create) {
+      create.use_given_ids = true;
+      for (std::uint64_t id = first; id < first + kBatch; ++id) create.devices.push_back(device_under(id - 1, id));
+    });
+    ASSERT_EQ(r->status, 1u);
   }
   // The whole chain does not fit one answer: it is cut, in walk order, and flagged.
-  zu::cds::CGetDevice get;
-  get.ids = {1};
-  get.depth = kAllLevels;
-  auto whole = ask(get);
+  auto whole = ask_with<zu::cds::CGetDevice>([](auto& get) {
+    get.ids = {1};
+    get.depth = kAllLevels;
+  });
   EXPECT_EQ(whole->status, zu::cds::status_too_big);
   ASSERT_GT(whole->devices.size(), kBatch);
   EXPECT_LT(whole->devices.size(), kChain);
@@ -73,16 +71,7 @@ TEST_F(DeviceTreeTest, DeepChainIsWalkedAndRemovedWithoutRecursion) {
   EXPECT_EQ(walk({1}, kAllLevels), Ids{1});
 }
 
-TEST_F(DeviceTreeTest, AssignedIdsStartAt1024SkipGivenOnesAndAreNeverReused) {
-  add_device(1, 1025);
-  EXPECT_EQ(add_device(1), 1024u);
-  EXPECT_EQ(add_device(1), 1026u);
-  ASSERT_EQ(remove_devices({1024, 1026}), 1u);
-  EXPECT_EQ(add_device(1), 1027u);
-  EXPECT_EQ(add_device(1, 1024), 1024u);  // a given id may be any free one, freed ones too
-}
-
-TEST_F(DeviceTreeTest, RefusedCreateCreatesNothing) {
+TEST_F(DeviceTreeTest, RefusedCreateCreatesNothingAndAssignedIdsStartAt1024SkipGivenOnesAndAreNeverReused) {
   zu::CDevice orphan;  // no parent at all
   orphan.id = 60;
   const std::vector<std::tuple<const char*, bool, std::vector<zu::CDevice>, std::uint32_t>> cases = {
@@ -95,24 +84,32 @@ TEST_F(DeviceTreeTest, RefusedCreateCreatesNothing) {
       {"parent is the device itself", true, {device_under(70, 70)}, 2},
   };
   add_device(1, 20);
+  add_device(1, 1025);
   changes_.clear();
   for (const auto& [what, given, devices, status] : cases) {
-    zu::cds::CCreateDevice create;
-    create.use_given_ids = given;
-    create.devices = devices;
-    auto r = ask(create);
+    auto r = ask_with<zu::cds::CCreateDevice>([&](auto& create) {
+      create.use_given_ids = given;
+      create.devices = devices;
+    });
     EXPECT_EQ(r->status, status) << what;
     EXPECT_FALSE(r->message.empty()) << what;
     EXPECT_TRUE(r->devices.empty()) << what;
-    EXPECT_EQ(walk({1}, kAllLevels), (Ids{1, 20})) << what;
+    EXPECT_EQ(walk({1}, kAllLevels), (Ids{1, 20, 1025})) << what;
   }
   EXPECT_TRUE(changes_.empty());
+
   EXPECT_EQ(add_device(1), 1024u) << "the refusals consumed no assigned id";
+  EXPECT_EQ(add_device(1), 1026u);
+  ASSERT_EQ(remove_devices({1024, 1026}), 1u);
+  EXPECT_EQ(add_device(1), 1027u);
+  EXPECT_EQ(add_device(1, 1024), 1024u) << "a given id may be any free one, freed ones too";
 }
 
-TEST_F(DeviceTreeTest, UpdateReplacesIdentityAndCommunicatingButNeverTreeLinksAndIsAllOrNothing) {
+TEST_F(DeviceTreeTest, UpdateReplacesIdentityButNeverTreeLinksAndDeleteRemovesTheSubtreeWithItsChannelsOrNothing) {
   add_device(1, 20);
   add_device(20, 21);
+  add_device(1, 30);
+  std::uint64_t channel = add_channel(21, "t");
   zu::CDevice changed = device(20);
   changed.guid = "0123456789abcdef0123456789abcdef";
   *changed.attribute(10) = "Acme";
@@ -124,7 +121,6 @@ TEST_F(DeviceTreeTest, UpdateReplacesIdentityAndCommunicatingButNeverTreeLinksAn
   update.devices = {changed};
   ASSERT_EQ(ask(update)->status, 1u);
   EXPECT_EQ(changes_.back().device_records_changed, (std::set<std::uint64_t>{20}));
-
   zu::CDevice now = device(20);
   EXPECT_EQ(now.guid, changed.guid);
   EXPECT_EQ(*now.attribute(10), "Acme");
@@ -139,18 +135,11 @@ TEST_F(DeviceTreeTest, UpdateReplacesIdentityAndCommunicatingButNeverTreeLinksAn
   auto r = ask(update);
   EXPECT_EQ(r->status, 2u);
   EXPECT_NE(r->message.find("99"), std::string::npos);
-  EXPECT_EQ(device(20).guid, changed.guid);
-}
+  EXPECT_EQ(device(20).guid, changed.guid) << "an update is all or nothing";
 
-TEST_F(DeviceTreeTest, DeleteRemovesTheSubtreeAndItsChannelsOrNothing) {
-  add_device(1, 20);
-  add_device(20, 21);
-  add_device(1, 30);
-  std::uint64_t channel = add_channel(21, "t");
   for (Ids refused : {Ids{20, 1}, Ids{20, 404}, Ids{20, zu::kNoId}}) EXPECT_EQ(remove_devices(refused), 2u);
   EXPECT_EQ(remove_devices({}), 1u);
   EXPECT_EQ(walk({1}, kAllLevels), (Ids{1, 20, 21, 30})) << "the manager or an unknown device removes nothing";
-
   changes_.clear();
   ASSERT_EQ(remove_devices({20}), 1u);
   EXPECT_EQ(walk({1}, kAllLevels), (Ids{1, 30}));
