@@ -13,11 +13,11 @@ class ChannelTest : public StoreTest {
 
   std::shared_ptr<zu::cds::CGetChannel> lookup(Ids ids, std::uint64_t device = zu::kNoId,
                                                std::vector<std::string> names = {}) {
-    zu::cds::CGetChannel get;
-    get.ids = std::move(ids);
-    get.device_id = device;
-    get.names = std::move(names);
-    return ask(get);
+    return ask_with<zu::cds::CGetChannel>([&](auto& get) {
+      get.ids = ids;
+      get.device_id = device;
+      get.names = names;
+    });
   }
 };
 
@@ -48,9 +48,7 @@ TEST_F(ChannelTest, CreatedChannelsGetIdsOfTheirOwnSpaceUniqueNamesPerDeviceAndN
       {{{20, "ok", false, zu::kNoId}, {0, "x", false, zu::kNoId}}, 2},
   };
   for (const auto& [requests, status] : refused) {
-    zu::cds::CCreateChannel create;
-    create.requests = requests;
-    auto answer = ask(create);
+    auto answer = ask_with<zu::cds::CCreateChannel>([&](auto& create) { create.requests = requests; });
     EXPECT_EQ(answer->status, status) << requests.back().name;
     EXPECT_TRUE(answer->channels.empty());
   }
@@ -59,7 +57,7 @@ TEST_F(ChannelTest, CreatedChannelsGetIdsOfTheirOwnSpaceUniqueNamesPerDeviceAndN
   EXPECT_EQ(add_channel(20, "ok"), 1027u) << "refusals consumed no id";
 }
 
-TEST_F(ChannelTest, GetFindsChannelsByIdByNameOrAllOfADevice) {
+TEST_F(ChannelTest, GetFindsChannelsByIdByNameOrAllOfADeviceAndDeleteNamingAnUnknownOneRemovesNothing) {
   std::uint64_t a = add_channel(20, "a"), b = add_channel(20, "b");
   auto r = lookup({b, 999, a});
   ASSERT_EQ(r->results.size(), 2u);
@@ -72,6 +70,13 @@ TEST_F(ChannelTest, GetFindsChannelsByIdByNameOrAllOfADevice) {
   ASSERT_EQ(r->results.size(), 2u);
   EXPECT_EQ(r->results[1].channel_id, b);
   EXPECT_EQ(lookup({}, 404)->status, 2u);
+
+  EXPECT_EQ(remove_channels({a, 404}), 2u);
+  EXPECT_EQ(read({a}).size(), 1u);
+  EXPECT_EQ(remove_channels({}), 1u);
+  EXPECT_EQ(remove_channels({a, a, b}), 1u);
+  EXPECT_TRUE(device(20).channels.empty());
+  EXPECT_EQ(add_channel(20, "a"), 1026u);  // the name is free again, the id is not
 }
 
 // An answer carries what the response needs, never the request's inputs, and
@@ -104,41 +109,25 @@ TEST_F(ChannelTest, AnswersCarryNoEchoAndStayWithinAFrame) {
   EXPECT_EQ(listing->results.front().channel.name, std::string(100, 'c') + "0");
 }
 
-TEST_F(ChannelTest, DeleteNamingAnUnknownChannelRemovesNothing) {
-  std::uint64_t a = add_channel(20, "a");
-  EXPECT_EQ(remove_channels({a, 404}), 2u);
-  EXPECT_EQ(read({a}).size(), 1u);
-  EXPECT_EQ(remove_channels({}), 1u);
-  EXPECT_EQ(remove_channels({a, a}), 1u);
-  EXPECT_TRUE(device(20).channels.empty());
-  EXPECT_EQ(add_channel(20, "a"), 1025u);  // the name is free again, the id is not
-}
-
-TEST_F(ChannelTest, FirstWriteFixesTheTypeAndLaterWritesConvertOnlyWithoutLoss) {
-  std::uint64_t a = add_channel(20, "a");
+TEST_F(ChannelTest, FirstWriteFixesTheTypeLaterWritesConvertOnlyWithoutLossAndARequestIsAllOrNothing) {
+  std::uint64_t a = add_channel(20, "a"), b = add_channel(20, "b"), d = add_channel(20, "d");
   auto never = read({404, a});
   ASSERT_EQ(never.size(), 1u) << "unknown ids are skipped";
   EXPECT_FALSE(never[0].value.is_valid()) << "never written";
-  ASSERT_EQ(write({{a, zu::CValue(1.5F)}})->status, 1u);
-  EXPECT_EQ(settings(a).data_type, zu::type_float);
-  EXPECT_EQ(write({{a, zu::CValue(5)}})->status, 1u);
-  EXPECT_EQ(read({a})[0].value, zu::CValue(5.0F));
+  ASSERT_EQ(write({{b, zu::CValue(1.5F)}})->status, 1u);
+  EXPECT_EQ(settings(b).data_type, zu::type_float);
+  EXPECT_EQ(write({{b, zu::CValue(5)}})->status, 1u);
+  EXPECT_EQ(read({b})[0].value, zu::CValue(5.0F));
   for (const zu::CValue& v : {zu::CValue(16777217), zu::CValue(2.1), zu::CValue("5"), zu::CValue(true)}) {
-    auto r = write({{a, v}});
+    auto r = write({{b, v}});
     EXPECT_EQ(r->status, 2u) << v.as_string();
     EXPECT_NE(r->message.find("float"), std::string::npos) << r->message;
   }
-  EXPECT_EQ(read({a})[0].value, zu::CValue(5.0F));
-
-  std::uint64_t d = add_channel(20, "d");
+  EXPECT_EQ(read({b})[0].value, zu::CValue(5.0F));
   ASSERT_EQ(write({{d, zu::CValue(0.0)}})->status, 1u);
   EXPECT_EQ(write({{d, zu::CValue(9223372036854775807LL)}})->status, 2u);
   EXPECT_EQ(write({{d, zu::CValue(-9007199254740992LL)}})->status, 1u);
-}
 
-TEST_F(ChannelTest, ValueWriteIsAllOrNothingAndKeepsTheRequestTime) {
-  std::uint64_t a = add_channel(20, "a"), b = add_channel(20, "b");
-  ASSERT_EQ(write({{b, zu::CValue(1)}})->status, 1u);
   changes_.clear();
   EXPECT_EQ(write({{a, zu::CValue(7)}, {b, zu::CValue("text")}})->status, 2u);
   EXPECT_EQ(write({{a, zu::CValue(7)}, {404, zu::CValue(1)}})->status, 2u);
@@ -150,13 +139,11 @@ TEST_F(ChannelTest, ValueWriteIsAllOrNothingAndKeepsTheRequestTime) {
   EXPECT_TRUE(changes_.empty());
 
   // An accepted write keeps the request's time and reports what changed.
-  zu::cds::CUpdateChannelValue update;
-  update.values = {{a, zu::CValue(std::string("on"))}};
-  update.time = zu::CWallTime::from_seconds(1700000000);
-  ASSERT_EQ(ask(update)->status, 1u);
-  ASSERT_EQ(ask(update)->status, 1u);
+  const zu::CWallTime time = zu::CWallTime::from_seconds(1700000000);
+  ASSERT_EQ(write({{a, zu::CValue(std::string("on"))}}, time)->status, 1u);
+  ASSERT_EQ(write({{a, zu::CValue(std::string("on"))}}, time)->status, 1u);
   auto value = read({a});
-  EXPECT_EQ(value[0].time, update.time);
+  EXPECT_EQ(value[0].time, time);
   EXPECT_EQ(value[0].text, "on");
   ASSERT_EQ(changes_.size(), 2u);
   EXPECT_EQ(changes_[0].values_changed, (std::set<std::uint64_t>{a}));
@@ -175,9 +162,10 @@ TEST_F(ChannelTest, SettingsUpdateReplacesTheApplicationsPartOnly) {
   s.text1 = "t1";
   s.multistate = {{1, "on"}};
   s.data_type = zu::type_string;
-  zu::cds::CUpdateChannelSettings update;
-  update.settings = {s};
-  ASSERT_EQ(ask(update)->status, 1u);
+  auto update = [&](std::vector<zu::CChannelSettings> all) {
+    return ask_with<zu::cds::CUpdateChannelSettings>([&](auto& r) { r.settings = all; })->status;
+  };
+  ASSERT_EQ(update({s}), 1u);
   zu::CChannelSettings now = settings(a);
   EXPECT_EQ(now.description, "Inlet temperature");
   EXPECT_EQ(now.flags, zu::CChannelSettings::kSettingsFlag);
@@ -188,16 +176,14 @@ TEST_F(ChannelTest, SettingsUpdateReplacesTheApplicationsPartOnly) {
   zu::CChannelSettings unknown;
   unknown.id = 404;
   s.units = "K";
-  update.settings = {s, unknown};
-  EXPECT_EQ(ask(update)->status, 2u);
+  EXPECT_EQ(update({s, unknown}), 2u);
   EXPECT_EQ(settings(a).units, "C");
 
   // Clearing every text keeps the flag alone and drops the old texts.
   zu::CChannelSettings flag_only;
   flag_only.id = a;
   flag_only.flags = zu::CChannelSettings::kSettingsFlag;
-  update.settings = {flag_only};
-  ASSERT_EQ(ask(update)->status, 1u);
+  ASSERT_EQ(update({flag_only}), 1u);
   now = settings(a);
   EXPECT_EQ(now.flags, zu::CChannelSettings::kSettingsFlag);
   EXPECT_EQ(now.units, "");
