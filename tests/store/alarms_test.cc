@@ -273,14 +273,16 @@ TEST_F(AlarmTest, ConfigurationAndTheAlarmDisabledBitAreEvaluatedAgainstTheCurre
   EXPECT_EQ(swapped[1].trigger->level, 3u);
 }
 
-TEST_F(AlarmTest, RemovingAChannelItsDeviceOrItsTriggerEndsItsAlarms) {
+// An alarm stays with its trigger when a configuration write removes or
+// reorders the triggers around it, as the threshold setters do; it ends with
+// its trigger, its channel or its device.
+TEST_F(AlarmTest, AnAlarmFollowsItsTriggerThroughReorderingAndEndsWithItsTriggerChannelOrDevice) {
   std::uint64_t second = add_channel(device_, "pressure");
   std::uint64_t other_device = add_named_device(1, "");
   std::uint64_t third = add_channel(other_device, "level");
-  for (std::uint64_t c : {channel_, second, third}) {
-    configure_ok(c, {high(30), low(0)});
-    set(c, 35.0);
-  }
+  configure_ok(channel_, {high(30), high(40)});
+  for (std::uint64_t c : {second, third}) configure_ok(c, {high(30), low(0)});
+  for (std::uint64_t c : {channel_, second, third}) set(c, 45.0);  // instances 1 and 2, 3, 4
   // Each removal ends exactly one alarm: of this channel, on this device, with this text.
   auto ends = [&](const std::function<void()>& remove, std::uint64_t channel, std::uint64_t device,
                   const std::string& text) {
@@ -292,21 +294,13 @@ TEST_F(AlarmTest, RemovingAChannelItsDeviceOrItsTriggerEndsItsAlarms) {
     EXPECT_EQ(ended[0].aux_number1, device);
     EXPECT_NE(ended[0].description.find(text), std::string::npos) << ended[0].description;
   };
-  ends([&] { configure_ok(channel_, {low(0)}); }, channel_, device_, "trigger");
+  ends([&] { configure_ok(channel_, {high(40)}); }, channel_, device_, "trigger");
   ends([&] { ASSERT_EQ(remove_channels({second}), 1u); }, second, device_, "channel 'pressure'");
   ends([&] { ASSERT_EQ(remove_devices({other_device}), 1u); }, third, other_device,
        "device " + std::to_string(other_device) + ", channel 'level': alarm ended (channel removed)");
-  auto get = all_log();
-  get.active_only = true;
-  EXPECT_TRUE(ask(get)->alarms.empty());
-}
-
-// An alarm stays with its trigger when a configuration write removes or
-// reorders the triggers around it, as the threshold setters do.
-TEST_F(AlarmTest, AnAlarmFollowsItsTriggerThroughRemovalsAndReordering) {
-  configure_ok(channel_, {high(30), high(40)});
-  ASSERT_EQ(set(45.0).size(), 2u);
-  configure_ok(channel_, {high(40)});  // ends the alarm of the trigger at 30
+  auto active = all_log();
+  active.active_only = true;
+  EXPECT_EQ(instances(ask(active)->alarms), Instances{2}) << "only the alarm of the trigger at 40 is left";
   auto ended = set(35.0);
   ASSERT_EQ(ended.size(), 1u);
   EXPECT_EQ(ended[0].alarm_index, 1u);
@@ -328,9 +322,9 @@ TEST_F(AlarmTest, AnAlarmFollowsItsTriggerThroughRemovalsAndReordering) {
   ASSERT_EQ(ended.size(), 1u);
   EXPECT_EQ(ended[0].alarm_index, 0u) << "the alarm of the trigger at 30";
   EXPECT_EQ(set(ch, -10.0).size(), 2u);
-  auto active = ask(active_of(device_))->alarms;
-  ASSERT_EQ(active.size(), 1u);
-  EXPECT_EQ(active[0].alarm_index, 3u) << "the new low trigger";
+  auto still = ask(active_of(device_))->alarms;
+  ASSERT_EQ(still.size(), 1u);
+  EXPECT_EQ(still[0].alarm_index, 3u) << "the new low trigger";
 }
 
 TEST_F(AlarmTest, ConfigurationsAreReadByChannelAndByDeviceWithLibraryLevelsStoredAsStoreLevels) {

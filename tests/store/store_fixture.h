@@ -117,13 +117,7 @@ class StoreTest : public ::testing::Test {
 
   static zu::CAlarmTrigger trigger(std::uint8_t direction, std::uint32_t level, zu::CValue threshold,
                                    float hysteresis = 0, std::uint32_t delay = 0) {
-    zu::CAlarmTrigger t;
-    t.trigger_flag = direction;
-    t.level = level;
-    t.threshold = std::move(threshold);
-    t.hysteresis = zu::CValue(hysteresis);
-    t.delay = delay;
-    return t;
+    return {level, direction, std::move(threshold), {}, 0, "", 0, zu::CValue(hysteresis), delay};
   }
   static zu::CAlarmTrigger high(double threshold, float hysteresis = 0, std::uint32_t delay = 0) {
     return trigger(0, 2, zu::CValue(threshold), hysteresis, delay);
