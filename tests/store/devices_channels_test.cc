@@ -15,7 +15,8 @@ constexpr std::uint32_t kAllLevels = 2147483647;
 
 using DeviceTreeTest = StoreTest;
 
-TEST_F(DeviceTreeTest, TheManagerWithItsOwnUuidIsTheRootOfATreeWalkedEachDeviceBeforeItsChildrenAscending) {
+// One tree through its life: built, walked, refused into, given ids, updated and cut.
+TEST_F(DeviceTreeTest, TheManagerWithItsOwnUuidRootsATreeThatChangesWholeOrNotAtAll) {
   zu::CDevice manager = device(1);
   EXPECT_EQ(manager.parent_id.value_or(0), zu::kNoId);
   EXPECT_EQ(manager.guid.size(), 32u);
@@ -39,7 +40,6 @@ TEST_F(DeviceTreeTest, TheManagerWithItsOwnUuidIsTheRootOfATreeWalkedEachDeviceB
   EXPECT_TRUE(device(21).state.test(zu::realtime_state::communicating));
   ASSERT_EQ(changes_.size(), 1u);
   EXPECT_EQ(changes_[0].devices_created, (std::set<std::uint64_t>{20, 21, 22, 30}));
-
   EXPECT_EQ(walk({1}, 0), (Ids{1}));
   EXPECT_EQ(walk({1}, 1), (Ids{1, 20, 30}));
   EXPECT_EQ(walk({1}, 2), (Ids{1, 20, 21, 30}));
@@ -49,6 +49,79 @@ TEST_F(DeviceTreeTest, TheManagerWithItsOwnUuidIsTheRootOfATreeWalkedEachDeviceB
   EXPECT_EQ(walk({}, 5), Ids{});
   EXPECT_EQ(device(1).sub_devices, (std::set<std::uint64_t>{20, 30}));
   EXPECT_EQ(device(22).parent_id.value_or(0), 21u);
+
+  zu::CDevice orphan;  // no parent at all
+  orphan.id = 60;
+  const std::vector<std::tuple<const char*, bool, std::vector<zu::CDevice>, std::uint32_t>> refused = {
+      {"unknown parent", false, {device_under(1), device_under(77)}, 2},
+      {"given id taken", true, {device_under(1, 50), device_under(1, 20)}, 6},
+      {"given id twice", true, {device_under(1, 50), device_under(1, 50)}, 6},
+      {"given id 0", true, {device_under(1, 0)}, 5},
+      {"given id all ones", true, {device_under(1, zu::kNoId)}, 5},
+      {"no parent", true, {device_under(1, 50), orphan}, 5},
+      {"parent is the device itself", true, {device_under(70, 70)}, 2},
+  };
+  changes_.clear();
+  for (const auto& [what, given, devices, status] : refused) {
+    r = ask_with<zu::cds::CCreateDevice>([&](auto& create) {
+      create.use_given_ids = given;
+      create.devices = devices;
+    });
+    EXPECT_EQ(r->status, status) << what;
+    EXPECT_FALSE(r->message.empty()) << what;
+    EXPECT_TRUE(r->devices.empty()) << what;
+    EXPECT_EQ(walk({1}, kAllLevels), (Ids{1, 20, 21, 22, 30})) << what;
+  }
+  EXPECT_TRUE(changes_.empty());
+
+  // Assigned ids start at 1024, skip given ones and are never reused.
+  add_device(1, 1025);
+  EXPECT_EQ(add_device(1), 1024u) << "the refusals consumed no assigned id";
+  EXPECT_EQ(add_device(1), 1026u);
+  ASSERT_EQ(remove_devices({1024, 1026}), 1u);
+  EXPECT_EQ(add_device(1), 1027u);
+  EXPECT_EQ(add_device(1, 1024), 1024u) << "a given id may be any free one, freed ones too";
+
+  // An update replaces identity and the communicating flag, never the tree links, and is all or nothing.
+  std::uint64_t channel = add_channel(22, "t");
+  zu::CDevice changed = device(20);
+  changed.guid = "0123456789abcdef0123456789abcdef";
+  *changed.attribute(10) = "Acme";
+  changed.communicating = true;
+  changed.parent_id = 21;
+  changed.sub_devices.clear();
+  changed.channels = {5};
+  zu::cds::CUpdateDevice update;
+  update.devices = {changed};
+  ASSERT_EQ(ask(update)->status, 1u);
+  EXPECT_EQ(changes_.back().device_records_changed, (std::set<std::uint64_t>{20}));
+  zu::CDevice now = device(20);
+  EXPECT_EQ(now.guid, changed.guid);
+  EXPECT_EQ(*now.attribute(10), "Acme");
+  EXPECT_TRUE(now.communicating);
+  EXPECT_TRUE(now.state.test(zu::realtime_state::communicating));
+  EXPECT_EQ(now.parent_id.value_or(0), 1u);
+  EXPECT_EQ(now.sub_devices, (std::set<std::uint64_t>{21}));
+  EXPECT_TRUE(now.channels.empty());
+  now.guid = "new";
+  update.devices = {now, device_under(1, 99)};
+  auto refused_update = ask(update);
+  EXPECT_EQ(refused_update->status, 2u);
+  EXPECT_NE(refused_update->message.find("99"), std::string::npos);
+  EXPECT_EQ(device(20).guid, changed.guid);
+
+  // A delete removes whole subtrees with their channels, or nothing.
+  for (Ids ids : {Ids{20, 1}, Ids{20, 404}, Ids{20, zu::kNoId}}) EXPECT_EQ(remove_devices(ids), 2u);
+  EXPECT_EQ(remove_devices({}), 1u);
+  EXPECT_EQ(walk({20}, kAllLevels), (Ids{20, 21, 22})) << "the manager or an unknown device removes nothing";
+  changes_.clear();
+  ASSERT_EQ(remove_devices({20}), 1u);
+  EXPECT_EQ(walk({1}, kAllLevels), (Ids{1, 30, 1024, 1025, 1027}));
+  EXPECT_TRUE(read({channel}).empty());
+  ASSERT_EQ(changes_.size(), 1u);
+  EXPECT_EQ(changes_[0].devices_removed, (std::map<std::uint64_t, std::uint64_t>{{20, 1}, {21, 20}, {22, 21}}));
+  EXPECT_EQ(changes_[0].channels_removed, (std::map<std::uint64_t, std::uint64_t>{{channel, 22}}));
+  EXPECT_EQ(changes_[0].device_trees_changed, (std::set<std::uint64_t>{1}));
 }
 
 TEST_F(DeviceTreeTest, DeepChainIsWalkedAndRemovedWithoutRecursion) {
@@ -72,85 +145,6 @@ TEST_F(DeviceTreeTest, DeepChainIsWalkedAndRemovedWithoutRecursion) {
   EXPECT_EQ(walk({kChain / 2}, 5).size(), 6u);
   ASSERT_EQ(remove_devices({2}), 1u);
   EXPECT_EQ(walk({1}, kAllLevels), Ids{1});
-}
-
-TEST_F(DeviceTreeTest, RefusedCreateCreatesNothingAndAssignedIdsStartAt1024SkipGivenOnesAndAreNeverReused) {
-  zu::CDevice orphan;  // no parent at all
-  orphan.id = 60;
-  const std::vector<std::tuple<const char*, bool, std::vector<zu::CDevice>, std::uint32_t>> cases = {
-      {"unknown parent", false, {device_under(1), device_under(77)}, 2},
-      {"given id taken", true, {device_under(1, 50), device_under(1, 20)}, 6},
-      {"given id twice", true, {device_under(1, 50), device_under(1, 50)}, 6},
-      {"given id 0", true, {device_under(1, 0)}, 5},
-      {"given id all ones", true, {device_under(1, zu::kNoId)}, 5},
-      {"no parent", true, {device_under(1, 50), orphan}, 5},
-      {"parent is the device itself", true, {device_under(70, 70)}, 2},
-  };
-  add_device(1, 20);
-  add_device(1, 1025);
-  changes_.clear();
-  for (const auto& [what, given, devices, status] : cases) {
-    auto r = ask_with<zu::cds::CCreateDevice>([&](auto& create) {
-      create.use_given_ids = given;
-      create.devices = devices;
-    });
-    EXPECT_EQ(r->status, status) << what;
-    EXPECT_FALSE(r->message.empty()) << what;
-    EXPECT_TRUE(r->devices.empty()) << what;
-    EXPECT_EQ(walk({1}, kAllLevels), (Ids{1, 20, 1025})) << what;
-  }
-  EXPECT_TRUE(changes_.empty());
-
-  EXPECT_EQ(add_device(1), 1024u) << "the refusals consumed no assigned id";
-  EXPECT_EQ(add_device(1), 1026u);
-  ASSERT_EQ(remove_devices({1024, 1026}), 1u);
-  EXPECT_EQ(add_device(1), 1027u);
-  EXPECT_EQ(add_device(1, 1024), 1024u) << "a given id may be any free one, freed ones too";
-}
-
-TEST_F(DeviceTreeTest, UpdateReplacesIdentityButNeverTreeLinksAndDeleteRemovesTheSubtreeWithItsChannelsOrNothing) {
-  add_device(1, 20);
-  add_device(20, 21);
-  add_device(1, 30);
-  std::uint64_t channel = add_channel(21, "t");
-  zu::CDevice changed = device(20);
-  changed.guid = "0123456789abcdef0123456789abcdef";
-  *changed.attribute(10) = "Acme";
-  changed.communicating = true;
-  changed.parent_id = 21;
-  changed.sub_devices.clear();
-  changed.channels = {5};
-  zu::cds::CUpdateDevice update;
-  update.devices = {changed};
-  ASSERT_EQ(ask(update)->status, 1u);
-  EXPECT_EQ(changes_.back().device_records_changed, (std::set<std::uint64_t>{20}));
-  zu::CDevice now = device(20);
-  EXPECT_EQ(now.guid, changed.guid);
-  EXPECT_EQ(*now.attribute(10), "Acme");
-  EXPECT_TRUE(now.communicating);
-  EXPECT_TRUE(now.state.test(zu::realtime_state::communicating));
-  EXPECT_EQ(now.parent_id.value_or(0), 1u);
-  EXPECT_EQ(now.sub_devices, (std::set<std::uint64_t>{21}));
-  EXPECT_TRUE(now.channels.empty());
-
-  now.guid = "new";
-  update.devices = {now, device_under(1, 99)};
-  auto r = ask(update);
-  EXPECT_EQ(r->status, 2u);
-  EXPECT_NE(r->message.find("99"), std::string::npos);
-  EXPECT_EQ(device(20).guid, changed.guid) << "an update is all or nothing";
-
-  for (Ids refused : {Ids{20, 1}, Ids{20, 404}, Ids{20, zu::kNoId}}) EXPECT_EQ(remove_devices(refused), 2u);
-  EXPECT_EQ(remove_devices({}), 1u);
-  EXPECT_EQ(walk({1}, kAllLevels), (Ids{1, 20, 21, 30})) << "the manager or an unknown device removes nothing";
-  changes_.clear();
-  ASSERT_EQ(remove_devices({20}), 1u);
-  EXPECT_EQ(walk({1}, kAllLevels), (Ids{1, 30}));
-  EXPECT_TRUE(read({channel}).empty());
-  ASSERT_EQ(changes_.size(), 1u);
-  EXPECT_EQ(changes_[0].devices_removed, (std::map<std::uint64_t, std::uint64_t>{{20, 1}, {21, 20}}));
-  EXPECT_EQ(changes_[0].channels_removed, (std::map<std::uint64_t, std::uint64_t>{{channel, 21}}));
-  EXPECT_EQ(changes_[0].device_trees_changed, (std::set<std::uint64_t>{1}));
 }
 
 class ChannelTest : public StoreTest {
