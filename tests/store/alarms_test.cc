@@ -327,7 +327,7 @@ TEST_F(AlarmTest, AnAlarmFollowsItsTriggerThroughReorderingAndEndsWithItsTrigger
   EXPECT_EQ(still[0].alarm_index, 3u) << "the new low trigger";
 }
 
-TEST_F(AlarmTest, ConfigurationsAreReadByChannelAndByDeviceWithLibraryLevelsStoredAsStoreLevels) {
+TEST_F(AlarmTest, ConfigurationsAreReadByChannelAndByDeviceInStoreLevelsAndInvalidOnesChangeNothing) {
   configure_ok(channel_, {trigger(0, 4, 1.0), trigger(0, 5, 2.0), trigger(0, 6, 3.0), trigger(0, 7, 4.0),
                           trigger(0, 0, 5.0), trigger(1, 3, 6.0)});
   std::vector<std::uint32_t> levels;
@@ -350,12 +350,10 @@ TEST_F(AlarmTest, ConfigurationsAreReadByChannelAndByDeviceWithLibraryLevelsStor
   ASSERT_EQ(c->results.size(), 1u);
   ASSERT_EQ(c->results[0].channel.triggers.size(), 6u) << "the channel record carries its triggers";
   EXPECT_EQ(c->results[0].channel.triggers[5].trigger_flag, 1u);
-}
 
-TEST_F(AlarmTest, InvalidConfigurationsAreRefusedAndChangeNothing) {
-  configure_ok(channel_, {high(30)});
-  set(35.0);
-  const auto kept = triggers_of(channel_);
+  // Invalid configurations are refused and change nothing.
+  set(elsewhere, 35.0);
+  const auto kept = triggers_of(elsewhere);
   const double nan = std::numeric_limits<double>::quiet_NaN();
   zu::CAlarmTrigger text_hysteresis = high(30);
   text_hysteresis.hysteresis = zu::CValue("1");
@@ -373,20 +371,19 @@ TEST_F(AlarmTest, InvalidConfigurationsAreRefusedAndChangeNothing) {
     SCOPED_TRACE(what);
     std::size_t before = changes_.size();
     // The fault is in the second trigger: the valid first one must not be applied either.
-    auto r = configure(channel_, {low(0), bad});
-    EXPECT_EQ(r->status, 5u);
-    EXPECT_NE(r->message.find("trigger 1"), std::string::npos) << r->message;
-    EXPECT_EQ(triggers_of(channel_), kept);
+    auto refused = configure(elsewhere, {low(0), bad});
+    EXPECT_EQ(refused->status, 5u);
+    EXPECT_NE(refused->message.find("trigger 1"), std::string::npos) << refused->message;
+    EXPECT_EQ(triggers_of(elsewhere), kept);
     EXPECT_EQ(changes_.size(), before);
   }
-
-  auto r = ask_with<zu::cds::CSetAlarmConfig>([&](auto& both) {
-    both.configs = {{channel_, {low(0)}}, {987654, {low(0)}}};
+  auto refused = ask_with<zu::cds::CSetAlarmConfig>([&](auto& both) {
+    both.configs = {{elsewhere, {low(0)}}, {987654, {low(0)}}};
   });
-  EXPECT_EQ(r->status, 2u);
-  EXPECT_NE(r->message.find("987654"), std::string::npos);
-  EXPECT_EQ(triggers_of(channel_), kept);
-  EXPECT_TRUE(alarm_active_bit(channel_));
+  EXPECT_EQ(refused->status, 2u);
+  EXPECT_NE(refused->message.find("987654"), std::string::npos);
+  EXPECT_EQ(triggers_of(elsewhere), kept);
+  EXPECT_TRUE(alarm_active_bit(elsewhere));
 }
 
 TEST_F(AlarmTest, LogPagesShowNoGapOrDuplicateWhileAlarmsArrive) {

@@ -142,7 +142,6 @@ TEST_F(DeviceTreeTest, DeepChainIsWalkedAndRemovedWithoutRecursion) {
   ASSERT_GT(whole->devices.size(), kBatch);
   EXPECT_LT(whole->devices.size(), kChain);
   EXPECT_EQ(whole->devices.back().id, whole->devices.size());
-  EXPECT_EQ(walk({kChain / 2}, 5).size(), 6u);
   ASSERT_EQ(remove_devices({2}), 1u);
   EXPECT_EQ(walk({1}, kAllLevels), Ids{1});
 }
