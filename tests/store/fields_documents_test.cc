@@ -88,7 +88,25 @@ TEST_F(FieldTest, RefusedFieldsComeBackWithoutValueAndNothingIsWritten) {
   }
 }
 
-TEST_F(FieldTest, DocumentFieldsMapToValuesAndAWriteKeepsTheOtherFieldsOrCreatesTheDocument) {
+// Reads answer each path exactly, in order, with its found flag; a write
+// replaces whole documents, a field write keeps the other fields or creates
+// the document, and document fields read back as values.
+TEST_F(FieldTest, DocumentsAreReplacedWholeReadByExactPathAndTheirFieldsMapToValues) {
+  ASSERT_EQ(set_documents({{"system/network", doc(R"({"hostname":"a","mtu":1500})")},
+                           {"system", doc(R"({"zone":"eu"})")}})->status, 1u);
+  const std::string network = R"({"hostname":"b"})";
+  ASSERT_EQ(set_documents({{"system/network", doc(network)}})->status, 1u);
+  EXPECT_EQ(changes_.back().oob_paths_written, (std::set<std::string>{"system/network"}));
+  auto r = get_documents({"system/network", "system/net", "system/network/", "system", "system/network"});
+  EXPECT_EQ(r->status, 1u);
+  ASSERT_EQ(r->results.size(), 5u);
+  const std::vector<std::string> expected = {network, "", "", R"({"zone":"eu"})", network};
+  for (std::size_t i = 0; i < expected.size(); ++i) {
+    EXPECT_EQ(r->results[i].path, r->paths[i]) << i;
+    EXPECT_EQ(r->results[i].found, expected[i].empty() ? 0 : 1) << i;
+    EXPECT_EQ(zu::Protobuf2JSON(r->results[i].data), expected[i].empty() ? "{}" : expected[i]) << i;
+  }
+
   ASSERT_EQ(set_documents({{"system/network", doc(R"({"dns":{"servers":["a","b"]},"tags":[],"none":null})")}})->status,
             1u);
   ASSERT_EQ(set({field(4, 0, "hostname", "system/network", zu::CValue("h1")),
@@ -97,7 +115,6 @@ TEST_F(FieldTest, DocumentFieldsMapToValuesAndAWriteKeepsTheOtherFieldsOrCreates
                  field(4, 0, "since", "system/clock", zu::CValue(-(1LL << 53)))})->status, 1u);
   EXPECT_EQ(changes_.back().oob_paths_written, (std::set<std::string>{"system/network", "system/clock"}));
   EXPECT_TRUE(changes_.back().device_fields_written.empty());
-
   const std::vector<std::pair<const char*, zu::CValue>> cases = {
       {"hostname", zu::CValue("h1")}, {"mtu", zu::CValue(1500.0)},          {"dhcp", zu::CValue(true)},
       {"tags", zu::CValue("[]")},     {"dns", zu::CValue(R"({"servers":["a","b"]})")},
@@ -105,7 +122,7 @@ TEST_F(FieldTest, DocumentFieldsMapToValuesAndAWriteKeepsTheOtherFieldsOrCreates
   };
   for (const auto& [name, value] : cases) EXPECT_EQ(get(field(4, 0, name, "system/network")), value) << name;
   EXPECT_EQ(get(field(4, 0, "since", "system/clock")), zu::CValue(-9007199254740992.0));
-  EXPECT_FALSE(get(field(4, 0, "hostname", "system")).is_valid());
+  EXPECT_FALSE(get(field(4, 0, "hostname", "system/net")).is_valid());
 }
 
 // A document whose encoded size is exactly `bytes` (at least 32): one text field "t".
@@ -118,23 +135,6 @@ zu::proto::toolkitStruct sized_doc(std::size_t bytes) {
 }
 
 using DocumentTest = StoreTest;
-
-TEST_F(DocumentTest, ReadsAnswerEachPathInOrderWithItsFoundFlagAndWritesReplaceWholeDocuments) {
-  ASSERT_EQ(set_documents({{"system/network", doc(R"({"hostname":"a","mtu":1500})")},
-                           {"system", doc(R"({"zone":"eu"})")}})->status, 1u);
-  ASSERT_EQ(set_documents({{"system/network", doc(R"({"hostname":"b"})")}})->status, 1u);
-  EXPECT_EQ(changes_.back().oob_paths_written, (std::set<std::string>{"system/network"}));
-
-  auto r = get_documents({"system/network", "system/net", "system/network/", "system", "system/network"});
-  EXPECT_EQ(r->status, 1u);
-  ASSERT_EQ(r->results.size(), 5u);
-  const std::vector<std::string> expected = {R"({"hostname":"b"})", "", "", R"({"zone":"eu"})", R"({"hostname":"b"})"};
-  for (std::size_t i = 0; i < expected.size(); ++i) {
-    EXPECT_EQ(r->results[i].path, r->paths[i]) << i;
-    EXPECT_EQ(r->results[i].found, expected[i].empty() ? 0 : 1) << i;
-    EXPECT_EQ(zu::Protobuf2JSON(r->results[i].data), expected[i].empty() ? "{}" : expected[i]) << i;
-  }
-}
 
 TEST_F(DocumentTest, ARefusedWriteStoresNoneOfItsDocumentsAndTheLargestReadsBackButNotTwiceInOneAnswer) {
   zu::proto::toolkitStruct deep;
