@@ -10,17 +10,19 @@
 namespace cds::store {
 namespace {
 
-std::uint64_t create_device(zu::cds::Session& session) {
-  zu::cds::CCreateDevice create;
-  zu::CDevice d;
-  d.parent_id = 1;
-  create.devices = {d};
-  auto r = std::dynamic_pointer_cast<zu::cds::CCreateDevice>(session.round_trip(create, std::chrono::seconds(1)));
-  return r && r->status == 1 && r->devices.size() == 1 ? r->devices[0].id : zu::kNoId;
+// A record class no store answers.
+struct CUnknownRecord : zu::cds::CRequestResponse {
+  std::shared_ptr<zu::cds::CRequestResponse> clone() const override { return std::make_shared<CUnknownRecord>(*this); }
+  const char* class_name() const override { return "CUnknownRecord"; }
+};
+
+template <typename R>
+std::shared_ptr<R> ask(zu::cds::Session& session, const R& request) {
+  return std::dynamic_pointer_cast<R>(session.round_trip(request, std::chrono::seconds(1)));
 }
 
 // The "embedded" endpoint and a transport made over process_engine() reach one engine.
-TEST(EmbeddedTransportTest, SessionsOfTheProcessEngineShareItUntilClosed) {
+TEST(EmbeddedTransportTest, SessionsOfTheProcessEngineShareItUntilClosedAndUnknownRecordsAreRefused) {
   auto transport = zu::cds::make_transport("embedded");
   ASSERT_TRUE(transport);
   EXPECT_EQ(transport->endpoint(), "embedded");
@@ -28,16 +30,24 @@ TEST(EmbeddedTransportTest, SessionsOfTheProcessEngineShareItUntilClosed) {
   auto second = make_embedded_transport(process_engine())->open("b", nullptr);
   ASSERT_TRUE(first && second);
 
-  std::uint64_t id = create_device(*first);
-  ASSERT_NE(id, zu::kNoId);
+  zu::cds::CCreateDevice create;
+  create.devices = {zu::CDevice()};
+  create.devices[0].parent_id = 1;
+  auto created = ask(*first, create);
+  ASSERT_TRUE(created && created->devices.size() == 1);
   zu::cds::CDeleteDevice remove;
-  remove.ids = {id};
+  remove.ids = {created->devices[0].id};
   EXPECT_TRUE(second->send(remove));
   zu::cds::CGetDevice get;
-  get.ids = {id};
-  auto seen = std::dynamic_pointer_cast<zu::cds::CGetDevice>(first->round_trip(get, std::chrono::seconds(1)));
+  get.ids = remove.ids;
+  auto seen = ask(*first, get);
   ASSERT_TRUE(seen);
   EXPECT_TRUE(seen->devices.empty());
+
+  auto unknown = ask(*first, CUnknownRecord());
+  ASSERT_TRUE(unknown);
+  EXPECT_EQ(unknown->status, 5u);
+  EXPECT_NE(unknown->message.find("CUnknownRecord"), std::string::npos) << unknown->message;
 
   first->close();
   first->close();
@@ -52,27 +62,26 @@ TEST(EmbeddedTransportTest, SessionsOfTheProcessEngineShareItUntilClosed) {
 }
 
 TEST(EngineConcurrencyTest, ConcurrentWritersGetDistinctIdsAndReadersSeeWholeWrites) {
-  auto engine = std::make_shared<Engine>();
+  auto transport = make_embedded_transport(std::make_shared<Engine>());
   const int kThreads = 4, kEach = 200;
   std::vector<std::vector<std::uint64_t>> ids(kThreads);
   std::vector<std::thread> threads;
   for (int t = 0; t < kThreads; ++t) {
     threads.emplace_back([&, t] {
-      SessionId s = engine->open_session("writer", nullptr);
+      auto session = transport->open("writer", nullptr);
       for (int i = 0; i < kEach; ++i) {
         zu::cds::CCreateChannel create;
         create.requests = {{1, "c" + std::to_string(t) + "." + std::to_string(i), false, zu::kNoId}};
-        auto r = std::dynamic_pointer_cast<zu::cds::CCreateChannel>(engine->handle(s, create));
+        auto r = ask(*session, create);
         if (!r || r->channels.size() != 1) return;
         zu::cds::CUpdateChannelValue write;
         write.values = {{r->channels[0].id(), zu::CValue(i)}};
-        engine->handle(s, write);
+        session->send(write);
         zu::cds::CGetChannelValue read;
         read.ids = {r->channels[0].id()};
-        auto v = std::dynamic_pointer_cast<zu::cds::CGetChannelValue>(engine->handle(s, read));
+        auto v = ask(*session, read);
         if (v && v->values.size() == 1 && v->values[0].value == zu::CValue(i)) ids[t].push_back(read.ids[0]);
       }
-      engine->close_session(s);
     });
   }
   std::set<std::uint64_t> all;

@@ -34,6 +34,13 @@ class StoreTest : public ::testing::Test {
     EXPECT_TRUE(typed) << "answer of another class to " << request.class_name();
     return typed ? typed : std::make_shared<R>();
   }
+  // Asks a request of class R that `fill` has set up.
+  template <typename R, typename Fill>
+  std::shared_ptr<R> ask_with(Fill&& fill) {
+    R request;
+    fill(request);
+    return ask(request);
+  }
 
   static zu::CDevice device_under(std::uint64_t parent, std::uint64_t id = zu::kNoId) {
     zu::CDevice d;
@@ -44,49 +51,42 @@ class StoreTest : public ::testing::Test {
 
   // Creates one device and returns its id; fails the test when refused.
   std::uint64_t add_device(std::uint64_t parent, std::uint64_t given_id = zu::kNoId) {
-    zu::cds::CCreateDevice create;
-    create.use_given_ids = given_id != zu::kNoId;
-    create.devices.push_back(device_under(parent, given_id));
-    auto r = ask(create);
+    auto r = ask_with<zu::cds::CCreateDevice>([&](auto& create) {
+      create.use_given_ids = given_id != zu::kNoId;
+      create.devices = {device_under(parent, given_id)};
+    });
     EXPECT_EQ(r->status, 1u) << r->message;
     return r->devices.empty() ? zu::kNoId : r->devices[0].id;
   }
 
   std::uint32_t remove_devices(Ids ids) {
-    zu::cds::CDeleteDevice r;
-    r.ids = std::move(ids);
-    return ask(r)->status;
+    return ask_with<zu::cds::CDeleteDevice>([&](auto& r) { r.ids = ids; })->status;
   }
   std::uint32_t remove_channels(Ids ids) {
-    zu::cds::CDeleteChannel r;
-    r.ids = std::move(ids);
-    return ask(r)->status;
+    return ask_with<zu::cds::CDeleteChannel>([&](auto& r) { r.ids = ids; })->status;
   }
 
-  std::vector<std::uint64_t> walk(std::vector<std::uint64_t> ids, std::uint32_t depth) {
-    zu::cds::CGetDevice get;
-    get.ids = std::move(ids);
-    get.depth = depth;
-    auto r = ask(get);
+  // The ids of the devices a walk from `ids` down to `depth` answers, in order.
+  Ids walk(Ids ids, std::uint32_t depth) {
+    auto r = ask_with<zu::cds::CGetDevice>([&](auto& get) {
+      get.ids = ids;
+      get.depth = depth;
+    });
     EXPECT_EQ(r->status, 1u);
-    std::vector<std::uint64_t> out;
+    Ids out;
     for (const auto& d : r->devices) out.push_back(d.id);
     return out;
   }
 
   zu::CDevice device(std::uint64_t id) {
-    zu::cds::CGetDevice get;
-    get.ids = {id};
-    auto r = ask(get);
+    auto r = ask_with<zu::cds::CGetDevice>([&](auto& get) { get.ids = {id}; });
     EXPECT_EQ(r->devices.size(), 1u) << "device " << id;
     return r->devices.empty() ? zu::CDevice() : r->devices[0];
   }
 
   std::shared_ptr<zu::cds::CCreateChannel> create_channel(std::uint64_t device, const std::string& name,
                                                           bool flag = false) {
-    zu::cds::CCreateChannel create;
-    create.requests.push_back({device, name, flag, zu::kNoId});
-    return ask(create);
+    return ask_with<zu::cds::CCreateChannel>([&](auto& r) { r.requests = {{device, name, flag, zu::kNoId}}; });
   }
 
   std::uint64_t add_channel(std::uint64_t device, const std::string& name) {
@@ -95,38 +95,29 @@ class StoreTest : public ::testing::Test {
     return r->channels.empty() ? zu::kNoId : r->channels[0].id();
   }
 
-  std::shared_ptr<zu::cds::CUpdateChannelValue> write(std::vector<zu::cds::CUpdateSingleChannelValue> values) {
-    zu::cds::CUpdateChannelValue update;
-    update.values = std::move(values);
-    update.time = zu::CWallTime::now();
-    return ask(update);
+  std::shared_ptr<zu::cds::CUpdateChannelValue> write(std::vector<zu::cds::CUpdateSingleChannelValue> values,
+                                                      zu::CWallTime time = zu::CWallTime::now()) {
+    return ask_with<zu::cds::CUpdateChannelValue>([&](auto& r) {
+      r.values = values;
+      r.time = time;
+    });
   }
 
-  std::vector<zu::cds::CChannelValueResult> read(std::vector<std::uint64_t> ids) {
-    zu::cds::CGetChannelValue get;
-    get.ids = std::move(ids);
-    auto r = ask(get);
+  std::vector<zu::cds::CChannelValueResult> read(Ids ids) {
+    auto r = ask_with<zu::cds::CGetChannelValue>([&](auto& get) { get.ids = ids; });
     EXPECT_EQ(r->status, 1u);
     return r->values;
   }
 
   zu::CChannelSettings settings(std::uint64_t channel) {
-    zu::cds::CGetChannelSettings get;
-    get.ids = {channel};
-    auto r = ask(get);
+    auto r = ask_with<zu::cds::CGetChannelSettings>([&](auto& get) { get.ids = {channel}; });
     EXPECT_EQ(r->settings.size(), 1u);
     return r->settings.empty() ? zu::CChannelSettings() : r->settings[0];
   }
 
   static zu::CAlarmTrigger trigger(std::uint8_t direction, std::uint32_t level, zu::CValue threshold,
                                    float hysteresis = 0, std::uint32_t delay = 0) {
-    zu::CAlarmTrigger t;
-    t.trigger_flag = direction;
-    t.level = level;
-    t.threshold = std::move(threshold);
-    t.hysteresis = zu::CValue(hysteresis);
-    t.delay = delay;
-    return t;
+    return {level, direction, std::move(threshold), {}, 0, "", 0, zu::CValue(hysteresis), delay};
   }
   static zu::CAlarmTrigger high(double threshold, float hysteresis = 0, std::uint32_t delay = 0) {
     return trigger(0, 2, zu::CValue(threshold), hysteresis, delay);
@@ -136,9 +127,7 @@ class StoreTest : public ::testing::Test {
   }
 
   std::shared_ptr<zu::cds::CSetAlarmConfig> configure(std::uint64_t channel, std::vector<zu::CAlarmTrigger> triggers) {
-    zu::cds::CSetAlarmConfig set;
-    set.configs.push_back({channel, std::move(triggers)});
-    return ask(set);
+    return ask_with<zu::cds::CSetAlarmConfig>([&](auto& set) { set.configs = {{channel, triggers}}; });
   }
   void configure_ok(std::uint64_t channel, std::vector<zu::CAlarmTrigger> triggers) {
     auto r = configure(channel, std::move(triggers));
@@ -156,15 +145,12 @@ class StoreTest : public ::testing::Test {
   // Replaces the documents at the given paths, in order, in one request.
   std::shared_ptr<zu::cds::CSetOOBData> set_documents(
       const std::vector<std::pair<std::string, zu::proto::toolkitStruct>>& documents) {
-    zu::cds::CSetOOBData set;
-    for (const auto& [path, data] : documents) set.units.push_back({path, data, 0, 0});
-    return ask(set);
+    return ask_with<zu::cds::CSetOOBData>([&](auto& set) {
+      for (const auto& [path, data] : documents) set.units.push_back({path, data, 0, 0});
+    });
   }
-
   std::shared_ptr<zu::cds::CGetOOBData> get_documents(std::vector<std::string> paths) {
-    zu::cds::CGetOOBData get;
-    get.paths = std::move(paths);
-    return ask(get);
+    return ask_with<zu::cds::CGetOOBData>([&](auto& get) { get.paths = paths; });
   }
 
   // The JSON text of the document at `path`; empty when there is none.

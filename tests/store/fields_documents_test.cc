@@ -1,4 +1,6 @@
-// Named fields, realtime state bits, and records the store does not answer.
+// Named fields of devices and documents, and the out-of-band documents
+// themselves: reads by exact path, whole replacement, the checks that refuse
+// a write, and answers cut at the frame limit.
 #include <cmath>
 #include <set>
 #include <string>
@@ -12,13 +14,7 @@ namespace {
 
 zu::cds::CSingleField field(std::uint32_t kind, std::uint64_t id, const std::string& name,
                             const std::string& scope = "", zu::CValue value = zu::CValue()) {
-  zu::cds::CSingleField f;
-  f.field_kind = kind;
-  f.id = id;
-  f.name = name;
-  f.scope = scope;
-  f.value = std::move(value);
-  return f;
+  return {kind, name, std::move(value), 0, id, scope};
 }
 
 class FieldTest : public StoreTest {
@@ -26,14 +22,10 @@ class FieldTest : public StoreTest {
   FieldTest() { add_device(1, 20); }
 
   std::shared_ptr<zu::cds::CSetFieldValue> set(std::vector<zu::cds::CSingleField> fields) {
-    zu::cds::CSetFieldValue request;
-    request.fields.insert(fields.begin(), fields.end());
-    return ask(request);
+    return ask_with<zu::cds::CSetFieldValue>([&](auto& r) { r.fields.insert(fields.begin(), fields.end()); });
   }
   zu::CValue get(const zu::cds::CSingleField& f) {
-    zu::cds::CGetFieldValue request;
-    request.fields = {f};
-    auto r = ask(request);
+    auto r = ask_with<zu::cds::CGetFieldValue>([&](auto& request) { request.fields = {f}; });
     EXPECT_EQ(r->status, 1u);
     return r->fields.size() == 1 ? r->fields.begin()->value : zu::CValue("no single answer");
   }
@@ -96,7 +88,25 @@ TEST_F(FieldTest, RefusedFieldsComeBackWithoutValueAndNothingIsWritten) {
   }
 }
 
-TEST_F(FieldTest, DocumentFieldsMapToValuesAndAWriteKeepsTheOtherFieldsOrCreatesTheDocument) {
+// Reads answer each path exactly, in order, with its found flag; a write
+// replaces whole documents, a field write keeps the other fields or creates
+// the document, and document fields read back as values.
+TEST_F(FieldTest, DocumentsAreReplacedWholeReadByExactPathAndTheirFieldsMapToValues) {
+  ASSERT_EQ(set_documents({{"system/network", doc(R"({"hostname":"a","mtu":1500})")},
+                           {"system", doc(R"({"zone":"eu"})")}})->status, 1u);
+  const std::string network = R"({"hostname":"b"})";
+  ASSERT_EQ(set_documents({{"system/network", doc(network)}})->status, 1u);
+  EXPECT_EQ(changes_.back().oob_paths_written, (std::set<std::string>{"system/network"}));
+  auto r = get_documents({"system/network", "system/net", "system/network/", "system", "system/network"});
+  EXPECT_EQ(r->status, 1u);
+  ASSERT_EQ(r->results.size(), 5u);
+  const std::vector<std::string> expected = {network, "", "", R"({"zone":"eu"})", network};
+  for (std::size_t i = 0; i < expected.size(); ++i) {
+    EXPECT_EQ(r->results[i].path, r->paths[i]) << i;
+    EXPECT_EQ(r->results[i].found, expected[i].empty() ? 0 : 1) << i;
+    EXPECT_EQ(zu::Protobuf2JSON(r->results[i].data), expected[i].empty() ? "{}" : expected[i]) << i;
+  }
+
   ASSERT_EQ(set_documents({{"system/network", doc(R"({"dns":{"servers":["a","b"]},"tags":[],"none":null})")}})->status,
             1u);
   ASSERT_EQ(set({field(4, 0, "hostname", "system/network", zu::CValue("h1")),
@@ -105,7 +115,6 @@ TEST_F(FieldTest, DocumentFieldsMapToValuesAndAWriteKeepsTheOtherFieldsOrCreates
                  field(4, 0, "since", "system/clock", zu::CValue(-(1LL << 53)))})->status, 1u);
   EXPECT_EQ(changes_.back().oob_paths_written, (std::set<std::string>{"system/network", "system/clock"}));
   EXPECT_TRUE(changes_.back().device_fields_written.empty());
-
   const std::vector<std::pair<const char*, zu::CValue>> cases = {
       {"hostname", zu::CValue("h1")}, {"mtu", zu::CValue(1500.0)},          {"dhcp", zu::CValue(true)},
       {"tags", zu::CValue("[]")},     {"dns", zu::CValue(R"({"servers":["a","b"]})")},
@@ -113,78 +122,57 @@ TEST_F(FieldTest, DocumentFieldsMapToValuesAndAWriteKeepsTheOtherFieldsOrCreates
   };
   for (const auto& [name, value] : cases) EXPECT_EQ(get(field(4, 0, name, "system/network")), value) << name;
   EXPECT_EQ(get(field(4, 0, "since", "system/clock")), zu::CValue(-9007199254740992.0));
-  EXPECT_FALSE(get(field(4, 0, "hostname", "system")).is_valid());
+  EXPECT_FALSE(get(field(4, 0, "hostname", "system/net")).is_valid());
 }
 
-using StateTest = StoreTest;
+// A document whose encoded size is exactly `bytes` (at least 32): one text field "t".
+zu::proto::toolkitStruct sized_doc(std::size_t bytes) {
+  zu::proto::toolkitStruct d;
+  std::string& text = *(*d.mutable_fields())["t"].mutable_string_value();
+  text.assign(bytes, 'x');
+  text.resize(text.size() - (d.ByteSizeLong() - bytes));  // less the encoding around the text
+  return d;
+}
 
-TEST_F(StateTest, DeviceStateOpsKeepTheCommunicatingFlagInStepChannelOpsChangeOnlyApplicationBits) {
-  add_device(1, 20);
-  using zu::realtime_state;
-  using zu::cds::state_op;
-  auto op = [](std::uint64_t id, realtime_state bits, state_op how) {
-    zu::cds::CSetSingleDeviceState s;
-    s.id = id;
-    s.state = zu::CStateBits(bits);
-    s.op = how;
-    return s;
-  };
-  zu::cds::CSetDeviceState request;
-  request.states = {op(20, realtime_state::communicating, state_op::raise)};
-  ASSERT_EQ(ask(request)->status, 1u);
-  EXPECT_TRUE(device(20).communicating);
-  request.states = {op(20, realtime_state::stale, state_op::assign)};
-  ASSERT_EQ(ask(request)->status, 1u);
-  EXPECT_FALSE(device(20).communicating);
-  EXPECT_EQ(device(20).state.bits(), static_cast<std::uint32_t>(realtime_state::stale));
-  request.states = {op(20, realtime_state::stale, state_op::lower)};
-  ASSERT_EQ(ask(request)->status, 1u);
-  EXPECT_TRUE(device(20).state.empty());
+using DocumentTest = StoreTest;
 
-  const std::vector<std::pair<zu::cds::CSetSingleDeviceState, std::uint32_t>> bad = {
-      {op(404, realtime_state::stale, state_op::raise), 2},
-      {op(20, realtime_state::alarm_active, state_op::raise), 5},
-      {op(20, realtime_state::stale, state_op::none), 5},
-      {op(20, realtime_state::stale, static_cast<state_op>(7)), 5},
+TEST_F(DocumentTest, ARefusedWriteStoresNoneOfItsDocumentsAndTheLargestReadsBackButNotTwiceInOneAnswer) {
+  zu::proto::toolkitStruct deep;
+  zu::proto::toolkitStruct* level = &deep;
+  for (int i = 0; i < 150; ++i) level = (*level->mutable_fields())["in"].mutable_struct_value();
+  std::vector<std::tuple<const char*, std::string, zu::proto::toolkitStruct, std::uint32_t>> cases = {
+      {"empty path", "", doc("{}"), 5},
+      {"NUL in the path", std::string("a\0b", 3), doc("{}"), 5},
+      {"path past the longest", std::string(1025, 'p'), doc("{}"), 5},
+      {"text that is not UTF-8", "bad", doc("{}"), 5},
+      {"nested too deeply", "deep", deep, 5},
+      {"document past the largest", "big", sized_doc(4128769), 4},
   };
-  for (const auto& [entry, status] : bad) {
-    request.states = {op(20, realtime_state::communicating, state_op::raise), entry};
-    auto r = ask(request);
-    EXPECT_EQ(r->status, status);
-    ASSERT_EQ(r->results.size(), 2u);
-    EXPECT_EQ(r->results[1].status, status);
-    EXPECT_FALSE(device(20).communicating) << "a refusal applies no entry";
+  (*std::get<2>(cases[3]).mutable_fields())["t"].set_string_value("\xff");
+  for (const auto& [what, path, data, status] : cases) {
+    auto r = set_documents({{"kept", doc(R"({"v":1})")}, {path, data}});
+    EXPECT_EQ(r->status, status) << what;
+    EXPECT_FALSE(r->message.empty()) << what;
+    EXPECT_EQ(document_json("kept"), "") << what;
+    EXPECT_EQ(document_json(path), "") << what;
   }
+  EXPECT_TRUE(changes_.empty());
 
-  std::uint64_t a = add_channel(1, "a");
-  auto apply = [&](realtime_state bits, state_op how) {
-    zu::cds::CSetChannelState request;
-    request.states.resize(1);
-    request.states[0].id = a;
-    request.states[0].state = zu::CStateBits(bits);
-    request.states[0].op = how;
-    return ask(request)->status;
-  };
-  changes_.clear();
-  ASSERT_EQ(apply(realtime_state::alarm_disabled, state_op::raise), 1u);
-  EXPECT_TRUE(read({a})[0].state.test(realtime_state::alarm_disabled));
-  EXPECT_EQ(changes_.back().channel_states_changed, (std::set<std::uint64_t>{a}));
-  ASSERT_EQ(apply(realtime_state::stale, state_op::assign), 1u);
-  EXPECT_EQ(read({a})[0].state.bits(), static_cast<std::uint32_t>(realtime_state::stale));
-  EXPECT_EQ(apply(realtime_state::communicating, state_op::assign), 5u);
-}
+  const std::string longest(1024, 'p');
+  ASSERT_EQ(set_documents({{longest, sized_doc(4128768)}})->status, 1u);
+  auto r = get_documents({longest});
+  EXPECT_EQ(r->status, 1u) << r->message;
+  ASSERT_EQ(r->results.size(), 1u);
+  EXPECT_EQ(r->results[0].data.ByteSizeLong(), 4128768u);
 
-// A record class no store answers.
-struct CUnknownRecord : zu::cds::CRequestResponse {
-  std::shared_ptr<zu::cds::CRequestResponse> clone() const override { return std::make_shared<CUnknownRecord>(*this); }
-  const char* class_name() const override { return "CUnknownRecord"; }
-};
-
-TEST_F(StateTest, RecordsTheStoreDoesNotAnswerAreRefusedAsInvalidNamingTheClass) {
-  auto r = engine_->handle(session_, CUnknownRecord());
-  ASSERT_TRUE(std::dynamic_pointer_cast<CUnknownRecord>(r));
-  EXPECT_EQ(r->status, 5u);
-  EXPECT_NE(r->message.find("CUnknownRecord"), std::string::npos);
+  // Twice does not fit one frame: the answer holds what fits, in order, and is flagged.
+  r = get_documents({"missing", longest, longest});
+  EXPECT_EQ(r->status, 4u);
+  EXPECT_FALSE(r->message.empty());
+  ASSERT_EQ(r->results.size(), 2u);
+  EXPECT_EQ(r->results[0].found, 0);
+  EXPECT_EQ(r->results[1].path, longest);
+  EXPECT_EQ(r->results[1].found, 1);
 }
 
 }  // namespace
