@@ -11,25 +11,18 @@ using cdsapi::InBandAccessor;
 using tova::common::Uuid;
 using DevicesTest = InBandTest;
 
-TEST_F(DevicesTest, CreateLetsTheStoreChooseOrKeepsTheGivenIdAndARefusalAddsNothing) {
-  unsigned long long chosen = inband.createDevice(77, 1, false);
-  EXPECT_NE(chosen, 77U);
-  EXPECT_EQ(inband.createDevice(20, chosen, true), 20U);
-  EXPECT_EQ(inband.getDevice(20).parent_id, boost::optional<std::uint64_t>(chosen));
-
-  UnderEachFailure("CCreateDevice", [&] {
-    ExpectError<std::runtime_error>([&] { inband.createDevice(5, 1, false); }, "Can't create device 5");
-  });
+TEST_F(DevicesTest, CreateFindAndRemoveDevicesAndReportMissingOnes) {
+  unsigned long long a = inband.createDevice(77, 1, false);  // the store chooses the id
+  EXPECT_NE(a, 77U);
+  EXPECT_EQ(inband.createDevice(20, a, true), 20U);
+  EXPECT_EQ(inband.getDevice(20).parent_id, boost::optional<std::uint64_t>(a));
   ExpectError<std::runtime_error>([&] { inband.createDevice(20, 1, true); }, "Can't create device 20");
-}
 
-TEST_F(DevicesTest, ReadsDevicesInTheStoresOrderAndReportsMissingOnes) {
-  unsigned long long a = NewDevice(), b = NewDevice(), a1 = NewDevice(a);
+  unsigned long long b = NewDevice();
   std::vector<unsigned long long> ids;
   for (auto& d : inband.getDevices(std::vector<unsigned long long>{b, kUnknown, a}, 1)) ids.push_back(d.id);
-  EXPECT_EQ(ids, (std::vector<unsigned long long>{b, a, a1}));
+  EXPECT_EQ(ids, (std::vector<unsigned long long>{b, a, 20}));
   EXPECT_EQ(inband.getSubDevicesIds(1, 0), (std::vector<unsigned long long>{a, b}));
-
   ExpectError<std::invalid_argument>([&] { inband.getDevice(kUnknown); }, "Unable to get device 4242");
   EXPECT_EQ(inband.getDeviceUuid(kUnknown), Uuid::NIL);
   EXPECT_TRUE(inband.getSubDevicesIds(kUnknown, 0).empty());
@@ -38,6 +31,28 @@ TEST_F(DevicesTest, ReadsDevicesInTheStoresOrderAndReportsMissingOnes) {
     EXPECT_TRUE(inband.getSubDevicesIds(1, 0).empty());
     EXPECT_EQ(inband.getDeviceUuid(1), Uuid::NIL);
   });
+  UnderEachFailure("CCreateDevice", [&] {
+    ExpectError<std::runtime_error>([&] { inband.createDevice(5, 1, false); }, "Can't create device 5");
+  });
+
+  // Found by the whole canonical model name only, never by the friendly name.
+  inband.setDeviceFriendlyName(a, "PDU-42");
+  inband.setDevicePartNumber(b, "PDU-42");
+  inband.setDevicePartNumber(NewDevice(), "PDU-42X");
+  EXPECT_EQ(inband.getDeviceId(1, "PDU-42"), b);
+  EXPECT_EQ(inband.getDeviceId(1, "PDU-4"), kNone);
+  EXPECT_EQ(inband.getDeviceId(kUnknown, "PDU-42"), kNone);
+  faults().fail_with_status("CGetDevice", 2, 1);
+  ExpectError<std::invalid_argument>([&] { inband.getDeviceId(1, "PDU-42"); }, "Unable to get devices");
+
+  // Removals are sent but never reported.
+  faults().clear_requests();
+  inband.removeDevices({});
+  EXPECT_EQ(faults().count("CDeleteDevice"), 1U);
+  EXPECT_NO_THROW(inband.removeDevice(1));  // refused by the store
+  EXPECT_NO_THROW(inband.removeDevices({kUnknown, b}));
+  inband.removeDevice(a);
+  EXPECT_TRUE(inband.getDevices(std::vector<unsigned long long>{a}, 0).empty());
 }
 
 TEST_F(DevicesTest, IndexCountsAmongSiblingsAndEndsAtTheRoot) {
@@ -62,63 +77,24 @@ TEST_F(DevicesTest, IndexCountsAmongSiblingsAndEndsAtTheRoot) {
   EXPECT_THROW(inband.getDeviceIndex(first, 0), boost::bad_optional_access);
 }
 
-TEST_F(DevicesTest, DeviceIdMatchesTheWholeCanonicalModelNameOnly) {
-  unsigned long long named = NewDevice(), modelled = NewDevice();
-  inband.setDeviceFriendlyName(named, "PDU-42");
-  inband.setDevicePartNumber(modelled, "PDU-42");
-  inband.setDevicePartNumber(NewDevice(), "PDU-42X");
-  EXPECT_EQ(inband.getDeviceId(1, "PDU-42"), modelled);
-  EXPECT_EQ(inband.getDeviceId(1, "PDU-4"), kNone);
-  EXPECT_EQ(inband.getDeviceId(kUnknown, "PDU-42"), kNone);
-  faults().fail_with_status("CGetDevice", 2);
-  ExpectError<std::invalid_argument>([&] { inband.getDeviceId(1, "PDU-42"); }, "Unable to get devices");
-}
-
-TEST_F(DevicesTest, RemovalsAreSentButNeverReported) {
-  unsigned long long parent = NewDevice();
-  inband.removeDevices({});
-  EXPECT_EQ(faults().count("CDeleteDevice"), 1U);
-  EXPECT_NO_THROW(inband.removeDevice(1));  // refused by the store
-  EXPECT_NO_THROW(inband.removeDevices({kUnknown, parent}));
-  inband.removeDevice(parent);
-  EXPECT_TRUE(inband.getDevices(std::vector<unsigned long long>{parent}, 0).empty());
-}
-
-TEST_F(DevicesTest, AttributeKeysAndTheirLimits) {
-  auto sixteen = static_cast<cdsapi::DeviceAttribute>(16);
-  ExpectError<std::invalid_argument>([] { InBandAccessor::attributeToString(cdsapi::Uuid); }, "Invalid attribute 0");
-  ExpectError<std::invalid_argument>([&] { InBandAccessor::attributeToString(sixteen); }, "Invalid attribute 16");
-
-  zu::CDevice record;
-  record.guid = "not a uuid";
-  EXPECT_EQ(InBandAccessor::getDeviceAttribute(record, sixteen), "");
-  EXPECT_EQ(InBandAccessor::getDeviceUuid(record), Uuid::NIL);
-
-  // The attribute is judged before the device.
-  ExpectError<std::invalid_argument>([&] { inband.setDeviceAttribute(0, sixteen, "x"); }, "Invalid attribute 16");
-  ExpectError<std::invalid_argument>([&] { inband.setDeviceVendor(0, "acme"); }, "Couldn't set attribute 10");
-  EXPECT_EQ(faults().count("CSetFieldValue"), 0U);
-}
-
 // Each wrapper must reach its own key; a swapped pair would pass a round trip.
-TEST_F(DevicesTest, EachAttributeWrapperWritesAndReadsItsOwnKey) {
+TEST_F(DevicesTest, EachAttributeWrapperWritesAndReadsItsOwnKeyAndBadKeysAreRefusedFirst) {
   using Set = void (InBandAccessor::*)(unsigned long long, const std::string&);
   using Get = std::string (InBandAccessor::*)(unsigned long long);
+  using A = InBandAccessor;
   struct Wrapper { Set set; Get get; const char* key; };
   const Wrapper wrappers[] = {
-      {&InBandAccessor::setDeviceVendor, &InBandAccessor::getDeviceVendor, "vendor"},
-      {&InBandAccessor::setDeviceModel, &InBandAccessor::getDeviceModel, "model"},
-      {&InBandAccessor::setDeviceProduct, &InBandAccessor::getDeviceProduct, "model_series"},
-      {&InBandAccessor::setDevicePartNumber, &InBandAccessor::getDevicePartNumber, "canonical_model_name"},
-      {&InBandAccessor::setDevicePhysicalName, &InBandAccessor::getDevicePhysicalName, "asset_id"},
-      {&InBandAccessor::setDeviceSerialNumber, &InBandAccessor::getDeviceSerialNumber, "serial"},
-      {&InBandAccessor::setDeviceSwVersion, &InBandAccessor::getDeviceSwVersion, "software_version"},
-      {&InBandAccessor::setDeviceHwVersion, &InBandAccessor::getDeviceHwVersion, "hardware_version"},
-      {&InBandAccessor::setDeviceFriendlyName, &InBandAccessor::getDeviceFriendlyName, "name"},
-      {&InBandAccessor::setDeviceInterface, &InBandAccessor::getDeviceInterface, "network_address"},
-      {&InBandAccessor::setDeviceLocation, &InBandAccessor::getDeviceLocation, "location"},
-      {&InBandAccessor::setDeviceContact, &InBandAccessor::getDeviceContact, "contact"},
-      {&InBandAccessor::setDeviceType, &InBandAccessor::getDeviceType, "family"},
+      {&A::setDeviceVendor, &A::getDeviceVendor, "vendor"}, {&A::setDeviceModel, &A::getDeviceModel, "model"},
+      {&A::setDeviceProduct, &A::getDeviceProduct, "model_series"},
+      {&A::setDevicePartNumber, &A::getDevicePartNumber, "canonical_model_name"},
+      {&A::setDevicePhysicalName, &A::getDevicePhysicalName, "asset_id"},
+      {&A::setDeviceSerialNumber, &A::getDeviceSerialNumber, "serial"},
+      {&A::setDeviceSwVersion, &A::getDeviceSwVersion, "software_version"},
+      {&A::setDeviceHwVersion, &A::getDeviceHwVersion, "hardware_version"},
+      {&A::setDeviceFriendlyName, &A::getDeviceFriendlyName, "name"},
+      {&A::setDeviceInterface, &A::getDeviceInterface, "network_address"},
+      {&A::setDeviceLocation, &A::getDeviceLocation, "location"},
+      {&A::setDeviceContact, &A::getDeviceContact, "contact"}, {&A::setDeviceType, &A::getDeviceType, "family"},
   };
   unsigned long long device = NewDevice();
   for (const Wrapper& w : wrappers) {
@@ -130,8 +106,29 @@ TEST_F(DevicesTest, EachAttributeWrapperWritesAndReadsItsOwnKey) {
     EXPECT_EQ(sent->fields.begin()->value_kind, 2U);
     EXPECT_EQ((inband.*w.get)(device), std::string("value of ") + w.key);
   }
+  faults().clear_requests();
+  auto sixteen = static_cast<cdsapi::DeviceAttribute>(16);
+  ExpectError<std::invalid_argument>([] { A::attributeToString(cdsapi::Uuid); }, "Invalid attribute 0");
+  ExpectError<std::invalid_argument>([&] { A::attributeToString(sixteen); }, "Invalid attribute 16");
+  zu::CDevice record;
+  record.guid = "not a uuid";
+  EXPECT_EQ(A::getDeviceAttribute(record, sixteen), "");
+  EXPECT_EQ(A::getDeviceUuid(record), Uuid::NIL);
+  // The attribute is judged before the device.
+  ExpectError<std::invalid_argument>([&] { inband.setDeviceAttribute(0, sixteen, "x"); }, "Invalid attribute 16");
+  ExpectError<std::invalid_argument>([&] { inband.setDeviceVendor(0, "acme"); }, "Couldn't set attribute 10");
+  EXPECT_EQ(faults().count("CSetFieldValue"), 0U);
   faults().fail_with_status("CSetFieldValue", 2);
   EXPECT_NO_THROW(inband.setDeviceContact(kUnknown, "nobody"));
+
+  // Communicating raises or lowers one state bit, unreported.
+  inband.setDeviceCommunicating(device, true);
+  EXPECT_TRUE(inband.getDevice(device).communicating);
+  EXPECT_EQ(faults().last<zu::cds::CSetDeviceState>()->states.at(0).op, zu::cds::state_op::raise);
+  inband.setDeviceCommunicating(device, false);
+  EXPECT_FALSE(inband.getDevice(device).communicating);
+  faults().drop_response("CSetDeviceState");
+  EXPECT_NO_THROW(inband.setDeviceCommunicating(kUnknown, true));
 }
 
 TEST_F(DevicesTest, UuidIsWrittenByUpdatingTheWholeRecordAndAFailedReadOrUpdateThrows) {
@@ -159,17 +156,6 @@ TEST_F(DevicesTest, UuidIsWrittenByUpdatingTheWholeRecordAndAFailedReadOrUpdateT
   UnderEachFailure("CUpdateDevice", [&] {
     ExpectError<std::invalid_argument>([&] { inband.setDeviceUuid(device, uuid); }, "Invalid attribute 0");
   });
-}
-
-TEST_F(DevicesTest, CommunicatingRaisesOrLowersOneStateBit) {
-  unsigned long long device = NewDevice();
-  inband.setDeviceCommunicating(device, true);
-  EXPECT_TRUE(inband.getDevice(device).communicating);
-  EXPECT_EQ(faults().last<zu::cds::CSetDeviceState>()->states.at(0).op, zu::cds::state_op::raise);
-  inband.setDeviceCommunicating(device, false);
-  EXPECT_FALSE(inband.getDevice(device).communicating);
-  faults().drop_response("CSetDeviceState");
-  EXPECT_NO_THROW(inband.setDeviceCommunicating(kUnknown, true));
 }
 
 }  // namespace
