@@ -6,14 +6,9 @@
 namespace inband_test {
 namespace {
 
+// Hysteresis 1 and delay 10 throughout, so that a setter's change shows.
 zu::CAlarmTrigger Trigger(zu::CValue threshold, std::uint32_t level, std::uint32_t priority) {
-  zu::CAlarmTrigger t;
-  t.level = level;
-  t.threshold = threshold;
-  t.priority = priority;
-  t.hysteresis = zu::CValue(1.0f);
-  t.delay = 10;
-  return t;
+  return {level, 0, threshold, zu::CValue(), priority, "", 0, zu::CValue(1.0f), 10};
 }
 
 // "threshold/level/priority/hysteresis/delay" of each trigger; values by their text.
@@ -58,7 +53,7 @@ TEST(TranslateTriggerLevelTest, MapsStoreLevelsAndPassesTheRest) {
   for (int i = 0; i < 8; ++i) EXPECT_EQ(cdsapi::translateTriggerLevel(in[i]), out[i]) << in[i];
 }
 
-TEST_F(AlarmConfigTest, ConfigurationIsReadAndWrittenWholeUnderTheChannelGiven) {
+TEST_F(AlarmConfigTest, ConfigurationIsWrittenWholeAndFieldSettersChangeTheFirstOrEveryTrigger) {
   const std::string initially = "30/3/1/1(type 5)/10 10/1/2/1(type 5)/10 20/2/3/1(type 5)/10 ";
   EXPECT_EQ(Shown(inband.getChannelAlarmConfig(channel).triggers), initially);
   EXPECT_EQ(inband.setChannelAlarmConfig(channel, {999, {Trigger(5.0f, 0, 0)}}), channel);
@@ -66,9 +61,8 @@ TEST_F(AlarmConfigTest, ConfigurationIsReadAndWrittenWholeUnderTheChannelGiven) 
   ExpectError<std::invalid_argument>([&] { inband.setChannelAlarmConfig(kUnknown, {}); },
                                      "Unknown channel Number 4242");
   ExpectError<std::invalid_argument>([&] { inband.getChannelAlarmConfig(kUnknown); }, "Unknown channel Number 4242");
-}
 
-TEST_F(AlarmConfigTest, FieldSettersChangeTheFirstOrEveryTriggerAndARefusedWriteBackIsNotReported) {
+  Store({Trigger(30.0f, 3, 1), Trigger(10.0f, 1, 2), Trigger(20.0f, 2, 3)});
   EXPECT_EQ(inband.getChannelAlarmLevel(channel), cdsapi::LevelCritical);
   EXPECT_EQ(inband.setChannelAlarmLevel(channel, cdsapi::LevelWarning), channel);
   EXPECT_EQ(Written(), "30/6/1/1(type 5)/10 10/1/2/1(type 5)/10 20/2/3/1(type 5)/10 ");  // sent as given
@@ -87,6 +81,19 @@ TEST_F(AlarmConfigTest, FieldSettersChangeTheFirstOrEveryTriggerAndARefusedWrite
   EXPECT_EQ(Written(), "true/0/0/1(type 5)/10 2.5/0/0/1(type 5)/10 ");
   EXPECT_TRUE(inband.getChannelAlarmTriggerThreshold(channel));
 
+  // Trigger ids count in ascending threshold order.
+  Store({Trigger(30.0f, 3, 1), Trigger(10.0f, 1, 2), Trigger(20.0f, 2, 3)});
+  EXPECT_FLOAT_EQ(inband.getChannelAlarmTriggerThreshold(channel, cdsapi::FirstTrigger), 10.0f);
+  EXPECT_FLOAT_EQ(inband.getChannelAlarmTriggerThreshold(channel, cdsapi::ThirdTrigger), 30.0f);
+  // Sorted, then changed: written out of order, each trigger moved whole.
+  EXPECT_EQ(inband.setChannelAlarmTriggerThreshold(channel, cdsapi::FirstTrigger, 40.0f), channel);
+  EXPECT_EQ(Written(), "40/1/2/1(type 5)/10 20/2/3/1(type 5)/10 30/3/1/1(type 5)/10 ");
+  for (auto id : {cdsapi::FourthTrigger, static_cast<cdsapi::TriggerId>(4294967295U)}) {
+    ExpectError<std::invalid_argument>([&] { inband.getChannelAlarmTriggerThreshold(channel, id); }, unknown);
+    ExpectError<std::invalid_argument>([&] { inband.setChannelAlarmTriggerThreshold(channel, id, 1.0f); }, unknown);
+  }
+  EXPECT_EQ(faults().count("CSetAlarmConfig"), 1U);
+
   // A refused write-back is not reported.
   Store({Trigger(30.0f, 3, 1), Trigger(10.0f, 1, 2)});
   faults().drop_response("CSetAlarmConfig", 2);
@@ -98,20 +105,7 @@ TEST_F(AlarmConfigTest, FieldSettersChangeTheFirstOrEveryTriggerAndARefusedWrite
   }
 }
 
-TEST_F(AlarmConfigTest, TriggerIdsCountInAscendingThresholdOrder) {
-  EXPECT_FLOAT_EQ(inband.getChannelAlarmTriggerThreshold(channel, cdsapi::FirstTrigger), 10.0f);
-  EXPECT_FLOAT_EQ(inband.getChannelAlarmTriggerThreshold(channel, cdsapi::ThirdTrigger), 30.0f);
-  // Sorted, then changed: written out of order, each trigger moved whole.
-  EXPECT_EQ(inband.setChannelAlarmTriggerThreshold(channel, cdsapi::FirstTrigger, 40.0f), channel);
-  EXPECT_EQ(Written(), "40/1/2/1(type 5)/10 20/2/3/1(type 5)/10 30/3/1/1(type 5)/10 ");
-  for (auto id : {cdsapi::FourthTrigger, static_cast<cdsapi::TriggerId>(4294967295U)}) {
-    ExpectError<std::invalid_argument>([&] { inband.getChannelAlarmTriggerThreshold(channel, id); }, unknown);
-    ExpectError<std::invalid_argument>([&] { inband.setChannelAlarmTriggerThreshold(channel, id, 1.0f); }, unknown);
-  }
-  EXPECT_EQ(faults().count("CSetAlarmConfig"), 1U);
-}
-
-TEST_F(AlarmConfigTest, UnreadableOrEmptyConfigurationsThrowAndWriteNothing) {
+TEST_F(AlarmConfigTest, UnreadableOrEmptyConfigurationsThrowAndEnabledIsTheAlarmDisabledBitClear) {
   Store({});
   ExpectTriggerUsersThrow();
   EXPECT_EQ(faults().count("CSetAlarmConfig"), 0U);
@@ -125,10 +119,8 @@ TEST_F(AlarmConfigTest, UnreadableOrEmptyConfigurationsThrowAndWriteNothing) {
   faults().respond_with("CGetAlarmConfig", Answer(&zu::cds::CGetAlarmConfig::configs, 2));
   ExpectError<std::invalid_argument>([&] { inband.getChannelAlarmConfig(channel); }, unknown);
   EXPECT_EQ(faults().count("CSetAlarmConfig"), 0U);
-}
 
-// The alarm-disabled bit lives in the channel's state.
-TEST_F(AlarmConfigTest, EnabledIsTheChannelsAlarmDisabledBitClear) {
+  // Enabled is the channel's alarm-disabled state bit clear.
   EXPECT_TRUE(inband.getChannelAlarmEnabled(channel));
   EXPECT_EQ(inband.setChannelAlarmEnabled(channel, false), channel);
   EXPECT_EQ(faults().last<zu::cds::CSetChannelState>()->states.at(0).op, zu::cds::state_op::assign);

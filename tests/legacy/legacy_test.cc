@@ -32,32 +32,31 @@ class LegacyTest : public inband_test::InBandTest {
     return out.text();
   }
 
- private:
-  std::shared_ptr<cdsapi::dataHandler> handler_;  // destroyed before the store
-};
-
-class LegacyChannel : public LegacyTest {
- protected:
   // A channel on a new device, holding `value` (the first value written fixes
-  // the channel's data type), with its settings texts set when given.
-  unsigned long long NewChannel(const zu::CValue& value, const std::string& text1 = "", const std::string& text2 = "") {
+  // the channel's data type).
+  unsigned long long NewChannel(const zu::CValue& value) {
     unsigned long long id = inband.createChannel(NewDevice(), "point", false);
     inband.setChannelCValue(id, value);
-    if (text1.empty()) return id;
-    zu::cds::CGetChannelSettings read;
-    read.ids = {id};
-    auto current = std::dynamic_pointer_cast<zu::cds::CGetChannelSettings>(data.client->submit_wait(read));
-    zu::cds::CUpdateChannelSettings update;
-    update.settings = {current->settings.at(0)};
-    update.settings[0].text1 = text1;
-    update.settings[0].text2 = text2;
-    data.client->submit_wait(update);
     return id;
+  }
+  // The settings texts every later settings answer carries.
+  void AnswerTexts(const std::string& text1, const std::string& text2) {
+    faults().edit_response("CGetChannelSettings", [=](zu::cds::CRequestResponse& r) {
+      for (auto& entry : dynamic_cast<zu::cds::CGetChannelSettings&>(r).settings) {
+        entry.text1 = text1;
+        entry.text2 = text2;
+      }
+    });
   }
   zu::CValue LastWritten() {
     auto sent = faults().last<zu::cds::CUpdateChannelValue>();
     return sent && sent->values.size() == 1 ? sent->values[0].value : zu::CValue("<nothing written>");
   }
+
+  cdsapi::dataDevice device{"legacy-test"};
+
+ private:
+  std::shared_ptr<cdsapi::dataHandler> handler_;  // destroyed before the store
 };
 
 cdsapi::value_cds Word(std::uint32_t u) {
@@ -74,7 +73,7 @@ std::string State(const cdsapi::dataChannel& c) {
 }
 
 // What get stores and what update sends, by the channel's data type.
-TEST_F(LegacyChannel, EachDataTypeHasItsTypeCodePlaceAndWrittenValue) {
+TEST_F(LegacyTest, EachDataTypeHasItsTypeCodePlaceAndWrittenValue) {
   cdsapi::value_cds false_in_first_byte = Word(0), minus_forty, quarter;
   reinterpret_cast<unsigned char*>(&false_in_first_byte)[1] = 1;  // word non-zero, first byte 0
   minus_forty.i = -40;
@@ -112,37 +111,9 @@ TEST_F(LegacyChannel, EachDataTypeHasItsTypeCodePlaceAndWrittenValue) {
   }
 }
 
-TEST_F(LegacyChannel, GetKeepsTextsAsCStringsOnlyWithoutHandlerAndWithoutValueSetsOnlyTypeAndTexts) {
-  unsigned long long id = NewChannel(zu::CValue(std::string("ab\0cd", 5)), std::string("t1\0x", 4), "t2");
-  cdsapi::dataChannel channel("legacy-test", 3);
-  EXPECT_TRUE(channel.get(id));
-  EXPECT_EQ(channel.stringValue, "ab");
-  EXPECT_EQ(channel.settingsText1, "t1");
-  EXPECT_EQ(channel.settingsText2, "t2");
-  EXPECT_EQ(channel.channelId, 3u);
-  EXPECT_TRUE(channel.get(id, Handler()));
-  EXPECT_EQ(channel.stringValue, std::string("ab\0cd", 5));
-  EXPECT_EQ(channel.settingsText1, std::string("t1\0x", 4));
-  EXPECT_EQ(channel.channelId, id);
-
-  id = NewChannel(zu::CValue(5), "first", "second");
-  faults().drop_response("CGetChannelValue", 1);
-  faults().edit_response("CGetChannelValue", [](zu::cds::CRequestResponse& r) {
-    dynamic_cast<zu::cds::CGetChannelValue&>(r).values.clear();
-  }, 1);
-  for (int fault = 0; fault < 2; ++fault) {
-    channel.scalar.i = 77;
-    channel.stringValue = "kept";
-    EXPECT_TRUE(channel.get(id));
-    EXPECT_EQ(channel.typeCode, 3);
-    EXPECT_EQ(channel.scalar.i, 77);
-    EXPECT_EQ(channel.stringValue + channel.settingsText1 + channel.settingsText2, "keptfirstsecond");
-  }
-}
-
 // Unknown channels: only the handler form of get says so; the value response
 // does not count when the settings are missing, and status is never consulted.
-TEST_F(LegacyChannel, UnknownChannelsChangeNothingAndOnlyGetThroughAHandlerSaysSo) {
+TEST_F(LegacyTest, GetKeepsTextsAsCStringsOnlyWithoutHandlerAndUnknownChannelsChangeNothing) {
   cdsapi::dataChannel channel("legacy-test", 5);
   channel.typeCode = 4;
   channel.settingsText1 = "kept";
@@ -157,13 +128,39 @@ TEST_F(LegacyChannel, UnknownChannelsChangeNothingAndOnlyGetThroughAHandlerSaysS
   EXPECT_TRUE(channel.remove(kUnknown));
   EXPECT_TRUE(channel.update(kUnknown, zu::CValue(1)));
 
-  unsigned long long id = NewChannel(zu::CValue(true));
-  faults().fail_with_status("CGetChannelSettings", 2);
+  unsigned long long id = NewChannel(zu::CValue(std::string("ab\0cd", 5)));
+  AnswerTexts(std::string("t1\0x", 4), "t2");
   EXPECT_TRUE(channel.get(id));
+  EXPECT_EQ(channel.stringValue, "ab");
+  EXPECT_EQ(channel.settingsText1, "t1");
+  EXPECT_EQ(channel.settingsText2, "t2");
+  EXPECT_EQ(channel.channelId, 5u);
+  EXPECT_TRUE(channel.get(id, Handler()));
+  EXPECT_EQ(channel.stringValue, std::string("ab\0cd", 5));
+  EXPECT_EQ(channel.settingsText1, std::string("t1\0x", 4));
+  EXPECT_EQ(channel.channelId, id);
+
+  // Without a value only the type and the texts are set.
+  id = NewChannel(zu::CValue(5));
+  AnswerTexts("first", "second");
+  faults().drop_response("CGetChannelValue", 1);
+  faults().edit_response("CGetChannelValue", [](zu::cds::CRequestResponse& r) {
+    dynamic_cast<zu::cds::CGetChannelValue&>(r).values.clear();
+  }, 1);
+  for (int fault = 0; fault < 2; ++fault) {
+    channel.scalar.i = 77;
+    channel.stringValue = "kept";
+    EXPECT_TRUE(channel.get(id));
+    EXPECT_EQ(channel.typeCode, 3);
+    EXPECT_EQ(channel.scalar.i, 77);
+    EXPECT_EQ(channel.stringValue + channel.settingsText1 + channel.settingsText2, "keptfirstsecond");
+  }
+  faults().fail_with_status("CGetChannelSettings", 2);
+  EXPECT_TRUE(channel.get(NewChannel(zu::CValue(true))));
   EXPECT_EQ(channel.typeCode, 1);
 }
 
-TEST_F(LegacyChannel, CreateAsksForTheGivenIdAndPrintsIt) {
+TEST_F(LegacyTest, CreateAsksForTheGivenIdAndPrintsIt) {
   unsigned long long device = NewDevice();
   cdsapi::dataChannel channel("legacy-test", 0);
   channel.typeCode = 2;
@@ -187,12 +184,7 @@ TEST_F(LegacyChannel, CreateAsksForTheGivenIdAndPrintsIt) {
   EXPECT_EQ(Printed([&] { EXPECT_TRUE(channel.create(device, 904, "level", false)); }), "Channel 904 created !\n");
 }
 
-class LegacyDevice : public LegacyTest {
- protected:
-  cdsapi::dataDevice device{"legacy-test"};
-};
-
-TEST_F(LegacyDevice, CreateUnderTheManagerWithTheGivenNumberGetReadsItBackAndARefusalIsSilent) {
+TEST_F(LegacyTest, DeviceCreateGetAndChannelIdsWorkIn16BitNumbersAndARefusalIsSilent) {
   EXPECT_EQ(Printed([&] { EXPECT_TRUE(device.create(7)); }), "Device 7 created !\n");
   EXPECT_EQ(device.deviceNumber, 7);
   EXPECT_EQ(inband.getDevice(7).parent_id.value_or(0), 1u);
@@ -222,9 +214,9 @@ TEST_F(LegacyDevice, CreateUnderTheManagerWithTheGivenNumberGetReadsItBackAndARe
   });
   EXPECT_TRUE(reader.get(8));
   EXPECT_EQ(reader.deviceNumber, 8);
-}
+  faults().clear_faults();
 
-TEST_F(LegacyDevice, ChannelIdsAreAppendedAscendingAndCutTo16Bits) {
+  // Channel ids are appended ascending and cut to 16 bits.
   ASSERT_TRUE(device.create(12));
   cdsapi::dataChannel channel("legacy-test", 0);
   ASSERT_TRUE(channel.create(12, 65539, "far", false));
@@ -237,7 +229,7 @@ TEST_F(LegacyDevice, ChannelIdsAreAppendedAscendingAndCutTo16Bits) {
   EXPECT_EQ(ids.size(), 3u);
 }
 
-TEST_F(LegacyDevice, AttributesAndGuidBytesComeBackAsGiven) {
+TEST_F(LegacyTest, AttributesAndGuidBytesComeBackAsGiven) {
   ASSERT_TRUE(device.create(21));
   EXPECT_EQ(Printed([&] { EXPECT_TRUE(device.set_attribute(21, "contact", "ops")); }),
             "set field : contact Succeed\n");
@@ -261,7 +253,7 @@ TEST_F(LegacyDevice, AttributesAndGuidBytesComeBackAsGiven) {
 }
 
 // Every failure has its one line, and leaves the out arguments and members.
-TEST_F(LegacyDevice, EachFailureHasItsLine) {
+TEST_F(LegacyTest, EachFailureHasItsLine) {
   ASSERT_TRUE(device.create(40, "n", "m", "p", "s", "v"));
   std::string out = "kept";
   struct Row {
