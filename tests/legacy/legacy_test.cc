@@ -160,31 +160,7 @@ TEST_F(LegacyTest, GetKeepsTextsAsCStringsOnlyWithoutHandlerAndUnknownChannelsCh
   EXPECT_EQ(channel.typeCode, 1);
 }
 
-TEST_F(LegacyTest, CreateAsksForTheGivenIdAndPrintsIt) {
-  unsigned long long device = NewDevice();
-  cdsapi::dataChannel channel("legacy-test", 0);
-  channel.typeCode = 2;
-  EXPECT_EQ(Printed([&] { EXPECT_TRUE(channel.create(device, 900, "pressure", false)); }),
-            "Channel 900 created !\n");
-  EXPECT_TRUE(faults().last<zu::cds::CCreateChannel>()->legacy);
-  EXPECT_TRUE(faults().last<zu::cds::CCreateChannel>()->requests.at(0).flag);
-  EXPECT_EQ(channel.typeCode, 2) << "a channel without a value has no legacy type";
-  EXPECT_EQ(inband.getChannelId(device, "pressure"), 900u);
-  EXPECT_FALSE(inband.getChannel(900).settings()->flags & zu::CChannelSettings::kSettingsFlag);
-
-  // With the settings flag the bit is set in a follow-up; a refusal prints nothing.
-  EXPECT_EQ(Printed([&] { EXPECT_TRUE(channel.create(device, 901, "flow", true)); }), "Channel 901 created !\n");
-  EXPECT_TRUE(inband.getChannel(901).settings()->flags & zu::CChannelSettings::kSettingsFlag);
-  EXPECT_EQ(Printed([&] { EXPECT_FALSE(channel.create(device, 902, "flow", true)); }), "");
-
-  // The line names the id asked for, even when the store answers with another.
-  faults().edit_response("CCreateChannel", [](zu::cds::CRequestResponse& r) {
-    dynamic_cast<zu::cds::CCreateChannel&>(r).channels.at(0).set_ids(77, 1);
-  });
-  EXPECT_EQ(Printed([&] { EXPECT_TRUE(channel.create(device, 904, "level", false)); }), "Channel 904 created !\n");
-}
-
-TEST_F(LegacyTest, DeviceCreateGetAndChannelIdsWorkIn16BitNumbersAndARefusalIsSilent) {
+TEST_F(LegacyTest, DevicesAndChannelsAreCreatedAtTheGivenNumbersAndRefusalsAreSilent) {
   EXPECT_EQ(Printed([&] { EXPECT_TRUE(device.create(7)); }), "Device 7 created !\n");
   EXPECT_EQ(device.deviceNumber, 7);
   EXPECT_EQ(inband.getDevice(7).parent_id.value_or(0), 1u);
@@ -199,7 +175,6 @@ TEST_F(LegacyTest, DeviceCreateGetAndChannelIdsWorkIn16BitNumbersAndARefusalIsSi
   EXPECT_EQ(reader.name + "|" + reader.model + "|" + reader.partNumber + "|" + reader.serialNumber + "|" +
                 reader.swVersion + "|" + reader.contact + "|" + reader.location,
             "boiler|B-200|B200-EU|SN-1|2.1|ops|cellar");
-
   cdsapi::dataDevice second("second");
   EXPECT_EQ(Printed([&] { EXPECT_FALSE(second.create(7, "n", "m", "p", "s", "v")); }), "");
   EXPECT_EQ(second.deviceNumber, 7);
@@ -208,54 +183,55 @@ TEST_F(LegacyTest, DeviceCreateGetAndChannelIdsWorkIn16BitNumbersAndARefusalIsSi
   EXPECT_TRUE(device.remove(7)) << "remove reports nothing";
   EXPECT_EQ(Printed([&] { EXPECT_FALSE(device.get(7)); }), "Device 7 not found !\n");
 
-  // The store's id is cut to 16 bits.
+  // Channels: the given id, the legacy flag, the settings bit in a follow-up.
+  cdsapi::dataChannel channel("legacy-test", 0);
+  channel.typeCode = 2;
+  EXPECT_EQ(Printed([&] { EXPECT_TRUE(channel.create(8, 900, "pressure", false)); }), "Channel 900 created !\n");
+  EXPECT_TRUE(faults().last<zu::cds::CCreateChannel>()->legacy);
+  EXPECT_TRUE(faults().last<zu::cds::CCreateChannel>()->requests.at(0).flag);
+  EXPECT_EQ(channel.typeCode, 2) << "a channel without a value has no legacy type";
+  EXPECT_EQ(inband.getChannelId(8, "pressure"), 900u);
+  EXPECT_FALSE(inband.getChannel(900).settings()->flags & zu::CChannelSettings::kSettingsFlag);
+  EXPECT_EQ(Printed([&] { EXPECT_TRUE(channel.create(8, 65539, "flow", true)); }), "Channel 65539 created !\n");
+  EXPECT_TRUE(inband.getChannel(65539).settings()->flags & zu::CChannelSettings::kSettingsFlag);
+  EXPECT_EQ(Printed([&] { EXPECT_FALSE(channel.create(8, 902, "flow", true)); }), "");
+
+  // Ids are appended ascending and cut to 16 bits.
+  std::vector<unsigned short> ids = {500};
+  EXPECT_TRUE(device.getChannelIds(8, ids));
+  EXPECT_EQ(ids, (std::vector<unsigned short>{500, 900, 3}));
+  EXPECT_TRUE(device.getChannelIds(kUnknown & 0xFFFF, ids));  // no device, no channels
+  UnderEachFailure("CGetDevice", [&] { EXPECT_FALSE(device.getChannelIds(8, ids)); });
+  EXPECT_EQ(ids.size(), 3u);
+
+  // The lines name the numbers asked for, whatever the store answers; its device id is cut to 16 bits.
+  faults().edit_response("CCreateChannel", [](zu::cds::CRequestResponse& r) {
+    dynamic_cast<zu::cds::CCreateChannel&>(r).channels.at(0).set_ids(77, 1);
+  });
+  EXPECT_EQ(Printed([&] { EXPECT_TRUE(channel.create(8, 904, "level", false)); }), "Channel 904 created !\n");
   faults().edit_response("CGetDevice", [](zu::cds::CRequestResponse& r) {
     dynamic_cast<zu::cds::CGetDevice&>(r).devices.at(0).set_id(0x30008);
   });
   EXPECT_TRUE(reader.get(8));
   EXPECT_EQ(reader.deviceNumber, 8);
-  faults().clear_faults();
-
-  // Channel ids are appended ascending and cut to 16 bits.
-  ASSERT_TRUE(device.create(12));
-  cdsapi::dataChannel channel("legacy-test", 0);
-  ASSERT_TRUE(channel.create(12, 65539, "far", false));
-  ASSERT_TRUE(channel.create(12, 9, "near", false));
-  std::vector<unsigned short> ids = {500};
-  EXPECT_TRUE(device.getChannelIds(12, ids));
-  EXPECT_EQ(ids, (std::vector<unsigned short>{500, 9, 3}));
-  EXPECT_TRUE(device.getChannelIds(kUnknown & 0xFFFF, ids));  // no device, no channels
-  UnderEachFailure("CGetDevice", [&] { EXPECT_FALSE(device.getChannelIds(12, ids)); });
-  EXPECT_EQ(ids.size(), 3u);
 }
 
-TEST_F(LegacyTest, AttributesAndGuidBytesComeBackAsGiven) {
-  ASSERT_TRUE(device.create(21));
-  EXPECT_EQ(Printed([&] { EXPECT_TRUE(device.set_attribute(21, "contact", "ops")); }),
-            "set field : contact Succeed\n");
-  EXPECT_EQ(inband.getDeviceContact(21), "ops");
-  std::string out = "old";
-  EXPECT_EQ(Printed([&] { EXPECT_TRUE(device.get_attribute(21, "contact", out)); }), "");
-  EXPECT_EQ(out, "ops");
-  ASSERT_TRUE(device.set_attribute(21, "location", std::string("hall\0B", 6)));
-  EXPECT_TRUE(device.get_attribute(21, "location", out));
-  EXPECT_EQ(out, "hall") << "read up to the first NUL";
-
-  out = "old";
-  EXPECT_EQ(Printed([&] { EXPECT_FALSE(device.get_guid(21, out)); }), "Device 21 does not have a Guid value!\n");
-  EXPECT_EQ(out, "old");
-  for (const std::string& bytes : {std::string("abc"), std::string("\x01\0\xff", 3)}) {
-    EXPECT_EQ(Printed([&] { EXPECT_TRUE(device.set_guid(21, bytes)); }), "set guid Succeed\n");
-    EXPECT_TRUE(device.get_guid(21, out));
-    EXPECT_EQ(out, bytes);
-  }
-  EXPECT_EQ(inband.getDevice(21).guid, std::string("\x01\0\xff", 3));
-}
-
-// Every failure has its one line, and leaves the out arguments and members.
-TEST_F(LegacyTest, EachFailureHasItsLine) {
+TEST_F(LegacyTest, AttributesAndGuidBytesComeBackAsGivenAndEachFailureHasItsLine) {
   ASSERT_TRUE(device.create(40, "n", "m", "p", "s", "v"));
-  std::string out = "kept";
+  EXPECT_EQ(Printed([&] { EXPECT_TRUE(device.set_attribute(40, "contact", "ops")); }),
+            "set field : contact Succeed\n");
+  EXPECT_EQ(inband.getDeviceContact(40), "ops");
+  std::string out = "old";
+  EXPECT_EQ(Printed([&] { EXPECT_TRUE(device.get_attribute(40, "contact", out)); }), "");
+  EXPECT_EQ(out, "ops");
+  ASSERT_TRUE(device.set_attribute(40, "location", std::string("hall\0B", 6)));
+  EXPECT_TRUE(device.get_attribute(40, "location", out));
+  EXPECT_EQ(out, "hall") << "read up to the first NUL";
+  out = "kept";
+  EXPECT_EQ(Printed([&] { EXPECT_FALSE(device.get_guid(40, out)); }), "Device 40 does not have a Guid value!\n");
+  EXPECT_EQ(out, "kept");
+
+  // Every failure has its one line, and leaves the out arguments and members.
   struct Row {
     const char* record;  // the request that fails
     std::function<bool()> call;
@@ -286,6 +262,13 @@ TEST_F(LegacyTest, EachFailureHasItsLine) {
   EXPECT_EQ(Printed([&] { EXPECT_FALSE(device.get_attribute(0, "serial", out)); }), "Error: Invalid request type!\n");
   EXPECT_TRUE(faults().requests().empty());
   EXPECT_EQ(Printed([&] { EXPECT_FALSE(device.get_guid(kUnknown & 0xFFFF, out)); }), "Get device request failed!\n");
+
+  for (const std::string& bytes : {std::string("abc"), std::string("\x01\0\xff", 3)}) {
+    EXPECT_EQ(Printed([&] { EXPECT_TRUE(device.set_guid(40, bytes)); }), "set guid Succeed\n");
+    EXPECT_TRUE(device.get_guid(40, out));
+    EXPECT_EQ(out, bytes);
+  }
+  EXPECT_EQ(inband.getDevice(40).guid, std::string("\x01\0\xff", 3));
 }
 
 }  // namespace
