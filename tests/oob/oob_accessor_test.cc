@@ -18,13 +18,8 @@ class OobTest : public InBandTest {
   cdsapi::OobAccessor oob{data};
 };
 
-TEST_F(OobTest, ParsePathTellsDeviceFieldsScopedFieldsAndDocumentFieldsApart) {
-  struct Case {
-    std::string path;
-    std::uint32_t kind;
-    unsigned long long id;
-    std::string name, scope;
-  };
+TEST_F(OobTest, ParsePathTellsDeviceFieldsScopedFieldsAndDocumentFieldsApartAndTakesAValueFromASecondPart) {
+  struct Case { std::string path; std::uint32_t kind; unsigned long long id; std::string name, scope; };
   const Case cases[] = {
       {"12/temperature", 1, 12, "temperature", ""},
       {"12/a/limits.max", 3, 12, "max", "limits"},  // middle segments are ignored
@@ -55,9 +50,8 @@ TEST_F(OobTest, ParsePathTellsDeviceFieldsScopedFieldsAndDocumentFieldsApart) {
   Parse({"12/x"}, 1);
   Parse({"site/x"}, 1);
   EXPECT_EQ(faults().count("CGetDevice"), 1U);
-}
 
-TEST_F(OobTest, ParsePathTakesTheValueFromASecondPartOnlyAndJudgesTheDeviceByTheAnswer) {
+  // The value comes from a second part only; the device is judged by the answer.
   zu::cds::CSingleField f = Parse({"12/x", "21.5"}, 2);
   EXPECT_EQ(f.field_kind, 1U);
   EXPECT_EQ(f.value, zu::CValue(std::string("21.5")));
@@ -85,10 +79,7 @@ TEST_F(OobTest, DocumentsAreSentOnlyWhenTheJsonIsAnObjectAndAFailedReadIsAnEmpty
   oob.set(with_nul, std::string("{}"));
   EXPECT_EQ(faults().last<zu::cds::CSetOOBData>()->units.at(0).path, with_nul);
 
-  for (const char* json : {"", "{", "42", "[1,2]", "null"}) {
-    SCOPED_TRACE(json);
-    EXPECT_FALSE(oob.set("site/other", std::string(json)));
-  }
+  for (const char* json : {"", "{", "42", "[1,2]", "null"}) EXPECT_FALSE(oob.set("site/other", std::string(json))) << json;
   EXPECT_EQ(faults().count("CSetOOBData"), 3U);
 
   // A read that finds nothing or fails gives an empty document.
@@ -102,7 +93,7 @@ TEST_F(OobTest, DocumentsAreSentOnlyWhenTheJsonIsAnObjectAndAFailedReadIsAnEmpty
   EXPECT_EQ(oob.get("site/config").fields_size(), 0);
 }
 
-TEST_F(OobTest, FieldsOfDevicesAndDocumentsAreWrittenAndReadAsText) {
+TEST_F(OobTest, FieldsOfDevicesAndDocumentsAreWrittenAndReadAsTextAndFailuresAreEmptyTexts) {
   EXPECT_TRUE(oob.setField("12/serial", "SN-12"));
   EXPECT_EQ(oob.getField("0xC/serial"), "SN-12");
   EXPECT_TRUE(oob.setField("12/limits.max", "40"));
@@ -113,15 +104,14 @@ TEST_F(OobTest, FieldsOfDevicesAndDocumentsAreWrittenAndReadAsText) {
   oob.set("site/limits", std::string(R"({"max":40.5,"on":true})"));
   EXPECT_EQ(oob.getField("site/limits/max"), "40.5");
   EXPECT_EQ(oob.getField("site/limits/on"), "true");
-}
 
-TEST_F(OobTest, FieldFailuresAreEmptyTextsExceptInTheTemplate) {
+  // Failures are empty texts, except in the template.
   EXPECT_EQ(oob.getField("nodash"), "");
   EXPECT_EQ(oob.getField("site/none/x"), "");
   ExpectError<std::invalid_argument>([&] { oob.getField<std::string>("nodash"); }, "Error: Invalid request type!");
   ExpectError<std::invalid_argument>([&] { oob.getField<std::string>("12/nothing"); },
                                      "CDS request failed for OOB path 12/nothing");
-  oob.setField("12/limits.max", "40");  // a field's value decides, not the status
+  // A field's value decides, not the status.
   faults().fail_with_status("CGetFieldValue", zu::cds::status_refused, 1);
   EXPECT_EQ(oob.getField("12/limits.max"), "40");
 
