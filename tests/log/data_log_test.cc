@@ -24,21 +24,18 @@ class DataLogTest : public ::testing::Test {
   zu::testing::CapturedSysLog log;
 };
 
-TEST(CsvInjectionTest, OnlyALeadingFormulaCharacterIsDefused) {
-  const std::map<std::string, std::string> cases = {{"=1+1", "'=1+1"}, {"-5", "'-5"}, {"@SUM(A1)", "'@SUM(A1)"},
+TEST(DataLogTextTest, OnlyALeadingFormulaCharacterIsDefusedAndTheUserNameRulesAndTheProcessName) {
+  const std::map<std::string, std::string> filtered = {{"=1+1", "'=1+1"}, {"-5", "'-5"}, {"@SUM(A1)", "'@SUM(A1)"},
       {"+x", "'+x"}, {"*", "'*"}, {"a=b", "a=b"}, {"5-3", "5-3"}, {"", ""}, {"'=1+1", "'=1+1"}, {" =1", " =1"}};
-  for (const auto& c : cases) EXPECT_EQ(dataLog::csvInjectionFiltering(c.first), c.second) << c.first;
-}
-
-TEST(ActorTest, TheUserNameRulesAndTheProcessName) {
+  for (const auto& c : filtered) EXPECT_EQ(dataLog::csvInjectionFiltering(c.first), c.second) << c.first;
   const std::map<uid_t, std::string> logins = {{0, "root"}, {9999, "svc"}, {10000, "operator"},
                                                {29999, "edge"}, {30000, "operator"}};
   const cdsapi::detail::LoginLookup lookup = [&](uid_t uid, std::string& login) {
     return logins.count(uid) != 0 && !(login = logins.at(uid)).empty();
   };
-  const std::map<uid_t, std::string> cases = {{0, "system"}, {9999, "system"}, {10000, "operator - local"},
+  const std::map<uid_t, std::string> users = {{0, "system"}, {9999, "system"}, {10000, "operator - local"},
       {29999, "edge - local"}, {30000, "operator - ldap"}, {12000, "system"}};
-  for (const auto& c : cases) EXPECT_EQ(cdsapi::detail::userNameFor(c.first, lookup), c.second) << c.first;
+  for (const auto& c : users) EXPECT_EQ(cdsapi::detail::userNameFor(c.first, lookup), c.second) << c.first;
   EXPECT_EQ(dataLog::getUserName(), cdsapi::detail::userNameFor(geteuid(), cdsapi::detail::passwordDatabaseLogin));
 
   EXPECT_EQ(dataLog::getProcessName(0), program_invocation_name);
@@ -49,11 +46,8 @@ TEST(ActorTest, TheUserNameRulesAndTheProcessName) {
 TEST_F(DataLogTest, DebugRecordsFollowSeverityAndTheThreadsThresholdAndOnlyThreadsWithALoggerWrite) {
   dataLog logger("log-test");
   dataLog::logDebugVerbosity(2);
-  struct Case {
-    cdsapi::syslog_severity severity;
-    std::uint32_t verbosity;
-    int written;  // the record's severity, -1 for none
-  } const cases[] = {
+  // The record's severity is written, -1 for none.
+  struct Case { cdsapi::syslog_severity severity; std::uint32_t verbosity; int written; } const cases[] = {
       {cdsapi::SeverityCritical, 0, LOG_CRIT},  {cdsapi::SeverityWarning, 2, LOG_WARNING},
       {cdsapi::SeverityInformational, 1, LOG_INFO}, {cdsapi::SeverityInformational, 3, -1},
       {cdsapi::SeverityError, 0, -1},           {cdsapi::SeverityNotice, 0, -1},
