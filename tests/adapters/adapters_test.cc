@@ -31,7 +31,7 @@ class AdaptersTest : public ::testing::Test {
   const unsigned long long pdu = facade.createDevice(uuid, 20, 1, true);
 };
 
-TEST_F(AdaptersTest, IdentificationIsReadOnceTheListenerToldOnlyByTheConstructorAndStoreWritesEachAttribute) {
+TEST_F(AdaptersTest, IdentificationIsReadOnceAndStoredAttributeByAttributeAndBinderListsRoundTripThroughChannels) {
   const std::pair<cdsapi::DeviceAttribute, const char*> attributes[] = {
       {cdsapi::Vendor, "ACME"},        {cdsapi::CanonicalModelName, "PDU-9"}, {cdsapi::Serial, "S/N 7"},
       {cdsapi::AssetId, "rack 4"},     {cdsapi::Name, "left PDU"},            {cdsapi::NetworkAddress, "10.0.0.9"},
@@ -78,16 +78,7 @@ TEST_F(AdaptersTest, IdentificationIsReadOnceTheListenerToldOnlyByTheConstructor
   changed.uuid = uuid.to_hex();
   EXPECT_EQ(loaded, changed);
 
-  // An unknown device has no identification and notifies nobody.
-  listener.calls.clear();
-  inband_test::ExpectError<std::invalid_argument>(
-      [&] { tova::IdentificationCdsDb unknown(facade, 987654321, &listener); }, "Unable to get device 987654321");
-  EXPECT_TRUE(listener.calls.empty());
-  tova::common::Db parent(uuid);
-  EXPECT_THROW(tova::BinderCdsDb(facade, parent, uuid, 987654321), std::invalid_argument);
-}
-
-TEST_F(AdaptersTest, BinderListsRoundTripThroughChannelsStoresShare) {
+  // Binder lists round-trip through channels the stores of a device share.
   tova::common::Db parent(Uuid::generate());
   tova::BinderCdsDb first(facade, parent, uuid, pdu);
   tova::common::BinderClientsList list{{Uuid::generate(), "keep"}};
@@ -113,6 +104,13 @@ TEST_F(AdaptersTest, BinderListsRoundTripThroughChannelsStoresShare) {
   first.getClientsList(read);
   EXPECT_TRUE(read.empty());
   EXPECT_EQ(inband.getChannelCValue(uuids).type(), zu::CValue(std::string()).type());
+
+  // An unknown device has no identification and notifies nobody.
+  listener.calls.clear();
+  inband_test::ExpectError<std::invalid_argument>(
+      [&] { tova::IdentificationCdsDb unknown(facade, 987654321, &listener); }, "Unable to get device 987654321");
+  EXPECT_TRUE(listener.calls.empty());
+  EXPECT_THROW(tova::BinderCdsDb(facade, parent, uuid, 987654321), std::invalid_argument);
 }
 
 }  // namespace
