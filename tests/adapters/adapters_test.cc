@@ -1,9 +1,6 @@
 // The identification and binder stores against a real data store: what they
 // read and write, in which order, and what the listener hears.
-#include <stdexcept>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "cdsapi/BinderCdsDb.h"
 #include "cdsapi/CdsAccessor.h"

@@ -1,7 +1,6 @@
 // InBandAccessor against a fresh store: devices and their attributes, channels
 // and their values, alarm configurations.
 #include <algorithm>
-#include <memory>
 #include <sstream>
 #include <vector>
 
@@ -312,8 +311,7 @@ TEST_F(ChannelsTest, ValuesAreReadBackCarryTheirTimeAndUnknownChannelsThrowWithT
   faults().respond_with("CGetChannelSettings", Answer(&zu::cds::CGetChannelSettings::settings, 2), 1);
   faults().drop_response("CGetChannelSettings", 1);
   faults().respond_with_other_class("CGetChannelSettings", 1);
-  for (int i = 0; i < 3; ++i)
-    ExpectError<std::invalid_argument>([&] { inband.getChannelCDataType(channel); }, with_id);
+  for (int i = 0; i < 3; ++i) ExpectError<std::invalid_argument>([&] { inband.getChannelCDataType(channel); }, with_id);
   EXPECT_EQ(inband.getChannelTypeByName(1, "temp"), zu::type_double);
 }
 

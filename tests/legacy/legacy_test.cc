@@ -1,10 +1,7 @@
 // The legacy interface (dataChannel, dataDevice) on both transports: the data
 // type table, both get forms, create and every console line, 16-bit device
 // numbers, identity texts, attributes by key and GUID bytes.
-#include <functional>
-#include <memory>
 #include <sstream>
-#include <string>
 
 #include "../inband/inband_fixture.h"
 #include "cdsapi/dataChannel.h"
@@ -218,8 +215,7 @@ TEST_F(LegacyTest, DevicesAndChannelsAreCreatedAtTheGivenNumbersAndRefusalsAreSi
 
 TEST_F(LegacyTest, AttributesAndGuidBytesComeBackAsGivenAndEachFailureHasItsLine) {
   ASSERT_TRUE(device.create(40, "n", "m", "p", "s", "v"));
-  EXPECT_EQ(Printed([&] { EXPECT_TRUE(device.set_attribute(40, "contact", "ops")); }),
-            "set field : contact Succeed\n");
+  EXPECT_EQ(Printed([&] { EXPECT_TRUE(device.set_attribute(40, "contact", "ops")); }), "set field : contact Succeed\n");
   EXPECT_EQ(inband.getDeviceContact(40), "ops");
   std::string out = "old";
   EXPECT_EQ(Printed([&] { EXPECT_TRUE(device.get_attribute(40, "contact", out)); }), "");
