@@ -170,7 +170,7 @@ bool FlagOf(const zu::CChannel& channel) {
   return (channel.settings()->flags & zu::CChannelSettings::kSettingsFlag) != 0;
 }
 
-TEST_F(ChannelsTest, CreateAndEmplaceSendTheCreateFlagAndSetTheSettingsFlagByAnUpdate) {
+TEST_F(ChannelsTest, CreateAndEmplaceSetTheSettingsFlagByAnUpdateAndSettersReplaceOneMember) {
   unsigned long long plain = inband.createChannel(1, "temp", false, false);
   EXPECT_FALSE(faults().last<zu::cds::CCreateChannel>()->requests.at(0).flag);
   EXPECT_FALSE(faults().last<zu::cds::CCreateChannel>()->legacy);
@@ -196,6 +196,26 @@ TEST_F(ChannelsTest, CreateAndEmplaceSendTheCreateFlagAndSetTheSettingsFlagByAnU
   faults().fail_with_status("CUpdateChannelSettings", 2, 1);  // not examined
   EXPECT_NE(inband.createChannel(1, "amps", true), kNone);
 
+  // The settings setters replace one member and never throw.
+  EXPECT_TRUE(inband.setChannelUnits(made, "degC"));
+  EXPECT_TRUE(inband.setChannelDescription(made, std::string("inlet\0 hidden", 13)));
+  zu::CMultistateMap states{{zu::CValue(0), "off"}, {zu::CValue(1), "on"}}, fewer{{zu::CValue(2), "fault"}};
+  EXPECT_TRUE(inband.setChannelMultistateMap(made, states));
+  EXPECT_TRUE(inband.setChannelMultistateMap(made, fewer));
+  auto settings = inband.getChannel(made).settings();
+  EXPECT_EQ(settings->description, "inlet");
+  EXPECT_EQ(settings->units, "degC");
+  EXPECT_EQ(settings->multistate, fewer);
+  EXPECT_TRUE(FlagOf(inband.getChannel(made)));  // the other members are sent back unchanged
+
+  faults().clear_requests();
+  EXPECT_FALSE(inband.setChannelDescription(kUnknown, "x"));
+  EXPECT_FALSE(inband.setChannelUnits(kUnknown, "x"));
+  EXPECT_FALSE(inband.setChannelMultistateMap(kUnknown, states));
+  EXPECT_EQ(faults().count("CUpdateChannelSettings"), 0U);
+  faults().drop_response("CUpdateChannelSettings");
+  EXPECT_TRUE(inband.setChannelUnits(made, "K"));
+
   // A refused create names the channel, the status and the count; the newest fault comes first.
   faults().clear_requests();
   faults().fail_with_status("CCreateChannel", zu::cds::status_exists, 1);
@@ -205,28 +225,6 @@ TEST_F(ChannelsTest, CreateAndEmplaceSendTheCreateFlagAndSetTheSettingsFlagByAnU
     ExpectError<std::invalid_argument>([&] { inband.createChannel(1, "x", true); }, "Can't create channel x : " + end);
   UnderEachFailure("CCreateChannel", [&] { EXPECT_THROW(inband.createChannel(1, "x", true), std::invalid_argument); });
   EXPECT_EQ(faults().count("CUpdateChannelSettings"), 0U);
-}
-
-TEST_F(ChannelsTest, SettingsSettersReplaceOneMemberAndNeverThrow) {
-  unsigned long long id = inband.createChannel(1, "temp", true);
-  EXPECT_TRUE(inband.setChannelUnits(id, "degC"));
-  EXPECT_TRUE(inband.setChannelDescription(id, std::string("inlet\0 hidden", 13)));
-  zu::CMultistateMap states{{zu::CValue(0), "off"}, {zu::CValue(1), "on"}}, fewer{{zu::CValue(2), "fault"}};
-  EXPECT_TRUE(inband.setChannelMultistateMap(id, states));
-  EXPECT_TRUE(inband.setChannelMultistateMap(id, fewer));
-  auto settings = inband.getChannel(id).settings();
-  EXPECT_EQ(settings->description, "inlet");
-  EXPECT_EQ(settings->units, "degC");
-  EXPECT_EQ(settings->multistate, fewer);
-  EXPECT_TRUE(FlagOf(inband.getChannel(id)));  // the other members are sent back unchanged
-
-  faults().clear_requests();
-  EXPECT_FALSE(inband.setChannelDescription(kUnknown, "x"));
-  EXPECT_FALSE(inband.setChannelUnits(kUnknown, "x"));
-  EXPECT_FALSE(inband.setChannelMultistateMap(kUnknown, states));
-  EXPECT_EQ(faults().count("CUpdateChannelSettings"), 0U);
-  faults().drop_response("CUpdateChannelSettings");
-  EXPECT_TRUE(inband.setChannelUnits(id, "K"));
 }
 
 TEST_F(ChannelsTest, LookupsReportMissingChannelsEachInTheirWayAndRemovalsAreAllOrNothing) {
