@@ -17,7 +17,7 @@ using tova::common::Uuid;
 // ---- Devices
 using DevicesTest = InBandTest;
 
-TEST_F(DevicesTest, CreateFindAndRemoveDevicesAndReportMissingOnes) {
+TEST_F(DevicesTest, CreateFindPlaceAndRemoveDevicesAndReportMissingOnes) {
   unsigned long long a = inband.createDevice(77, 1, false);  // the store chooses the id
   EXPECT_NE(a, 77U);
   EXPECT_EQ(inband.createDevice(20, a, true), 20U);
@@ -50,6 +50,28 @@ TEST_F(DevicesTest, CreateFindAndRemoveDevicesAndReportMissingOnes) {
   faults().fail_with_status("CGetDevice", 2, 1);
   ExpectError<std::invalid_argument>([&] { inband.getDeviceId(1, "PDU-42"); }, "Unable to get devices");
 
+  // The index counts among siblings and ends at the root.
+  unsigned long long leaf = NewDevice(b);
+  NewDevice(b);
+  EXPECT_EQ(inband.getDeviceIndex(a, 0), 0);
+  EXPECT_EQ(inband.getDeviceIndex(leaf, 0), 0);
+  EXPECT_EQ(inband.getDeviceIndex(leaf, 1), 1);  // the index of its parent
+  EXPECT_EQ(inband.getDeviceIndex(leaf, 2), -1);
+  EXPECT_EQ(inband.getDeviceIndex(1, 0), -1);
+  ExpectError<std::invalid_argument>([&] { inband.getDeviceIndex(kUnknown, 0); }, "Unable to get device 4242");
+  // A device missing from its parent's list is placed past its end.
+  faults().edit_response("CGetDevice", [&](zu::cds::CRequestResponse& r) {
+    auto& answer = static_cast<zu::cds::CGetDevice&>(r);
+    if (answer.devices.size() == 1 && answer.devices[0].id == b) answer.devices[0].sub_devices.erase(leaf);
+  });
+  EXPECT_EQ(inband.getDeviceIndex(leaf, 0), 1);
+  // A record without a parent cannot be placed: the optional's error comes out.
+  faults().edit_response("CGetDevice", [](zu::cds::CRequestResponse& r) {
+    for (auto& d : static_cast<zu::cds::CGetDevice&>(r).devices) d.parent_id = boost::none;
+  });
+  EXPECT_THROW(inband.getDeviceIndex(leaf, 0), boost::bad_optional_access);
+  faults().clear_faults();
+
   // Removals are sent but never reported.
   faults().clear_requests();
   inband.removeDevices({});
@@ -58,28 +80,6 @@ TEST_F(DevicesTest, CreateFindAndRemoveDevicesAndReportMissingOnes) {
   EXPECT_NO_THROW(inband.removeDevices({kUnknown, b}));
   inband.removeDevice(a);
   EXPECT_TRUE(inband.getDevices(std::vector<unsigned long long>{a}, 0).empty());
-}
-
-TEST_F(DevicesTest, IndexCountsAmongSiblingsAndEndsAtTheRoot) {
-  unsigned long long first = NewDevice(), second = NewDevice(), leaf = NewDevice(second);
-  EXPECT_EQ(inband.getDeviceIndex(first, 0), 0);
-  EXPECT_EQ(inband.getDeviceIndex(leaf, 0), 0);
-  EXPECT_EQ(inband.getDeviceIndex(leaf, 1), 1);  // the index of its parent
-  EXPECT_EQ(inband.getDeviceIndex(leaf, 2), -1);
-  EXPECT_EQ(inband.getDeviceIndex(1, 0), -1);
-  ExpectError<std::invalid_argument>([&] { inband.getDeviceIndex(kUnknown, 0); }, "Unable to get device 4242");
-
-  // A device missing from its parent's list is placed past its end.
-  faults().edit_response("CGetDevice", [&](zu::cds::CRequestResponse& r) {
-    auto& answer = static_cast<zu::cds::CGetDevice&>(r);
-    if (answer.devices.size() == 1 && answer.devices[0].id == 1) answer.devices[0].sub_devices.erase(first);
-  });
-  EXPECT_EQ(inband.getDeviceIndex(first, 0), 1);
-  // A record without a parent cannot be placed: the optional's error comes out.
-  faults().edit_response("CGetDevice", [](zu::cds::CRequestResponse& r) {
-    for (auto& d : static_cast<zu::cds::CGetDevice&>(r).devices) d.parent_id = boost::none;
-  });
-  EXPECT_THROW(inband.getDeviceIndex(first, 0), boost::bad_optional_access);
 }
 
 // Each wrapper must reach its own key; a swapped pair would pass a round trip.
