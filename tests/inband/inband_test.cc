@@ -358,7 +358,7 @@ TEST(TranslateTriggerLevelTest, MapsStoreLevelsAndPassesTheRest) {
   for (int i = 0; i < 8; ++i) EXPECT_EQ(cdsapi::translateTriggerLevel(in[i]), out[i]) << in[i];
 }
 
-TEST_F(AlarmConfigTest, ConfigurationIsWrittenWholeAndFieldSettersChangeTheFirstOrEveryTrigger) {
+TEST_F(AlarmConfigTest, ConfigurationIsWrittenWholeFieldSettersChangeTheFirstOrEveryTriggerAndEmptyOnesThrow) {
   const std::string initially = "30/3/1/1(type 5)/10 10/1/2/1(type 5)/10 20/2/3/1(type 5)/10 ";
   EXPECT_EQ(Shown(inband.getChannelAlarmConfig(channel).triggers), initially);
   EXPECT_EQ(inband.setChannelAlarmConfig(channel, {999, {Trigger(5.0f, 0, 0)}}), channel);
@@ -408,9 +408,8 @@ TEST_F(AlarmConfigTest, ConfigurationIsWrittenWholeAndFieldSettersChangeTheFirst
     EXPECT_EQ(inband.setChannelAlarmDelay(channel, 1), channel);
     EXPECT_EQ(inband.setChannelAlarmTriggerThreshold(channel, cdsapi::FirstTrigger, 1.0f), channel);
   }
-}
 
-TEST_F(AlarmConfigTest, UnreadableOrEmptyConfigurationsThrowAndEnabledIsTheAlarmDisabledBitClear) {
+  // Unreadable or empty configurations throw and write nothing.
   Store({});
   ExpectTriggerUsersThrow();
   EXPECT_EQ(faults().count("CSetAlarmConfig"), 0U);
