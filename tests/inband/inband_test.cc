@@ -224,45 +224,7 @@ TEST_F(ChannelsTest, CreateAndEmplaceSetTheSettingsFlagByAnUpdateAndSettersRepla
   EXPECT_EQ(faults().count("CUpdateChannelSettings"), 0U);
 }
 
-TEST_F(ChannelsTest, LookupsReportMissingChannelsEachInTheirWayAndRemovalsAreAllOrNothing) {
-  unsigned long long device = NewDevice();
-  unsigned long long a = inband.createChannel(device, "a", false), b = inband.createChannel(device, "b", false),
-                     c = inband.createChannel(device, "c", false);
-  EXPECT_EQ(inband.getChannel(device, "a").id(), a);
-  EXPECT_EQ(inband.getChannel(a).name, "a");
-  EXPECT_EQ(inband.getCatchedChannelId(device, "a"), a);
-  EXPECT_EQ(inband.getDeviceChannelIds(device), (std::vector<unsigned long long>{a, b, c}));
-  ExpectError<std::runtime_error>([&] { inband.getChannel(kUnknown); }, "Failed to get channel");
-  ExpectError<std::invalid_argument>([&] { inband.getChannelId(kUnknown, "a"); }, "Unknown channel a for device 4242");
-  ExpectError<std::invalid_argument>([&] { inband.removeChannel(1, "nope"); }, "Unknown channel nope for device 1");
-  EXPECT_EQ(inband.getCatchedChannelId(1, "nope"), kNone);
-  EXPECT_EQ(inband.getChannelTypeByName(1, "nope"), 255);
-  const std::string unknown_a = "Unknown channel a for device " + std::to_string(device);
-  UnderEachFailure("CGetChannel", [&] {
-    ExpectError<std::runtime_error>([&] { inband.getChannel(a); }, "Failed to get channel");
-    ExpectError<std::invalid_argument>([&] { inband.getChannelId(device, "a"); }, unknown_a);
-  });
-  UnderEachFailure("CGetDevice", [&] { EXPECT_TRUE(inband.getDeviceChannelIds(device).empty()); });
-  faults().respond_with("CGetChannel", Answer(&zu::cds::CGetChannel::results, 2), 2);
-  ExpectError<std::runtime_error>([&] { inband.getChannel(a); }, "Failed to get channel");
-  ExpectError<std::invalid_argument>([&] { inband.getChannel(device, "a"); }, unknown_a);
-
-  ExpectError<std::invalid_argument>([&] { inband.removeChannels({a, kUnknown}); }, "Can't remove channels");
-  ExpectError<std::invalid_argument>([&] { inband.removeChannel(kUnknown); }, "Can't remove channel 4242");
-  faults().clear_requests();
-  inband.removeAllChannelsExcept(device, {a, b, c, kUnknown});
-  EXPECT_EQ(faults().count("CDeleteChannel"), 1U);
-  inband.removeAllChannelsExcept(device, {b});
-  EXPECT_EQ(inband.getDeviceChannelIds(device), (std::vector<unsigned long long>{b}));
-  inband.removeChannel(device, "b");
-  EXPECT_TRUE(inband.getDeviceChannelIds(device).empty());
-  UnderEachFailure("CDeleteChannel", [&] {
-    ExpectError<std::invalid_argument>([&] { inband.removeChannel(a); }, "Can't remove channel " + std::to_string(a));
-    ExpectError<std::invalid_argument>([&] { inband.removeAllChannelsExcept(device, {}); }, "Can't remove channels");
-  });
-}
-
-TEST_F(ChannelsTest, ValuesAreReadBackCarryTheirTimeAndUnknownChannelsThrowWithTheId) {
+TEST_F(ChannelsTest, ValuesLookupsAndRemovalsReportUnknownChannelsEachInTheirWay) {
   unsigned long long channel = inband.createChannel(1, "temp", false), other = inband.createChannel(1, "volts", false);
   EXPECT_FALSE(inband.isChannelValueInitialized(channel));
   EXPECT_EQ(inband.getChannelDataType(channel), 255);
@@ -308,6 +270,43 @@ TEST_F(ChannelsTest, ValuesAreReadBackCarryTheirTimeAndUnknownChannelsThrowWithT
   faults().respond_with_other_class("CGetChannelSettings", 1);
   for (int i = 0; i < 3; ++i) ExpectError<std::invalid_argument>([&] { inband.getChannelCDataType(channel); }, with_id);
   EXPECT_EQ(inband.getChannelTypeByName(1, "temp"), zu::type_double);
+
+  // Look-ups report missing channels each in their way; removals are all or nothing.
+  unsigned long long device = NewDevice();
+  unsigned long long a = inband.createChannel(device, "a", false), b = inband.createChannel(device, "b", false),
+                     c = inband.createChannel(device, "c", false);
+  EXPECT_EQ(inband.getChannel(device, "a").id(), a);
+  EXPECT_EQ(inband.getChannel(a).name, "a");
+  EXPECT_EQ(inband.getCatchedChannelId(device, "a"), a);
+  EXPECT_EQ(inband.getDeviceChannelIds(device), (std::vector<unsigned long long>{a, b, c}));
+  ExpectError<std::runtime_error>([&] { inband.getChannel(kUnknown); }, "Failed to get channel");
+  ExpectError<std::invalid_argument>([&] { inband.getChannelId(kUnknown, "a"); }, "Unknown channel a for device 4242");
+  ExpectError<std::invalid_argument>([&] { inband.removeChannel(1, "nope"); }, "Unknown channel nope for device 1");
+  EXPECT_EQ(inband.getCatchedChannelId(1, "nope"), kNone);
+  EXPECT_EQ(inband.getChannelTypeByName(1, "nope"), 255);
+  const std::string unknown_a = "Unknown channel a for device " + std::to_string(device);
+  UnderEachFailure("CGetChannel", [&] {
+    ExpectError<std::runtime_error>([&] { inband.getChannel(a); }, "Failed to get channel");
+    ExpectError<std::invalid_argument>([&] { inband.getChannelId(device, "a"); }, unknown_a);
+  });
+  UnderEachFailure("CGetDevice", [&] { EXPECT_TRUE(inband.getDeviceChannelIds(device).empty()); });
+  faults().respond_with("CGetChannel", Answer(&zu::cds::CGetChannel::results, 2), 2);
+  ExpectError<std::runtime_error>([&] { inband.getChannel(a); }, "Failed to get channel");
+  ExpectError<std::invalid_argument>([&] { inband.getChannel(device, "a"); }, unknown_a);
+
+  ExpectError<std::invalid_argument>([&] { inband.removeChannels({a, kUnknown}); }, "Can't remove channels");
+  ExpectError<std::invalid_argument>([&] { inband.removeChannel(kUnknown); }, "Can't remove channel 4242");
+  faults().clear_requests();
+  inband.removeAllChannelsExcept(device, {a, b, c, kUnknown});
+  EXPECT_EQ(faults().count("CDeleteChannel"), 1U);
+  inband.removeAllChannelsExcept(device, {b});
+  EXPECT_EQ(inband.getDeviceChannelIds(device), (std::vector<unsigned long long>{b}));
+  inband.removeChannel(device, "b");
+  EXPECT_TRUE(inband.getDeviceChannelIds(device).empty());
+  UnderEachFailure("CDeleteChannel", [&] {
+    ExpectError<std::invalid_argument>([&] { inband.removeChannel(a); }, "Can't remove channel " + std::to_string(a));
+    ExpectError<std::invalid_argument>([&] { inband.removeAllChannelsExcept(device, {}); }, "Can't remove channels");
+  });
 }
 
 // ---- Alarm configurations
