@@ -70,18 +70,13 @@ std::string State(const cdsapi::dataChannel& c) {
 }
 
 // What get stores and what update sends, by the channel's data type.
-TEST_F(LegacyTest, EachDataTypeHasItsTypeCodePlaceAndWrittenValue) {
+TEST_F(LegacyTest, GetAndUpdateFollowTheDataTypeKeepTextsAsCStringsWithoutAHandlerAndChangeNothingWhenUnknown) {
   cdsapi::value_cds false_in_first_byte = Word(0), minus_forty, quarter;
   reinterpret_cast<unsigned char*>(&false_in_first_byte)[1] = 1;  // word non-zero, first byte 0
   minus_forty.i = -40;
   quarter.f = -1.25f;
-  struct Row {
-    zu::CValue stored;
-    std::string state;  // 99 and a5a5a5a5: left as they were
-    cdsapi::value_cds scalar;
-    std::string text;
-    zu::CValue sent;
-  };
+  // Stored in the channel, the state get leaves (99 and a5a5a5a5: left as they were), written and sent.
+  struct Row { zu::CValue stored; std::string state; cdsapi::value_cds scalar; std::string text; zu::CValue sent; };
   const Row rows[] = {
       {zu::CValue(true), "type 1 word 1 text old", false_in_first_byte, "", zu::CValue(false)},
       {zu::CValue(-7), "type 3 word fffffff9 text old", minus_forty, "", zu::CValue(-40)},  // int32 gives 3
@@ -106,11 +101,9 @@ TEST_F(LegacyTest, EachDataTypeHasItsTypeCodePlaceAndWrittenValue) {
       EXPECT_EQ(LastWritten(), row.sent);
     }
   }
-}
 
-// Unknown channels: only the handler form of get says so; the value response
-// does not count when the settings are missing, and status is never consulted.
-TEST_F(LegacyTest, GetKeepsTextsAsCStringsOnlyWithoutHandlerAndUnknownChannelsChangeNothing) {
+  // Unknown channels: only the handler form of get says so; the value response
+  // does not count when the settings are missing, and status is never consulted.
   cdsapi::dataChannel channel("legacy-test", 5);
   channel.typeCode = 4;
   channel.settingsText1 = "kept";
@@ -228,11 +221,7 @@ TEST_F(LegacyTest, AttributesAndGuidBytesComeBackAsGivenAndEachFailureHasItsLine
   EXPECT_EQ(out, "kept");
 
   // Every failure has its one line, and leaves the out arguments and members.
-  struct Row {
-    const char* record;  // the request that fails
-    std::function<bool()> call;
-    std::string line;
-  };
+  struct Row { const char* record; std::function<bool()> call; std::string line; };  // the record that fails
   const Row rows[] = {
       {"CCreateDevice", [&] { return device.create(41); }, ""},
       {"CGetDevice", [&] { return device.get(40); }, "Device 40 not found !\n"},
