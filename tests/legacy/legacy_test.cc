@@ -150,7 +150,7 @@ TEST_F(LegacyTest, GetAndUpdateFollowTheDataTypeKeepTextsAsCStringsWithoutAHandl
   EXPECT_EQ(channel.typeCode, 1);
 }
 
-TEST_F(LegacyTest, DevicesAndChannelsAreCreatedAtTheGivenNumbersAndRefusalsAreSilent) {
+TEST_F(LegacyTest, DevicesChannelsAttributesAndGuidsKeepTheirNumbersAndBytesAndEachFailureHasItsLine) {
   EXPECT_EQ(Printed([&] { EXPECT_TRUE(device.create(7)); }), "Device 7 created !\n");
   EXPECT_EQ(device.deviceNumber, 7);
   EXPECT_EQ(inband.getDevice(7).parent_id.value_or(0), 1u);
@@ -204,9 +204,9 @@ TEST_F(LegacyTest, DevicesAndChannelsAreCreatedAtTheGivenNumbersAndRefusalsAreSi
   });
   EXPECT_TRUE(reader.get(8));
   EXPECT_EQ(reader.deviceNumber, 8);
-}
 
-TEST_F(LegacyTest, AttributesAndGuidBytesComeBackAsGivenAndEachFailureHasItsLine) {
+  // Attributes by key and GUID bytes come back as given.
+  faults().clear_faults();
   ASSERT_TRUE(device.create(40, "n", "m", "p", "s", "v"));
   EXPECT_EQ(Printed([&] { EXPECT_TRUE(device.set_attribute(40, "contact", "ops")); }), "set field : contact Succeed\n");
   EXPECT_EQ(inband.getDeviceContact(40), "ops");
