@@ -54,7 +54,7 @@ class FacadeTest : public ::testing::Test {
   const Uuid a = Uuid::generate(), b = Uuid::generate(), c = Uuid::generate();
 };
 
-TEST_F(FacadeTest, TheMapHoldsEveryDeviceWithAUuidAtTheLastRebuildOrNoneWithoutAConnection) {
+TEST_F(FacadeTest, TheMapHoldsEveryDeviceWithAUuidAtTheLastRebuildOrNoneUnconnectedAndNamesMatchWhole) {
   faults().refuse_connects(4);
   cdsapi::CdsAccessor unconnected("meter", true);
   EXPECT_FALSE(unconnected.isConnected());
@@ -99,10 +99,8 @@ TEST_F(FacadeTest, TheMapHoldsEveryDeviceWithAUuidAtTheLastRebuildOrNoneWithoutA
   faults().fail_with_status("CGetDevice", zu::cds::status_refused, 1);
   ExpectError<std::invalid_argument>([&] { facade.refreshDeviceIdsMap(); }, "Couldn't get deviceIds");
   EXPECT_THROW(facade.getDeviceId(a), std::out_of_range);
-}
 
-TEST_F(FacadeTest, LooksUpDevicesByWholeCanonicalModelNames) {
-  cdsapi::CdsAccessor facade("app", false);
+  // Devices are looked up by their whole canonical model names.
   auto named = [&](const std::string& name) {
     unsigned long long id = Device(facade, Uuid::NIL);
     facade.inbandAccessor().setDeviceAttribute(id, cdsapi::CanonicalModelName, name);
