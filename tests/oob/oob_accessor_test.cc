@@ -64,7 +64,7 @@ TEST_F(OobTest, ParsePathTellsDeviceFieldsScopedFieldsAndDocumentFieldsApartAndT
   EXPECT_EQ(Parse({"12/x"}, 1).field_kind, 2U);
 }
 
-TEST_F(OobTest, DocumentsAreSentOnlyWhenTheJsonIsAnObjectAndAFailedReadIsAnEmptyDocument) {
+TEST_F(OobTest, DocumentsNeedAJsonObjectFieldsAreTextsAndFailedReadsAreEmpty) {
   ASSERT_TRUE(oob.set("site/config", std::string(R"({"name":"Plant 7","limits":{"max":40}})")));
   EXPECT_EQ(oob.get("site/config").fields().at("limits").struct_value().fields().at("max").number_value(), 40);
 
@@ -89,9 +89,8 @@ TEST_F(OobTest, DocumentsAreSentOnlyWhenTheJsonIsAnObjectAndAFailedReadIsAnEmpty
     static_cast<zu::cds::CGetOOBData&>(r).results.push_back(not_found);
   });
   EXPECT_EQ(oob.get("site/config").fields_size(), 0);
-}
 
-TEST_F(OobTest, FieldsOfDevicesAndDocumentsAreWrittenAndReadAsTextAndFailuresAreEmptyTexts) {
+  // Fields of devices and documents are written and read as text.
   EXPECT_TRUE(oob.setField("12/serial", "SN-12"));
   EXPECT_EQ(oob.getField("0xC/serial"), "SN-12");
   EXPECT_TRUE(oob.setField("12/limits.max", "40"));
