@@ -27,6 +27,7 @@
 #include "cdsapi/dataChannel.h"
 #include "cdsapi/dataDevice.h"
 #include "cdsapi/dataHandler.h"
+#include "zu/cds/CClient.h"
 #include "zu/testing/Harness.h"
 
 namespace {
@@ -296,6 +297,7 @@ TEST_F(Subscriptions, ACallbackMayReadSubscribeAndUnsubscribeItself) {
   unsigned long long device = NewDevice();
   unsigned long long source = inband.createChannel(device, "source", false);
   unsigned long long other = inband.createChannel(device, "other", false);
+  unsigned long long ticks = inband.createChannel(device, "ticks", false);
 
   struct Outcome {
     zu::CValue read;
@@ -307,8 +309,13 @@ TEST_F(Subscriptions, ACallbackMayReadSubscribeAndUnsubscribeItself) {
   auto own_id = std::make_shared<std::atomic<unsigned long long>>(kNone);
   auto other_id = std::make_shared<unsigned long long>(kNone);
   auto& accessor = inband;
-  auto callback = [&accessor, outcomes, others, own_id, other_id, source, other](unsigned long long, zu::CValue) {
+  auto tick_values = std::make_shared<Inbox<Value>>();
+  auto callback = [&accessor, outcomes, others, own_id, other_id, source, other, ticks](unsigned long long,
+                                                                                          zu::CValue) {
     Outcome o;
+    // Tick 2 is notified while tick 1, which came with this notification,
+    // still waits for its callback: it must not overtake it.
+    accessor.setChannelCValue(ticks, zu::CValue(2));
     o.read = accessor.getChannelCValue(source);
     o.subscribed = accessor.subscribeChannel(other, Into(others), zu::sub::channel_value_written, other_id.get());
     o.unsubscribed = accessor.unsubscribe(own_id->load());
@@ -317,8 +324,14 @@ TEST_F(Subscriptions, ACallbackMayReadSubscribeAndUnsubscribeItself) {
   unsigned long long id = kNone;
   ASSERT_TRUE(inband.subscribeChannel(source, callback, zu::sub::channel_value_written, &id));
   own_id->store(id);
+  unsigned long long ticks_id = kNone;
+  ASSERT_TRUE(inband.subscribeChannel(ticks, Into(tick_values), zu::sub::channel_value_written, &ticks_id));
 
-  inband.setChannelCValue(source, zu::CValue(5));
+  // One write of both: their two notifications arrive together.
+  zu::cds::CUpdateChannelValue both;
+  both.values = {{source, zu::CValue(5)}, {ticks, zu::CValue(1)}};
+  ASSERT_EQ(installation->objects->client.client->submit_wait(both)->status, zu::cds::status_ok);
+  EXPECT_EQ(tick_values->wait_for(2), (std::vector<Value>{Value(ticks, zu::CValue(1)), Value(ticks, zu::CValue(2))}));
   auto got = outcomes->wait_for(1);
   ASSERT_EQ(got.size(), 1u);
   EXPECT_EQ(got[0].read, zu::CValue(5));
@@ -331,6 +344,7 @@ TEST_F(Subscriptions, ACallbackMayReadSubscribeAndUnsubscribeItself) {
   EXPECT_EQ(others->wait_for(1), std::vector<Value>{Value(other, zu::CValue(7))});
   EXPECT_EQ(outcomes->items().size(), 1u);
   EXPECT_TRUE(inband.unsubscribe(*other_id));
+  EXPECT_TRUE(inband.unsubscribe(ticks_id));
 }
 
 // While a writer keeps the event thread busy with slow callbacks,

@@ -27,6 +27,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
+#include <deque>
 #include <iostream>
 #include <memory>
 #include <mutex>
@@ -502,14 +503,36 @@ class Connection : public std::enable_shared_from_this<Connection> {
     {
       std::lock_guard<std::mutex> lock(mutex_);
       release_read_turn();  // the loop itself is armed again below
+      delivering_ = true;
     }
     std::size_t next = 0;
     try {
-      while (next < notes.size()) in_loop(std::move(notes[next++]));
+      for (;;) {
+        std::shared_ptr<CRequestResponse> note;
+        if (next < notes.size()) {
+          note = std::move(notes[next++]);
+        } else {
+          std::lock_guard<std::mutex> lock(mutex_);
+          if (deferred_.empty()) {
+            delivering_ = false;
+            break;
+          }
+          note = std::move(deferred_.front());
+          deferred_.pop_front();
+        }
+        in_loop(std::move(note));
+      }
     } catch (...) {
       // The callback's exception goes to whoever runs the loop, as any
-      // handler's; the notifications after it still come, in order.
-      while (next < notes.size()) sink_(std::move(notes[next++]));
+      // handler's; the notifications after it still come, in order (under
+      // the lock, so that none read meanwhile overtakes them).
+      {
+        std::lock_guard<std::mutex> lock(mutex_);
+        delivering_ = false;
+        while (next < notes.size()) sink_(std::move(notes[next++]));
+        for (auto& note : deferred_) sink_(std::move(note));
+        deferred_.clear();
+      }
       rearm(generation);
       throw;
     }
@@ -542,8 +565,20 @@ class Connection : public std::enable_shared_from_this<Connection> {
         complain("undecodable notification from the data store: " + error);
         return 0;
       }
-      if (notes) notes->push_back(std::move(record));
-      else if (sink_) sink_(std::move(record));
+      if (notes) {
+        notes->push_back(std::move(record));
+        return 0;
+      }
+      {
+        // While the loop runs the callbacks of what it read, what others
+        // read (a callback's own request, say) comes after those.
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (delivering_) {
+          deferred_.push_back(std::move(record));
+          return 0;
+        }
+      }
+      if (sink_) sink_(std::move(record));
       return 0;
     }
     std::shared_ptr<Waiter> waiter;
@@ -582,6 +617,8 @@ class Connection : public std::enable_shared_from_this<Connection> {
   std::mutex mutex_;                                // guards waiters_, the waiters' fields and reading_
   std::unordered_map<std::uint64_t, std::shared_ptr<Waiter>> waiters_;
   bool loop_waiting_ = false;  // the event loop found the turn taken and is not armed
+  bool delivering_ = false;    // the event loop runs the callbacks of what it read ...
+  std::deque<std::shared_ptr<CRequestResponse>> deferred_;  // ... and these, read meanwhile, next
   bool reading_ = false;       // someone holds the read turn: the fields below are its
   wire::FrameReader frames_;
   char buffer_[65536];
