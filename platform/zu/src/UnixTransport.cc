@@ -497,6 +497,9 @@ class Connection : public std::enable_shared_from_this<Connection> {
       if (n < 0 && errno == EINTR) continue;
       if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
       ok = n > 0 && feed(static_cast<std::size_t>(n));
+      // A read that did not fill the buffer most likely drained the socket:
+      // no read to learn so; if more came, the armed wait says so at once.
+      if (static_cast<std::size_t>(n) < sizeof buffer_) break;
     }
     while (ok && frames_.pop(&payload)) dispatch(payload, &notes);
     if (!ok) broken();
