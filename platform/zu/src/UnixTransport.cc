@@ -229,42 +229,6 @@ class Connection : public std::enable_shared_from_this<Connection> {
   // socket's receive timeout on each request.
   static constexpr std::chrono::milliseconds kDeadlineSlack{1};
 
-  // One sender at a time, waited for until a deadline. A plain mutex and a
-  // condition variable rather than std::timed_mutex, whose timed lock
-  // ThreadSanitizer cannot follow.
-  struct SendGate {
-    std::mutex mutex;
-    std::condition_variable free;
-    bool busy = false;
-  };
-  class SendTurn {
-   public:
-    explicit SendTurn(SendGate& gate) : gate_(gate) {}
-    ~SendTurn() { unlock(); }
-    SendTurn(const SendTurn&) = delete;
-    SendTurn& operator=(const SendTurn&) = delete;
-    bool wait_until(Clock::time_point deadline) {
-      std::unique_lock<std::mutex> lock(gate_.mutex);
-      if (!gate_.free.wait_until(lock, deadline, [this] { return !gate_.busy; })) return false;
-      gate_.busy = true;
-      held_ = true;
-      return true;
-    }
-    void unlock() {
-      if (!held_) return;
-      {
-        std::lock_guard<std::mutex> lock(gate_.mutex);
-        gate_.busy = false;
-      }
-      held_ = false;
-      gate_.free.notify_one();
-    }
-
-   private:
-    SendGate& gate_;
-    bool held_ = false;
-  };
-
   enum class Sent { whole, nothing, broken };
 
   bool complain(const std::string& what) {
@@ -272,16 +236,54 @@ class Connection : public std::enable_shared_from_this<Connection> {
     return false;
   }
 
-  // Writes one whole frame by `deadline`. A frame cut in the middle leaves the
-  // stream unreadable for the daemon, so the session is ended then.
-  Sent send_frame(const std::string& bytes, Clock::time_point deadline) {
+  // Writes one whole frame by `deadline`. A caller that comes while another
+  // one writes leaves its frame to it, which writes it after its own: no
+  // caller sleeps for the socket, and the frames of many threads leave in
+  // one call. A frame cut in the middle leaves the stream unreadable for the
+  // daemon, and frames left to a writer must not be stranded, so the session
+  // is ended when a batch does not go whole by the writer's deadline; only a
+  // caller whose frame went alone and not at all keeps the session.
+  Sent send_frame(std::string bytes, Clock::time_point deadline) {
     if (bytes.empty()) return Sent::nothing;
-    SendTurn lock(send_gate_);
-    if (!lock.wait_until(deadline)) return Sent::nothing;
-    if (!open_.load()) return Sent::broken;
+    std::string batch;
+    {
+      std::lock_guard<std::mutex> lock(out_mutex_);
+      if (!open_.load()) return Sent::broken;
+      if (sending_) {
+        outbox_ += bytes;
+        return Sent::whole;
+      }
+      sending_ = true;
+    }
+    batch.swap(bytes);
+    for (bool own = true;; own = false) {
+      bool timed_out = false;
+      const std::size_t done = write_batch(batch, deadline, &timed_out);
+      std::lock_guard<std::mutex> lock(out_mutex_);
+      if (done == batch.size() && outbox_.empty()) {
+        sending_ = false;
+        return Sent::whole;
+      }
+      if (done == batch.size()) {
+        batch.clear();
+        batch.swap(outbox_);
+        continue;
+      }
+      sending_ = false;
+      if (own && timed_out && done == 0 && outbox_.empty()) return Sent::nothing;
+      outbox_.clear();
+      break;
+    }
+    broken();
+    return Sent::broken;
+  }
+
+  // Writes `batch` until the deadline; returns how much of it went, and
+  // whether it stopped at the deadline rather than at an error.
+  std::size_t write_batch(const std::string& batch, Clock::time_point deadline, bool* timed_out) {
     std::size_t done = 0;
-    while (done < bytes.size()) {
-      ssize_t n = ::send(fd_, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL | MSG_DONTWAIT);
+    while (done < batch.size() && open_.load()) {
+      ssize_t n = ::send(fd_, batch.data() + done, batch.size() - done, MSG_NOSIGNAL | MSG_DONTWAIT);
       if (n > 0) {
         done += static_cast<std::size_t>(n);
         continue;
@@ -291,13 +293,11 @@ class Connection : public std::enable_shared_from_this<Connection> {
         pollfd p{fd_, POLLOUT, 0};
         int ready = ::poll(&p, 1, millis_until(deadline));
         if (ready > 0 || (ready < 0 && errno == EINTR)) continue;
-        if (done == 0) return Sent::nothing;
+        *timed_out = ready == 0;
       }
-      lock.unlock();
-      broken();
-      return Sent::broken;
+      break;
     }
-    return Sent::whole;
+    return done;
   }
 
   void forget(std::uint64_t correlation) {
@@ -616,7 +616,9 @@ class Connection : public std::enable_shared_from_this<Connection> {
   const bool nonblocking_;
   std::atomic<bool> open_{true};
   std::atomic<std::uint64_t> next_correlation_{1};  // 0 marks notifications
-  SendGate send_gate_;                              // one frame on the socket at a time
+  std::mutex out_mutex_;                            // guards the two below
+  bool sending_ = false;                            // a caller writes: others leave their frames ...
+  std::string outbox_;                              // ... here, for it to write next
   std::mutex mutex_;                                // guards waiters_, the waiters' fields and reading_
   std::unordered_map<std::uint64_t, std::shared_ptr<Waiter>> waiters_;
   bool loop_waiting_ = false;  // the event loop found the turn taken and is not armed
