@@ -433,7 +433,10 @@ class Connection : public std::enable_shared_from_this<Connection> {
       do sent = ::send(socket_.native_handle(), output_.data(), output_.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
       while (sent < 0 && errno == EINTR);
       if (sent == static_cast<ssize_t>(output_.size())) continue;
-      if (sent < 0 && errno != EAGAIN && errno != EWOULDBLOCK) return false;  // the strand closes it
+      if (sent < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
+        close("write failed: " + errno_text(errno));  // on the strand, which owns the socket's end
+        return true;
+      }
       if (sent > 0) output_.erase(0, static_cast<std::size_t>(sent));
       writing_ = true;
       auto self = shared_from_this();

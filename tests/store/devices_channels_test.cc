@@ -62,7 +62,9 @@ TEST_F(DeviceTreeTest, TheManagerWithItsOwnUuidRootsATreeThatChangesWholeOrNotAt
       {"parent is the device itself", true, {device_under(70, 70)}, 2},
   };
   changes_.clear();
-  for (const auto& [what, given, devices, status] : refused) {
+  for (const auto& [what, given_ids, devices_asked, status] : refused) {
+    const bool given = given_ids;  // a lambda may not capture a structured binding (clang)
+    const std::vector<zu::CDevice>& devices = devices_asked;
     r = ask_with<zu::cds::CCreateDevice>([&](auto& create) {
       create.use_given_ids = given;
       create.devices = devices;
@@ -186,7 +188,8 @@ TEST_F(ChannelTest, CreatedChannelsGetIdsOfTheirOwnSpaceUniqueNamesPerDeviceAndA
       {{{404, "x", false, zu::kNoId}}, 2},
       {{{20, "ok", false, zu::kNoId}, {0, "x", false, zu::kNoId}}, 2},
   };
-  for (const auto& [requests, status] : refused) {
+  for (const auto& [requests_asked, status] : refused) {
+    const auto& requests = requests_asked;  // a lambda may not capture a structured binding (clang)
     auto answer = ask_with<zu::cds::CCreateChannel>([&](auto& create) { create.requests = requests; });
     EXPECT_EQ(answer->status, status) << requests.back().name;
     EXPECT_TRUE(answer->channels.empty());

@@ -148,13 +148,17 @@ struct CCdsHandler::Shared : std::enable_shared_from_this<CCdsHandler::Shared> {
     std::lock_guard<std::mutex> one_at_a_time(reconnect_mutex);
     std::vector<std::uint64_t> ids;
     std::map<std::uint64_t, std::vector<cds::CSubscribeSingle>> entries;
+    std::shared_ptr<cds::Session> current;
     {
       std::lock_guard<std::mutex> lock(mutex);
       if (!logged_in || stopping) return false;
-      if (session && session->is_open()) return true;
+      current = session;
       ids.assign(reserved.begin(), reserved.end());
       entries = subscribed;
     }
+    // Not under the lock: looking may read the socket, and what it reads
+    // goes to the sink, which takes the lock.
+    if (current && current->is_open()) return true;
     std::shared_ptr<cds::Transport> t = cds::CClient::get()->transport();
     std::shared_ptr<cds::Session> fresh = t ? t->open(name, sink()) : nullptr;
     if (!fresh) return false;
@@ -196,6 +200,8 @@ struct CCdsHandler::Shared : std::enable_shared_from_this<CCdsHandler::Shared> {
         session = std::move(fresh);
         read_in_loop(*session);
       }
+      // Its loop stops reading it now, while the loop surely lives.
+      if (old) old->read_on(nullptr, nullptr);
     }
     if (old) old->close();
     return true;
@@ -214,7 +220,11 @@ struct CCdsHandler::Shared : std::enable_shared_from_this<CCdsHandler::Shared> {
     while (!stopping) {
       wake.wait_for(lock, pause);
       if (stopping) break;
-      const bool lost = logged_in && session && !session->is_open();
+      std::shared_ptr<cds::Session> current = logged_in ? session : nullptr;
+      lock.unlock();  // looking may read the socket, whose sink takes the lock
+      const bool lost = current && !current->is_open();
+      lock.lock();
+      if (stopping) break;
       if (!lost) {
         pause = kWatchInterval;
         continue;
@@ -251,6 +261,7 @@ CCdsHandler::~CCdsHandler() {
     shared_->owner = nullptr;
     shared_->logged_in = false;
     s = std::move(shared_->session);
+    if (s) s->read_on(nullptr, nullptr);
   }
   if (s) s->close();
 }
@@ -267,6 +278,7 @@ void CCdsHandler::cds_login() {
     old = std::move(shared_->session);
     shared_->session = std::move(s);
     shared_->read_in_loop(*shared_->session);
+    if (old) old->read_on(nullptr, nullptr);
     shared_->logged_in = true;
     // A new login starts with no subscriptions: the store released the old session's.
     shared_->reserved.clear();
@@ -281,6 +293,7 @@ void CCdsHandler::cds_logout() {
   {
     std::lock_guard<std::mutex> lock(shared_->mutex);
     s = std::move(shared_->session);
+    if (s) s->read_on(nullptr, nullptr);
     shared_->logged_in = false;
     shared_->reserved.clear();
     shared_->subscribed.clear();

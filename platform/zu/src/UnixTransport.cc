@@ -22,6 +22,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -29,6 +30,7 @@
 #include <cstring>
 #include <deque>
 #include <iostream>
+#include <iterator>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -120,7 +122,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
     in_loop_ = std::move(in_loop);
     loop_fd_ = std::make_unique<boost::asio::posix::stream_descriptor>(*loop, fd_);
     ++loop_generation_;
-    arm();
+    read_later();  // on the loop's thread: what waits already is read there
   }
 
   std::shared_ptr<CRequestResponse> round_trip(const CRequestResponse& request, std::chrono::milliseconds timeout) {
@@ -251,6 +253,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
       if (!open_.load()) return Sent::broken;
       if (sending_) {
         outbox_ += bytes;
+        outbox_deadline_ = std::max(outbox_deadline_, deadline);
         return Sent::whole;
       }
       sending_ = true;
@@ -265,12 +268,16 @@ class Connection : public std::enable_shared_from_this<Connection> {
         return Sent::whole;
       }
       if (done == batch.size()) {
+        // Others' frames, with the latest of their callers' deadlines.
         batch.clear();
         batch.swap(outbox_);
+        deadline = outbox_deadline_;
+        outbox_deadline_ = Clock::time_point::min();
         continue;
       }
       sending_ = false;
       if (own && timed_out && done == 0 && outbox_.empty()) return Sent::nothing;
+      open_.store(false);  // under the lock: no new writer follows a frame cut in the middle
       outbox_.clear();
       break;
     }
@@ -446,14 +453,20 @@ class Connection : public std::enable_shared_from_this<Connection> {
                          });
   }
 
-  // Arms the loop again from a thread that held the read turn while the
-  // loop wanted it. Without mutex_.
+  // Has the loop read (and then wait) from a thread that held the read
+  // turn while the loop wanted it; it reads first rather than only waiting,
+  // so that what came before it waits again is not missed. Without mutex_.
   void rearm_later() {
     std::lock_guard<std::mutex> lock(loop_mutex_);
+    read_later();
+  }
+
+  // Call with loop_mutex_ held.
+  void read_later() {
     if (!loop_fd_) return;
     auto self = shared_from_this();
     const std::uint64_t generation = loop_generation_;
-    boost::asio::post(*loop_, [self, generation] { self->rearm(generation); });
+    boost::asio::post(*loop_, [self, generation] { self->read_in_loop(generation); });
   }
 
   // Call with loop_mutex_ held.
@@ -527,13 +540,20 @@ class Connection : public std::enable_shared_from_this<Connection> {
       }
     } catch (...) {
       // The callback's exception goes to whoever runs the loop, as any
-      // handler's; the notifications after it still come, in order (under
-      // the lock, so that none read meanwhile overtakes them).
-      {
+      // handler's; the notifications after it still come, in order:
+      // delivering_ stays set until they are all handed on, so that none
+      // read meanwhile overtakes them; the sink is called without the lock.
+      std::vector<std::shared_ptr<CRequestResponse>> rest(std::make_move_iterator(notes.begin() + next),
+                                                          std::make_move_iterator(notes.end()));
+      for (;;) {
+        for (auto& note : rest) sink_(std::move(note));
+        rest.clear();
         std::lock_guard<std::mutex> lock(mutex_);
-        delivering_ = false;
-        while (next < notes.size()) sink_(std::move(notes[next++]));
-        for (auto& note : deferred_) sink_(std::move(note));
+        if (deferred_.empty()) {
+          delivering_ = false;
+          break;
+        }
+        rest.assign(std::make_move_iterator(deferred_.begin()), std::make_move_iterator(deferred_.end()));
         deferred_.clear();
       }
       rearm(generation);
@@ -618,7 +638,8 @@ class Connection : public std::enable_shared_from_this<Connection> {
   std::atomic<std::uint64_t> next_correlation_{1};  // 0 marks notifications
   std::mutex out_mutex_;                            // guards the two below
   bool sending_ = false;                            // a caller writes: others leave their frames ...
-  std::string outbox_;                              // ... here, for it to write next
+  std::string outbox_;                              // ... here, for it to write next,
+  Clock::time_point outbox_deadline_ = Clock::time_point::min();  // by the latest of their deadlines
   std::mutex mutex_;                                // guards waiters_, the waiters' fields and reading_
   std::unordered_map<std::uint64_t, std::shared_ptr<Waiter>> waiters_;
   bool loop_waiting_ = false;  // the event loop found the turn taken and is not armed
