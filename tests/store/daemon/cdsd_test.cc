@@ -533,8 +533,21 @@ TEST_F(RestartTest, UnansweredCallsEndAtTheTimeoutOrAtTheDaemonsDeathAndAllComes
   EXPECT_EQ(client->submit(send, 0, false), 1);
   EXPECT_TRUE(Write(kChannel, 301));
 
+  // With no loop reading it, a notification waits in the handler's socket;
+  // the daemon's end behind it is still seen, and the handler comes back.
+  delivered = false;
+  for (int value = 302; value < 400 && !delivered; ++value) {
+    ASSERT_TRUE(Write(kChannel, value));
+    delivered = handler->WaitFor(id, value, 100ms);
+  }
+  ASSERT_TRUE(delivered);
   core->shutdown();
   loop.join();
+  ASSERT_TRUE(Write(kChannel, 400));
+  ASSERT_NE(daemon_->stop(SIGKILL), -1);
+  std::this_thread::sleep_for(500ms);  // the handler's watcher looks meanwhile
+  ASSERT_TRUE(StartDaemon()) << Log();
+  EXPECT_NE(Ok<zu::cds::CManageSubscriberIDs>(handler->submit_wait(reserve)), nullptr);
 }
 
 }  // namespace
