@@ -399,18 +399,28 @@ class Connection : public std::enable_shared_from_this<Connection> {
       }
       // Written at once when the socket takes it, which it mostly does: no
       // completion to wait for. Only what it does not take waits for it.
-      ssize_t sent;
-      do sent = ::send(socket_.native_handle(), output_.data(), output_.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
-      while (sent < 0 && errno == EINTR);
-      if (sent < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
+      const Sent sent = send_at_once();
+      if (sent == Sent::failed) {
         close_now("write failed: " + errno_text(errno), Level::debug);
         return;
       }
-      if (sent == static_cast<ssize_t>(output_.size())) continue;
-      if (sent > 0) output_.erase(0, static_cast<std::size_t>(sent));
-      writing_ = true;
-      write_rest();
+      if (sent == Sent::rest) write_rest();
     }
+  }
+
+  enum class Sent { all, rest, failed };
+
+  // One non-blocking send of output_. What the socket does not take stays in
+  // output_, writing_ set, for write_rest().
+  Sent send_at_once() {
+    ssize_t sent;
+    do sent = ::send(socket_.native_handle(), output_.data(), output_.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
+    while (sent < 0 && errno == EINTR);
+    if (sent == static_cast<ssize_t>(output_.size())) return Sent::all;
+    if (sent < 0 && errno != EAGAIN && errno != EWOULDBLOCK) return Sent::failed;
+    if (sent > 0) output_.erase(0, static_cast<std::size_t>(sent));
+    writing_ = true;
+    return Sent::rest;
   }
 
   // What the socket did not take at once, written when it can.
@@ -429,16 +439,12 @@ class Connection : public std::enable_shared_from_this<Connection> {
     std::unique_lock<std::mutex> held(out_mutex_, std::try_to_lock);
     if (!held.owns_lock() || writing_ || !answers_.empty() || state_ != State::serving) return false;
     while (fill_output()) {
-      ssize_t sent;
-      do sent = ::send(socket_.native_handle(), output_.data(), output_.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
-      while (sent < 0 && errno == EINTR);
-      if (sent == static_cast<ssize_t>(output_.size())) continue;
-      if (sent < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
+      const Sent sent = send_at_once();
+      if (sent == Sent::all) continue;
+      if (sent == Sent::failed) {
         close("write failed: " + errno_text(errno));  // on the strand, which owns the socket's end
         return true;
       }
-      if (sent > 0) output_.erase(0, static_cast<std::size_t>(sent));
-      writing_ = true;
       auto self = shared_from_this();
       asio::post(strand_, [self] {
         Held again(self->out_mutex_);

@@ -223,8 +223,8 @@ class Connection : public std::enable_shared_from_this<Connection> {
 
   // Unanswered sends after which a sender reads what waits on the socket.
   static constexpr unsigned kReadUnansweredEvery = 32;
-  // Reads of the socket an event loop does in one turn at most.
-  static constexpr int kReadsPerLoopTurn = 16;
+  // Reads of the socket a reader does in one turn without waiting, at most.
+  static constexpr int kReadsPerTurn = 16;
   // Time without reading after which is_open() looks at the socket.
   static constexpr std::chrono::duration<Clock::rep, Clock::period> kQuietSpell = std::chrono::milliseconds(20);
   // How far past its deadline a caller's read may end, to save setting the
@@ -364,25 +364,34 @@ class Connection : public std::enable_shared_from_this<Connection> {
       reading_ = true;
     }
     unanswered_.store(0);
-    std::string payload;
-    bool ok = true;
-    for (;;) {
-      ssize_t n = ::recv(fd_, buffer_, sizeof buffer_, MSG_DONTWAIT);
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
-      if (n <= 0 || !feed(static_cast<std::size_t>(n))) {
-        ok = false;
-        break;
-      }
-      while (frames_.pop(&payload)) dispatch(payload);
-    }
-    if (!ok) broken();
+    if (!read_waiting(nullptr)) broken();
     bool loop_waits;
     {
       std::lock_guard<std::mutex> lock(mutex_);
       loop_waits = release_read_turn();
     }
     if (loop_waits) rearm_later();
+  }
+
+  // The read turn holder's: reads what waits on the socket without waiting,
+  // and hands out the frames (notifications into `notes` when given). A
+  // bounded batch, so that a flood of notifications does not keep a reader
+  // from its other work; a read that did not fill the buffer most likely
+  // drained the socket (an event loop's armed wait says so if more came).
+  // False when the session ended.
+  bool read_waiting(std::vector<std::shared_ptr<CRequestResponse>>* notes) {
+    std::string payload;
+    bool ok = true;
+    for (int reads = 0; ok && reads < kReadsPerTurn; ++reads) {
+      while (frames_.pop(&payload)) dispatch(payload, notes);
+      ssize_t n = ::recv(fd_, buffer_, sizeof buffer_, MSG_DONTWAIT);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
+      ok = n > 0 && feed(static_cast<std::size_t>(n));
+      if (static_cast<std::size_t>(n) < sizeof buffer_) break;
+    }
+    while (ok && frames_.pop(&payload)) dispatch(payload, notes);
+    return ok;
   }
 
   bool feed(std::size_t n) {
@@ -500,22 +509,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
       reading_ = true;
     }
     std::vector<std::shared_ptr<CRequestResponse>> notes;
-    std::string payload;
-    bool ok = true;
-    // A bounded batch, so that a flood of notifications does not keep the
-    // loop from its other work; it is armed again at once for the rest.
-    for (int reads = 0; ok && reads < kReadsPerLoopTurn; ++reads) {
-      while (frames_.pop(&payload)) dispatch(payload, &notes);
-      ssize_t n = ::recv(fd_, buffer_, sizeof buffer_, MSG_DONTWAIT);
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
-      ok = n > 0 && feed(static_cast<std::size_t>(n));
-      // A read that did not fill the buffer most likely drained the socket:
-      // no read to learn so; if more came, the armed wait says so at once.
-      if (static_cast<std::size_t>(n) < sizeof buffer_) break;
-    }
-    while (ok && frames_.pop(&payload)) dispatch(payload, &notes);
-    if (!ok) broken();
+    if (!read_waiting(&notes)) broken();
     {
       std::lock_guard<std::mutex> lock(mutex_);
       release_read_turn();  // the loop itself is armed again below
