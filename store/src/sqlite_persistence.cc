@@ -21,8 +21,9 @@
 //
 // Every value write is numbered as it is made. Values of a failed commit go
 // back among the held ones only where nothing newer of the channel is held or
-// queued: a put-back never brings an older value over a newer one, whatever
-// order the failed values come back in.
+// queued (behind a newer queued one they wait for its commit): a put-back
+// never brings an older value over a newer one, whatever order the failed
+// values come back in.
 #include <array>
 #include <atomic>
 #include <chrono>
@@ -92,19 +93,25 @@ std::set<std::uint64_t> channels_in(const ChangeSet& c) {
 // What the writer commits next.
 struct Batch {
   RowBatch rows;
-  HeldValues values;  // the held values among the rows, to put back if the commit fails
+  HeldValues values;  // held values to put back if the commit fails (among the rows, or older)
   NewestWritten newest;  // every channel whose value the rows write
   std::shared_ptr<PendingCommit> commit;  // null while no request waits on the batch
 };
 
-// Values that were to be written and were not: back with the held ones,
-// unless a newer value of the channel is held, or written by `queued`.
-void put_back(HeldValues& held, const Batch& queued, HeldValues&& values) {
+// Keeps the newer of `value` and what `values` holds of the channel.
+void keep_newer(HeldValues& values, std::uint64_t id, HeldValue&& value) {
+  auto [it, added] = values.try_emplace(id, std::move(value));  // moves only when added
+  if (!added && it->second.order < value.order) it->second = std::move(value);
+}
+
+// Values that were to be written and were not: back with the held ones.
+// Where `queued` writes a newer value of the channel, the value waits with
+// `queued` instead, and comes back only if that commit fails too.
+void put_back(HeldValues& held, Batch& queued, HeldValues&& values) {
   for (auto& [id, value] : values) {
     auto written = queued.newest.find(id);
-    if (written != queued.newest.end() && written->second > value.order) continue;
-    auto [it, added] = held.try_emplace(id, std::move(value));  // moves only when added
-    if (!added && it->second.order < value.order) it->second = std::move(value);
+    const bool behind = written != queued.newest.end() && written->second > value.order;
+    keep_newer(behind ? queued.values : held, id, std::move(value));
   }
 }
 
@@ -158,7 +165,7 @@ class SqlitePersistence : public Persistence {
     write_values(queued_.rows, held_);
     for (auto& [id, value] : held_) {
       queued_.newest[id] = value.order;
-      queued_.values[id] = std::move(value);
+      keep_newer(queued_.values, id, std::move(value));
     }
     held_.clear();
     // A channel's row carries its value as it is now, newer than any held.

@@ -29,12 +29,12 @@ class FailingDisk {
   FailingDisk(const FailingDisk&) = delete;
   FailingDisk& operator=(const FailingDisk&) = delete;
 
-  // The next write to a write-ahead log (a commit) fails as on a full disk;
-  // when `hold`, only once release() is called, and wait_held() returns as
-  // soon as it is under way.
-  void fail_next_log_write(bool hold) {
+  // The next `count` writes to a write-ahead log (a commit each) fail as on
+  // a full disk; when `hold`, the first only once release() is called, and
+  // wait_held() returns as soon as it is under way.
+  void fail_log_writes(int count, bool hold) {
     std::lock_guard<std::mutex> lock(mutex_);
-    fail_log_write_ = true;
+    failing_log_writes_ = count;
     hold_ = hold;
     held_ = false;
   }
@@ -69,8 +69,8 @@ class FailingDisk {
   }
   bool log_write_fails() {
     std::unique_lock<std::mutex> lock(mutex_);
-    if (!fail_log_write_) return false;
-    fail_log_write_ = false;
+    if (failing_log_writes_ == 0) return false;
+    --failing_log_writes_;
     held_ = true;
     changed_.notify_all();
     changed_.wait(lock, [this] { return !hold_; });
@@ -126,7 +126,8 @@ class FailingDisk {
   sqlite3_vfs vfs_{};
   std::mutex mutex_;
   std::condition_variable changed_;
-  bool fail_log_write_ = false, hold_ = false, held_ = false, fail_reads_ = false;
+  int failing_log_writes_ = 0;
+  bool hold_ = false, held_ = false, fail_reads_ = false;
 };
 
 }  // namespace durable_test
