@@ -50,7 +50,7 @@ struct Engine::Impl {
     auto response = start_response(request);
     if (persistence->stale()) {
       std::unique_lock<std::shared_mutex> lock(mutex);
-      reload_if_stale();
+      if (!reload_if_stale(*response)) return response;
     }
     std::shared_lock<std::shared_mutex> lock(mutex);
     answer(data, request, *response);
@@ -63,7 +63,7 @@ struct Engine::Impl {
     ChangeSet changes;
     detail::DeliverAfter deliver(outboxes);  // runs once the lock below is released
     std::unique_lock<std::shared_mutex> lock(mutex);
-    reload_if_stale();
+    if (!reload_if_stale(*response)) return response;
     apply(data, request, *response, changes);
     detail::evaluate_alarms(data, changes);
     detail::CommitTicket ticket;
@@ -91,11 +91,20 @@ struct Engine::Impl {
 
   // A commit failed after later requests were applied on top of it (they
   // fail too): memory goes back to the file before anyone reads or writes.
-  // Under the write lock.
-  void reload_if_stale() {
-    if (!persistence->stale()) return;
+  // While the file cannot be read back, memory holds changes nobody was
+  // promised: the request is refused, and the next one tries again. Under the
+  // write lock.
+  bool reload_if_stale(CRequestResponse& response) {
     std::string error;
-    if (!persistence->restore(data, &error)) warn("the store could not reload its file: " + error);
+    if (reload_if_stale(&error)) return true;
+    response.clean();
+    detail::refuse(response, zu::cds::status_refused,
+                   "the store cannot answer until it reloads its file after a failed write (tried again with "
+                   "every request): " + error);
+    return false;
+  }
+  bool reload_if_stale(std::string* error) {
+    return !persistence->stale() || persistence->restore(data, error);
   }
 
   static void fail_storage(CRequestResponse& response, const std::string& error) {
@@ -141,6 +150,7 @@ struct Engine::Impl {
   std::shared_ptr<CRequestResponse> subscribe(SessionId session, const zu::cds::CSubscribe& request) {
     auto response = start_response(request);
     std::unique_lock<std::shared_mutex> lock(mutex);
+    if (!reload_if_stale(*response)) return response;
     subscriptions.subscribe(data, session, request, *response);
     return response;
   }
@@ -151,10 +161,14 @@ struct Engine::Impl {
     ChangeSet changes;
     detail::DeliverAfter deliver(outboxes);
     std::unique_lock<std::shared_mutex> lock(mutex);
-    reload_if_stale();
+    std::string error;
+    if (!reload_if_stale(&error)) {
+      // The delays run again with the next write of their channels.
+      warn("alarm delays wait: the store could not reload its file: " + error);
+      return;
+    }
     detail::run_alarm_timers(data, changes);
     detail::CommitTicket ticket;
-    std::string error;
     if (!changes.empty() && !persistence->record(data, changes, &ticket, &error)) {
       // Nobody asked: the raise is undone and comes again with the next write of the channel.
       warn("an alarm raised after its delay could not be kept: " + error);

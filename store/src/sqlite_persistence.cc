@@ -18,6 +18,12 @@
 // after it (they were applied on top of it), and marks the store stale until
 // the engine calls restore(): memory is then reloaded from the file, with the
 // held values laid over it, exactly the data the committed requests made.
+//
+// Every value write is numbered as it is made. Values of a failed commit go
+// back among the held ones only where nothing newer of the channel is held or
+// queued (behind a newer queued one they wait for its commit): a put-back
+// never brings an older value over a newer one, whatever order the failed
+// values come back in.
 #include <array>
 #include <atomic>
 #include <chrono>
@@ -47,13 +53,17 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// A value write held for the next flush.
+// A value write held for the next flush. `order` numbers the writes: the
+// client sets `time`, so it cannot tell which of two values is newer.
 struct HeldValue {
   std::uint8_t type = zu::type_none;
   zu::CValue value;
   zu::CWallTime time;
+  std::uint64_t order = 0;
 };
 using HeldValues = std::map<std::uint64_t, HeldValue>;
+// Per channel, the order of the newest value that queued rows write.
+using NewestWritten = std::map<std::uint64_t, std::uint64_t>;
 
 // A change set that only writes values (a first write fixes the type, which
 // goes with the value).
@@ -68,18 +78,42 @@ bool only_values(const ChangeSet& c) {
          c.alarm_instances_deleted.empty();
 }
 
-// Values that were to be written and were not: back with the held ones,
-// unless a newer value of the channel is held already.
-void put_back(HeldValues& held, HeldValues&& values) {
-  for (auto& [id, value] : values) held.emplace(id, std::move(value));
+// The channels whose whole row (value included) a change set rewrites.
+std::set<std::uint64_t> channels_in(const ChangeSet& c) {
+  std::set<std::uint64_t> channels;
+  for (const auto& created : c.channels_created) channels.insert(created.first);
+  channels.insert(c.channel_settings_changed.begin(), c.channel_settings_changed.end());
+  channels.insert(c.channel_states_changed.begin(), c.channel_states_changed.end());
+  channels.insert(c.channel_alarm_configs_changed.begin(), c.channel_alarm_configs_changed.end());
+  for (const auto& written : c.values_written) channels.insert(written.first);
+  for (const zu::CAlarmUpdate& u : c.alarm_updates) channels.insert(u.alarm_id);
+  return channels;
 }
 
 // What the writer commits next.
 struct Batch {
   RowBatch rows;
-  HeldValues values;  // the held values among the rows, to put back if the commit fails
+  HeldValues values;  // held values to put back if the commit fails (among the rows, or older)
+  NewestWritten newest;  // every channel whose value the rows write
   std::shared_ptr<PendingCommit> commit;  // null while no request waits on the batch
 };
+
+// Keeps the newer of `value` and what `values` holds of the channel.
+void keep_newer(HeldValues& values, std::uint64_t id, HeldValue&& value) {
+  auto [it, added] = values.try_emplace(id, std::move(value));  // moves only when added
+  if (!added && it->second.order < value.order) it->second = std::move(value);
+}
+
+// Values that were to be written and were not: back with the held ones.
+// Where `queued` writes a newer value of the channel, the value waits with
+// `queued` instead, and comes back only if that commit fails too.
+void put_back(HeldValues& held, Batch& queued, HeldValues&& values) {
+  for (auto& [id, value] : values) {
+    auto written = queued.newest.find(id);
+    const bool behind = written != queued.newest.end() && written->second > value.order;
+    keep_newer(behind ? queued.values : held, id, std::move(value));
+  }
+}
 
 class SqlitePersistence : public Persistence {
  public:
@@ -129,8 +163,13 @@ class SqlitePersistence : public Persistence {
     // Values written with other changes go with them, in the channels' rows;
     // older held values go first. A failed commit puts them back.
     write_values(queued_.rows, held_);
-    for (auto& [id, value] : held_) queued_.values[id] = std::move(value);
+    for (auto& [id, value] : held_) {
+      queued_.newest[id] = value.order;
+      keep_newer(queued_.values, id, std::move(value));
+    }
     held_.clear();
+    // A channel's row carries its value as it is now, newer than any held.
+    for (std::uint64_t id : channels_in(changes)) queued_.newest[id] = ++last_order_;
     queued_.rows.append(std::move(rows));
     if (!queued_.commit) queued_.commit = std::make_shared<PendingCommit>();
     *ticket = queued_.commit;  // committed by its first waiter
@@ -152,9 +191,14 @@ class SqlitePersistence : public Persistence {
     try {
       read_all(data);
     } catch (const std::exception& e) {
+      // Memory still holds what was not kept: stale until a reload succeeds.
       *error = e.what();
+      stale_error_ = *error;
+      stale_ = true;
       return false;
     }
+    // A held value is newer than the file's: a put-back never keeps one that
+    // a later commit wrote over.
     for (const auto& [id, held] : held_) {
       ChannelNode* node = data.channel(id);
       if (!node) continue;
@@ -208,7 +252,7 @@ class SqlitePersistence : public Persistence {
     const ChannelNode* node = data.channel(id);
     if (!node) return;
     if (held_.empty()) flusher_wake_.notify_one();  // its window starts
-    held_[id] = HeldValue{node->channel.data_type, node->value, node->time};
+    held_[id] = HeldValue{node->channel.data_type, node->value, node->time, ++last_order_};
   }
 
   // The value-flush thread: commits the held values when the flush window
@@ -278,9 +322,12 @@ class SqlitePersistence : public Persistence {
     lock.lock();
     writing_ = false;
     if (!ok) {
-      put_back(held_, std::move(flushed));
-      put_back(held_, std::move(batch.values));
+      // What queued meanwhile fails with the batch when a request waits on
+      // it; otherwise it still commits, and a put-back value must not go to
+      // the file after a newer one it writes.
       if (batch.commit) fail_queued(error);
+      put_back(held_, queued_, std::move(flushed));
+      put_back(held_, queued_, std::move(batch.values));
     }
     if (batch.commit) {
       batch.commit->done = true;
@@ -302,12 +349,13 @@ class SqlitePersistence : public Persistence {
   void fail_queued(const std::string& error) {
     stale_ = true;
     stale_error_ = error;
-    put_back(held_, std::move(queued_.values));
-    if (queued_.commit) {
-      queued_.commit->done = true;
-      queued_.commit->error = "it was applied on top of a change that could not be committed: " + error;
-    }
+    Batch failed = std::move(queued_);
     queued_ = Batch{};
+    put_back(held_, queued_, std::move(failed.values));
+    if (failed.commit) {
+      failed.commit->done = true;
+      failed.commit->error = "it was applied on top of a change that could not be committed: " + error;
+    }
   }
 
   // One transaction: `batch`, then the (newer) `flushed` values.
@@ -427,21 +475,12 @@ class SqlitePersistence : public Persistence {
     for (std::uint64_t id : devices)
       if (!write_device(put_device, data, id)) return false;
 
-    std::set<std::uint64_t> channels;
-    for (const auto& created : c.channels_created) channels.insert(created.first);
-    channels.insert(c.channel_settings_changed.begin(), c.channel_settings_changed.end());
-    channels.insert(c.channel_states_changed.begin(), c.channel_states_changed.end());
-    channels.insert(c.channel_alarm_configs_changed.begin(), c.channel_alarm_configs_changed.end());
-    for (const auto& written : c.values_written) channels.insert(written.first);
     std::set<AlarmKey> alarms;
-    for (const zu::CAlarmUpdate& u : c.alarm_updates) {
-      channels.insert(u.alarm_id);
-      alarms.emplace(u.alarm_id, u.alarm_index);
-    }
+    for (const zu::CAlarmUpdate& u : c.alarm_updates) alarms.emplace(u.alarm_id, u.alarm_index);
     Statement put_channel(batch,
                           "INSERT OR REPLACE INTO channels(id, device, config, alarm_state, type, value, time_s, "
                           "time_ns) VALUES (?,?,?,?,?,?,?,?)");
-    for (std::uint64_t id : channels)
+    for (std::uint64_t id : channels_in(c))
       if (!write_channel(put_channel, data, id)) return false;
 
     Statement put_document(batch, "INSERT OR REPLACE INTO documents(path, data) VALUES (?,?)");
@@ -577,6 +616,7 @@ class SqlitePersistence : public Persistence {
   mutable std::mutex mutex_;
   HeldValues held_;
   Batch queued_;
+  std::uint64_t last_order_ = 0;  // of the newest value write
   bool writing_ = false;  // the writer uses db_
   bool stop_ = false;
   bool checkpoint_wanted_ = false;

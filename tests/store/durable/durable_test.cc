@@ -1,7 +1,8 @@
 // The store kept in a file, run in this process or by cdsd --data: a restart,
 // clean or by kill -9, keeps what the store answered as done; files it cannot
 // trust are refused untouched; a full disk fails writes without changing
-// anything; a live store can be backed up.
+// anything, and never puts an older value over a newer one; a live store can
+// be backed up.
 #include <signal.h>
 #include <sys/resource.h>
 
@@ -11,6 +12,7 @@
 #include <thread>
 
 #include "../daemon/daemon_fixture.h"
+#include "failing_disk.h"
 #include "store/Engine.h"
 
 namespace durable_test {
@@ -409,6 +411,147 @@ TEST_F(DurableTest, FullDiskFailsWritesAndChangesNothing) {
   EXPECT_EQ(store.ok(all)->devices.size(), 3u);
   store.ok(big);
   EXPECT_EQ(store.ok(read)->results.at(0).found, 1);
+}
+
+// An engine on the test's file, in this process, spoken to directly: a test
+// can then act while one of its commits waits on a FailingDisk.
+class LocalStore {
+ public:
+  LocalStore(const std::string& file, std::uint32_t value_flush_ms) {
+    ::cds::store::EngineOptions options;
+    options.data_file = file;
+    options.value_flush_ms = value_flush_ms;
+    engine_ = std::make_unique<::cds::store::Engine>(options);
+    engine_->set_change_listener([this](::cds::store::SessionId, const ::cds::store::ChangeSet&) {
+      std::lock_guard<std::mutex> lock(mutex_);
+      ++changes_;
+      changed_.notify_all();
+    });
+    session_ = engine_->open_session("durable-test", nullptr);
+  }
+  ~LocalStore() { engine_->close_session(session_); }
+
+  template <typename R>
+  std::shared_ptr<R> ask(const R& request) {
+    return std::dynamic_pointer_cast<R>(engine_->handle(session_, request));
+  }
+  // Requests that changed the store so far (answered or not yet).
+  void wait_changes(int count) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait(lock, [&] { return changes_ >= count; });
+  }
+  int changes() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return changes_;
+  }
+  double value(std::uint64_t channel) {
+    cds::CGetChannelValue read;
+    read.ids = {channel};
+    auto answer = ask(read);
+    EXPECT_TRUE(answer && answer->status == cds::status_ok && answer->values.size() == 1);
+    return answer && answer->values.size() == 1 ? answer->values[0].value.as_double() : -1;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  int changes_ = 0;
+  // Last: it may call the listener until it is gone.
+  std::unique_ptr<::cds::store::Engine> engine_;
+  ::cds::store::SessionId session_ = 0;
+};
+
+// A commit fails while a newer value of the same channel waits to be
+// committed behind it: the newest value answered with status 1 is what the
+// store shows and what the file holds after a restart, whichever commit
+// failed and however the newer value travels (held for the flush, or in the
+// rows of a request that also raised an alarm).
+TEST_F(DurableTest, AFailedCommitNeverPutsAnOlderValueOverANewerOne) {
+  struct Case {
+    const char* name;
+    bool flush_fails;    // else a request's commit fails, failing what queued behind it
+    double newer;        // 20 raises the channel's alarm
+    bool behind_fails;   // the commit of the request behind fails too
+  };
+  const Case cases[] = {{"a request's commit fails", false, 2.0, false},
+                        {"a value flush fails", true, 20.0, false},
+                        {"a value flush fails, then the request behind it", true, 20.0, true}};
+  int n = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    FailingDisk disk;
+    const std::string file = directory_ + "/values" + std::to_string(n++) + ".db";
+    // The flush comes at once, or never before the engine stops.
+    auto engine = std::make_unique<LocalStore>(file, c.flush_fails ? 1 : 3600 * 1000);
+    auto device = engine->ask(NewDevice("pdu"));
+    ASSERT_TRUE(device && device->status == cds::status_ok);
+    auto made = engine->ask(NewChannel(device->devices.at(0).id, "load"));
+    ASSERT_TRUE(made && made->status == cds::status_ok);
+    const std::uint64_t load = made->channels.at(0).id();
+    cds::CSetAlarmConfig alarm;
+    zu::CAlarmTrigger high;
+    high.level = 3;
+    high.threshold = zu::CValue(10.0);
+    alarm.configs.push_back(cds::CSingleAlarmConfig{load, {high}});
+    ASSERT_EQ(engine->ask(alarm)->status, cds::status_ok);
+
+    disk.fail_log_writes(c.behind_fails ? 2 : 1, true);
+    ASSERT_EQ(engine->ask(NewValue(load, zu::CValue(1.0)))->status, cds::status_ok);
+    std::thread failing;  // the request whose commit fails, if one does
+    std::uint32_t failing_status = cds::status_ok;
+    if (!c.flush_fails)
+      failing = std::thread([&] { failing_status = engine->ask(NewDevice("failing"))->status; });
+    disk.wait_held();
+
+    // Behind the commit under way: the newer value, and a request that takes it along.
+    const int before = engine->changes();
+    std::thread behind;
+    std::uint32_t behind_status = cds::status_none;
+    if (c.newer < 10) {
+      EXPECT_EQ(engine->ask(NewValue(load, zu::CValue(c.newer)))->status, cds::status_ok);
+      behind = std::thread([&] { behind_status = engine->ask(NewDevice("behind"))->status; });
+      engine->wait_changes(before + 2);
+    } else {
+      behind = std::thread([&] { behind_status = engine->ask(NewValue(load, zu::CValue(c.newer)))->status; });
+      engine->wait_changes(before + 1);
+    }
+    disk.release();
+    if (failing.joinable()) failing.join();
+    behind.join();
+    // What queued behind a failed request fails with it; behind a flush it commits.
+    EXPECT_EQ(failing_status == cds::status_ok, c.flush_fails);
+    EXPECT_EQ(behind_status == cds::status_ok, c.flush_fails && !c.behind_fails);
+    const double kept = c.behind_fails ? 1.0 : c.newer;
+    EXPECT_EQ(engine->value(load), kept);
+    engine.reset();  // flushes what is held
+    engine = std::make_unique<LocalStore>(file, 1000);
+    EXPECT_EQ(engine->value(load), kept) << "the newest value answered is not in the file";
+  }
+}
+
+// After a failed commit the store reloads its file before it answers again;
+// while it cannot read the file back, it answers nothing from memory (which
+// holds the refused change) and tries again with each request.
+TEST_F(DurableTest, AStoreThatCannotReloadRefusesUntilItCan) {
+  FailingDisk disk;
+  LocalStore engine(file_, 1000);
+  cds::CGetDevice tree;
+  tree.ids = {1};
+  tree.depth = 1;
+  disk.fail_log_writes(1, false);
+  ASSERT_NE(engine.ask(NewDevice("refused"))->status, cds::status_ok);
+
+  disk.fail_reads(true);
+  for (std::uint32_t status : {engine.ask(tree)->status, engine.ask(NewDevice("later"))->status})
+    EXPECT_EQ(status, cds::status_refused);
+  auto refused = engine.ask(tree);
+  EXPECT_NE(refused->message.find("reloads its file"), std::string::npos) << refused->message;
+
+  disk.fail_reads(false);
+  auto read = engine.ask(tree);
+  ASSERT_EQ(read->status, cds::status_ok) << read->message;
+  EXPECT_EQ(read->devices.size(), 1u) << "the refused device came back";
+  EXPECT_EQ(engine.ask(NewDevice("healed"))->status, cds::status_ok);
 }
 
 }  // namespace
