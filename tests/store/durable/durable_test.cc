@@ -12,13 +12,14 @@
 #include <thread>
 
 #include "../daemon/daemon_fixture.h"
-#include "failing_disk.h"
 #include "store/Engine.h"
+#include "zu/testing/FailingDisk.h"
 
 namespace durable_test {
 namespace {
 
 using namespace std::chrono_literals;
+using zu::testing::FailingDisk;
 namespace cds = zu::cds;
 
 // A store on `file`: in this process (daemon false) or served by cdsd.

@@ -9,7 +9,8 @@
 #include <cstring>
 #include <mutex>
 
-namespace durable_test {
+namespace zu {
+namespace testing {
 
 class FailingDisk {
  public:
@@ -130,4 +131,5 @@ class FailingDisk {
   bool hold_ = false, held_ = false, fail_reads_ = false;
 };
 
-}  // namespace durable_test
+}  // namespace testing
+}  // namespace zu
