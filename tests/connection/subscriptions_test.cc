@@ -351,8 +351,8 @@ TEST_F(Subscriptions, ACallbackMayReadSubscribeAndUnsubscribeItself) {
   EXPECT_TRUE(inband.unsubscribe(ticks_id));
 }
 
-// Slow callbacks that count the calls running, and those starting after the
-// end of their subscription (`gone`).
+// Slow callbacks that count the calls running, and those starting once their
+// subscription ended (`gone`).
 struct SlowCalls {
   std::atomic<int> running{0}, calls{0}, late{0};
   std::atomic<bool> gone{false};
@@ -372,23 +372,6 @@ struct SlowCalls {
   }
 };
 
-// Writes `channel` over and over until destroyed.
-class Writer {
- public:
-  explicit Writer(unsigned long long channel)
-      : thread_([this, channel] {
-          for (int i = 0; !stop_.load(); ++i) installation->objects->inband.setChannelCValue(channel, zu::CValue(i));
-        }) {}
-  ~Writer() {
-    stop_.store(true);
-    thread_.join();
-  }
-
- private:
-  std::atomic<bool> stop_{false};
-  std::thread thread_;
-};
-
 // While a writer keeps the event thread busy with slow callbacks,
 // unsubscribe returns only once no callback of the id runs, and none starts
 // afterwards.
@@ -403,17 +386,20 @@ TEST_F(Subscriptions, NoCallbackRunsOnceUnsubscribeHasReturned) {
   auto markers = std::make_shared<Inbox<Value>>();
   ASSERT_TRUE(inband.subscribeChannel(marker, Into(markers), zu::sub::channel_value_written, &marker_id));
 
-  int running_at_return = 0, before = 0;
-  {
-    Writer writer(busy);
-    counters->WaitForSome();
-    ASSERT_TRUE(inband.unsubscribe(id));
-    running_at_return = counters->running.load();
-    counters->gone.store(true);
-    // Let the writer go on a little, then flush the event thread with a marker.
-    before = counters->calls.load();
-    for (int i = 0; i < 20; ++i) inband.setChannelCValue(busy, zu::CValue(-i));
-  }
+  std::atomic<bool> stop{false};
+  std::thread writer([&] {
+    for (int i = 0; !stop.load(); ++i) installation->objects->inband.setChannelCValue(busy, zu::CValue(i));
+  });
+  counters->WaitForSome();
+
+  ASSERT_TRUE(inband.unsubscribe(id));
+  const int running_at_return = counters->running.load();
+  counters->gone.store(true);
+  // Let the writer go on a little, then flush the event thread with a marker.
+  const int before = counters->calls.load();
+  for (int i = 0; i < 20; ++i) inband.setChannelCValue(busy, zu::CValue(-i));
+  stop.store(true);
+  writer.join();
   inband.setChannelCValue(marker, zu::CValue(1));
   ASSERT_EQ(markers->wait_for(1).size(), 1u);
 
@@ -423,9 +409,8 @@ TEST_F(Subscriptions, NoCallbackRunsOnceUnsubscribeHasReturned) {
   EXPECT_TRUE(inband.unsubscribe(marker_id));
 }
 
-// The same with the whole handler destroyed on another thread while its loop
-// runs the slow callbacks of a stream of notifications: the destructor waits
-// for the callback running, and none runs once it has returned.
+// The same when the whole handler is destroyed on another thread while its
+// loop runs them: the destructor waits for the call running.
 TEST_F(Subscriptions, NoCallbackRunsOnceItsHandlerIsDestroyed) {
   unsigned long long busy = inband.createChannel(NewDevice(), "doomed", false);
   boost::asio::io_context io;
@@ -434,23 +419,22 @@ TEST_F(Subscriptions, NoCallbackRunsOnceItsHandlerIsDestroyed) {
   auto handler = std::make_unique<cdsapi::dataHandler>();
   handler->attach(&io);
   auto counters = std::make_shared<SlowCalls>();
-  unsigned long long id = kNone;
   EXPECT_TRUE(handler->registerSubscription(std::vector<unsigned long long>{busy}, SlowCalls::Callback(counters),
-                                            zu::sub::channel_value_written, &id));
-  int running_at_return = 0;
-  {
-    Writer writer(busy);
-    counters->WaitForSome();
-    handler.reset();
-    running_at_return = counters->running.load();
-    counters->gone.store(true);
-    for (int i = 0; i < 20; ++i) inband.setChannelCValue(busy, zu::CValue(-i));
-  }
-  // What the loop still had queued for the handler runs (and must do nothing) before this.
+                                            zu::sub::channel_value_written, nullptr));
+  std::atomic<bool> stop{false};
+  std::thread writer([&] {
+    for (int i = 0; !stop.load(); ++i) inband.setChannelCValue(busy, zu::CValue(i));
+  });
+  counters->WaitForSome();
+  handler.reset();
+  const int running_at_return = counters->running.load();
+  counters->gone.store(true);
+  stop.store(true);
+  writer.join();
+  // What the loop still had queued for the handler runs (and does nothing) first.
   std::promise<void> flushed;
   boost::asio::post(io, [&flushed] { flushed.set_value(); });
   EXPECT_EQ(flushed.get_future().wait_for(std::chrono::seconds(20)), std::future_status::ready);
-  work.reset();
   io.stop();
   loop.join();
 
