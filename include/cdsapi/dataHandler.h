@@ -29,7 +29,9 @@ class AlarmInfos;
 // so a callback may subscribe, unsubscribe or call the library. Once
 // unregisterSubscription has returned true, the callback of that id does not
 // run again (a call already running on the event thread is waited for, except
-// when the event thread itself unregisters).
+// when the event thread itself unregisters). Destroying the handler likewise
+// waits for a callback running on the event thread, and none runs after; it
+// must not be destroyed from inside one of its own callbacks.
 class dataHandler : public zu::asio::CCdsHandler {
  public:
   // One of five callback shapes, chosen by what is watched.

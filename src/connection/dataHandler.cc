@@ -91,7 +91,8 @@ dataHandler::dataHandler() : zu::asio::CCdsHandler("example_data_sub", kKeepAliv
   cds_login();
 }
 
-dataHandler::~dataHandler() = default;
+// No callback may run while the table goes.
+dataHandler::~dataHandler() { end_callbacks(); }
 
 bool dataHandler::subscribe(zu::cds::CSubscribe request) {
   return successful<zu::cds::CSubscribe>(submit_wait(request)) != nullptr;

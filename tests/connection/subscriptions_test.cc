@@ -11,6 +11,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <functional>
+#include <future>
 #include <iostream>
 #include <memory>
 #include <mutex>
@@ -19,6 +20,9 @@
 #include <thread>
 #include <vector>
 
+#include <boost/asio/executor_work_guard.hpp>
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/post.hpp>
 #include <gtest/gtest.h>
 
 #include "cdsapi/DataAlarms.h"
@@ -347,6 +351,27 @@ TEST_F(Subscriptions, ACallbackMayReadSubscribeAndUnsubscribeItself) {
   EXPECT_TRUE(inband.unsubscribe(ticks_id));
 }
 
+// Slow callbacks that count the calls running, and those starting once their
+// subscription ended (`gone`).
+struct SlowCalls {
+  std::atomic<int> running{0}, calls{0}, late{0};
+  std::atomic<bool> gone{false};
+  static cdsapi::InBandAccessor::ValueCallback Callback(std::shared_ptr<SlowCalls> counters) {
+    return [counters](unsigned long long, zu::CValue) {
+      counters->running.fetch_add(1);
+      if (counters->gone.load()) counters->late.fetch_add(1);
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));  // widens the window for a racing end
+      counters->calls.fetch_add(1);
+      counters->running.fetch_sub(1);
+    };
+  }
+  void WaitForSome() {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (calls.load() < 5 && std::chrono::steady_clock::now() < deadline) std::this_thread::yield();
+    EXPECT_GE(calls.load(), 5);
+  }
+};
+
 // While a writer keeps the event thread busy with slow callbacks,
 // unsubscribe returns only once no callback of the id runs, and none starts
 // afterwards.
@@ -355,20 +380,9 @@ TEST_F(Subscriptions, NoCallbackRunsOnceUnsubscribeHasReturned) {
   unsigned long long busy = inband.createChannel(device, "busy", false);
   unsigned long long marker = inband.createChannel(device, "marker", false);
 
-  struct Counters {
-    std::atomic<int> running{0}, calls{0}, late{0};
-    std::atomic<bool> gone{false};
-  };
-  auto counters = std::make_shared<Counters>();
-  auto callback = [counters](unsigned long long, zu::CValue) {
-    counters->running.fetch_add(1);
-    if (counters->gone.load()) counters->late.fetch_add(1);
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));  // widens the window for a racing unsubscribe
-    counters->calls.fetch_add(1);
-    counters->running.fetch_sub(1);
-  };
+  auto counters = std::make_shared<SlowCalls>();
   unsigned long long id = kNone, marker_id = kNone;
-  ASSERT_TRUE(inband.subscribeChannel(busy, callback, zu::sub::channel_value_written, &id));
+  ASSERT_TRUE(inband.subscribeChannel(busy, SlowCalls::Callback(counters), zu::sub::channel_value_written, &id));
   auto markers = std::make_shared<Inbox<Value>>();
   ASSERT_TRUE(inband.subscribeChannel(marker, Into(markers), zu::sub::channel_value_written, &marker_id));
 
@@ -376,9 +390,7 @@ TEST_F(Subscriptions, NoCallbackRunsOnceUnsubscribeHasReturned) {
   std::thread writer([&] {
     for (int i = 0; !stop.load(); ++i) installation->objects->inband.setChannelCValue(busy, zu::CValue(i));
   });
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  while (counters->calls.load() < 5 && std::chrono::steady_clock::now() < deadline) std::this_thread::yield();
-  EXPECT_GE(counters->calls.load(), 5);
+  counters->WaitForSome();
 
   ASSERT_TRUE(inband.unsubscribe(id));
   const int running_at_return = counters->running.load();
@@ -395,6 +407,39 @@ TEST_F(Subscriptions, NoCallbackRunsOnceUnsubscribeHasReturned) {
   EXPECT_EQ(counters->late.load(), 0);
   EXPECT_EQ(counters->calls.load(), before);
   EXPECT_TRUE(inband.unsubscribe(marker_id));
+}
+
+// The same when the whole handler is destroyed on another thread while its
+// loop runs them: the destructor waits for the call running.
+TEST_F(Subscriptions, NoCallbackRunsOnceItsHandlerIsDestroyed) {
+  unsigned long long busy = inband.createChannel(NewDevice(), "doomed", false);
+  boost::asio::io_context io;
+  auto work = boost::asio::make_work_guard(io);
+  std::thread loop([&io] { io.run(); });
+  auto handler = std::make_unique<cdsapi::dataHandler>();
+  handler->attach(&io);
+  auto counters = std::make_shared<SlowCalls>();
+  EXPECT_TRUE(handler->registerSubscription(std::vector<unsigned long long>{busy}, SlowCalls::Callback(counters),
+                                            zu::sub::channel_value_written, nullptr));
+  std::atomic<bool> stop{false};
+  std::thread writer([&] {
+    for (int i = 0; !stop.load(); ++i) inband.setChannelCValue(busy, zu::CValue(i));
+  });
+  counters->WaitForSome();
+  handler.reset();
+  const int running_at_return = counters->running.load();
+  counters->gone.store(true);
+  stop.store(true);
+  writer.join();
+  // What the loop still had queued for the handler runs (and does nothing) first.
+  std::promise<void> flushed;
+  boost::asio::post(io, [&flushed] { flushed.set_value(); });
+  EXPECT_EQ(flushed.get_future().wait_for(std::chrono::seconds(20)), std::future_status::ready);
+  io.stop();
+  loop.join();
+
+  EXPECT_EQ(running_at_return, 0);
+  EXPECT_EQ(counters->late.load(), 0);
 }
 
 // An application may run the loop on a thread of its own, over a handler and

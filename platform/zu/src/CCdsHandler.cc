@@ -25,6 +25,14 @@ constexpr std::chrono::milliseconds kWatchInterval{200};
 constexpr std::chrono::milliseconds kFirstRetry{50};
 constexpr std::chrono::milliseconds kLongestRetry{2000};
 
+// The handlers whose handle_response this thread is inside of, innermost
+// first: ending a handler's callbacks from one of them must not wait for it.
+struct Call {
+  const void* shared;
+  const Call* outer;
+};
+thread_local const Call* innermost_call = nullptr;
+
 bool same_key(const cds::CSubscribeSingle& a, const cds::CSubscribeSingle& b) {
   return a.type == b.type && a.object_id == b.object_id && a.path == b.path && a.flag == b.flag && a.flag2 == b.flag2;
 }
@@ -36,7 +44,9 @@ struct CCdsHandler::Shared : std::enable_shared_from_this<CCdsHandler::Shared> {
   boost::asio::io_context* io = nullptr;
   std::deque<std::shared_ptr<cds::CRequestResponse>> pending;
   std::size_t posted = 0;  // notifications posted to the loop and not yet run
-  CCdsHandler* owner = nullptr;
+  CCdsHandler* owner = nullptr;  // null once its callbacks ended
+  std::size_t calls = 0;         // handle_response calls running
+  std::condition_variable calls_done;  // one of them ended after `owner` went
   std::uint32_t max_request = 0;
   std::string name;
   bool logged_in = false;
@@ -55,17 +65,46 @@ struct CCdsHandler::Shared : std::enable_shared_from_this<CCdsHandler::Shared> {
   void post(std::shared_ptr<cds::CRequestResponse> m) {
     std::weak_ptr<Shared> weak = shared_from_this();
     ++posted;
-    boost::asio::post(*io, [weak, m] {
+    boost::asio::post(*io, [weak, m]() mutable {
       auto sh = weak.lock();
       if (!sh) return;
-      CCdsHandler* o;
-      {
-        std::lock_guard<std::mutex> l(sh->mutex);
-        --sh->posted;
-        o = sh->owner;
-      }
-      if (o) o->handle_response(m);
+      std::unique_lock<std::mutex> lock(sh->mutex);
+      --sh->posted;
+      sh->deliver(lock, std::move(m));
     });
+  }
+
+  // Runs the owner's callback unless its callbacks ended, counted in `calls`
+  // so that ending them waits for it. The lock is given back before the call:
+  // a callback may make requests, whose notifications come through here.
+  void deliver(std::unique_lock<std::mutex>& lock, std::shared_ptr<cds::CRequestResponse> m) {
+    CCdsHandler* o = owner;
+    if (!o) return;
+    ++calls;
+    lock.unlock();
+    struct Running {
+      Shared* shared;
+      Call call;
+      explicit Running(Shared* s) : shared(s), call{s, innermost_call} { innermost_call = &call; }
+      ~Running() {  // also when the callback throws
+        innermost_call = call.outer;
+        std::lock_guard<std::mutex> l(shared->mutex);
+        --shared->calls;
+        if (!shared->owner) shared->calls_done.notify_all();  // someone may be ending them
+      }
+    } running(this);
+    o->handle_response(std::move(m));
+  }
+
+  // Ends the owner's callbacks and waits for those running, but for those the
+  // calling thread is inside of (they cannot end before it returns).
+  void end_calls() {
+    std::unique_lock<std::mutex> lock(mutex);
+    owner = nullptr;
+    std::size_t here = 0;
+    for (const Call* c = innermost_call; c; c = c->outer)
+      if (c->shared == this) ++here;
+    calls_done.wait(lock, [&] { return calls <= here; });
   }
 
   // Call with mutex held.
@@ -96,16 +135,12 @@ struct CCdsHandler::Shared : std::enable_shared_from_this<CCdsHandler::Shared> {
     return [weak](std::shared_ptr<cds::CRequestResponse> m) {
       auto shared = weak.lock();
       if (!shared) return;
-      CCdsHandler* o;
-      {
-        std::lock_guard<std::mutex> lock(shared->mutex);
-        if (!shared->io || shared->posted > 0 || !shared->owner) {
-          shared->post_or_keep(std::move(m));
-          return;
-        }
-        o = shared->owner;
+      std::unique_lock<std::mutex> lock(shared->mutex);
+      if (!shared->io || shared->posted > 0) {
+        shared->post_or_keep(std::move(m));
+        return;
       }
-      o->handle_response(std::move(m));
+      shared->deliver(lock, std::move(m));
     };
   }
 
@@ -254,17 +289,19 @@ CCdsHandler::CCdsHandler(const std::string& name, std::uint32_t, std::uint32_t m
 }
 
 CCdsHandler::~CCdsHandler() {
+  end_callbacks();
   shared_->stop_watcher();
   std::shared_ptr<cds::Session> s;
   {
     std::lock_guard<std::mutex> lock(shared_->mutex);
-    shared_->owner = nullptr;
     shared_->logged_in = false;
     s = std::move(shared_->session);
     if (s) s->read_on(nullptr, nullptr);
   }
   if (s) s->close();
 }
+
+void CCdsHandler::end_callbacks() { shared_->end_calls(); }
 
 void CCdsHandler::cds_login() {
   std::string error;

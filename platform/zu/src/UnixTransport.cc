@@ -29,6 +29,7 @@
 #include <condition_variable>
 #include <cstring>
 #include <deque>
+#include <exception>
 #include <iostream>
 #include <iterator>
 #include <memory>
@@ -151,7 +152,12 @@ class Connection : public std::enable_shared_from_this<Connection> {
       if (!reading_) {
         reading_ = true;
         lock.unlock();
-        read_until_answered(correlation, deadline);
+        try {
+          read_until_answered(correlation, deadline);
+        } catch (...) {  // say, no memory to decode a frame: the others must still be read for
+          give_back_read_turn(correlation);
+          throw;
+        }
         lock.lock();
         if (!waiter->done) waiters_.erase(correlation);  // an answer arriving later is dropped
         const bool loop_waits = release_read_turn();
@@ -364,10 +370,23 @@ class Connection : public std::enable_shared_from_this<Connection> {
       reading_ = true;
     }
     unanswered_.store(0);
-    if (!read_waiting(nullptr)) broken();
+    try {
+      if (!read_waiting(nullptr)) broken();
+    } catch (...) {
+      give_back_read_turn(0);
+      throw;
+    }
+    give_back_read_turn(0);
+  }
+
+  // Gives the read turn back and hands it on, forgetting the waiter of
+  // `correlation` (when not 0), and has the loop read if it found the turn
+  // taken meanwhile. Without mutex_.
+  void give_back_read_turn(std::uint64_t correlation) {
     bool loop_waits;
     {
       std::lock_guard<std::mutex> lock(mutex_);
+      if (correlation != 0) waiters_.erase(correlation);
       loop_waits = release_read_turn();
     }
     if (loop_waits) rearm_later();
@@ -509,7 +528,15 @@ class Connection : public std::enable_shared_from_this<Connection> {
       reading_ = true;
     }
     std::vector<std::shared_ptr<CRequestResponse>> notes;
-    if (!read_waiting(&notes)) broken();
+    // A read that throws (no memory, say) still gives the turn back and runs
+    // what it read before; the loop then hears of the failure, and reads the
+    // rest at once rather than when more comes.
+    std::exception_ptr failed;
+    try {
+      if (!read_waiting(&notes)) broken();
+    } catch (...) {
+      failed = std::current_exception();
+    }
     {
       std::lock_guard<std::mutex> lock(mutex_);
       release_read_turn();  // the loop itself is armed again below
@@ -550,15 +577,20 @@ class Connection : public std::enable_shared_from_this<Connection> {
         rest.assign(std::make_move_iterator(deferred_.begin()), std::make_move_iterator(deferred_.end()));
         deferred_.clear();
       }
-      rearm(generation);
+      rearm(generation, failed != nullptr);
       throw;
     }
-    rearm(generation);
+    rearm(generation, failed != nullptr);
+    if (failed) std::rethrow_exception(failed);
   }
 
-  void rearm(std::uint64_t generation) {
+  // Has the loop wait for the socket again, or read at once when `now` (a
+  // failed read may have left frames read and not handed out).
+  void rearm(std::uint64_t generation, bool now) {
     std::lock_guard<std::mutex> lock(loop_mutex_);
-    if (generation == loop_generation_) arm();
+    if (generation != loop_generation_) return;
+    if (now) read_later();
+    else arm();
   }
 
   // Hands one frame to whoever it is for; returns the correlation id of the

@@ -28,6 +28,13 @@ namespace asio {
 // through the handler are forgotten.
 //
 // submit_* are thread-safe. handle_response runs on the I/O thread only.
+//
+// A handler may be destroyed on any thread: once its destructor has returned,
+// handle_response is neither running nor called again; the destructor waits
+// for a call in progress on the I/O thread (so it must not be destroyed while
+// holding something its handle_response waits for). Destroyed from inside
+// its own handle_response, it does not wait for that call, which would never
+// end: that call must then not touch the handler after the destructor.
 class CCdsHandler {
  public:
   CCdsHandler(const std::string& name, std::uint32_t keepalive_seconds, std::uint32_t max_request,
@@ -52,6 +59,12 @@ class CCdsHandler {
   // Called by CIoManager: notifications are posted to `io` from now on; with
   // nullptr they are kept until the next attach.
   void attach(boost::asio::io_context* io);
+
+ protected:
+  // Ends the callbacks as the destructor does (idempotent). A derived class
+  // whose handle_response uses its own members calls it first in its
+  // destructor: ~CCdsHandler runs only after those members are gone.
+  void end_callbacks();
 
  private:
   std::shared_ptr<cds::Session> session() const;
