@@ -163,8 +163,10 @@ struct Engine::Impl {
     std::unique_lock<std::shared_mutex> lock(mutex);
     std::string error;
     if (!reload_if_stale(&error)) {
-      // The delays run again with the next write of their channels.
+      // Nothing else would run the timers again: they try again in a second.
       warn("alarm delays wait: the store could not reload its file: " + error);
+      if (data.alarms.wake_at && data.alarms.clock)
+        data.alarms.wake_at(data.alarms.clock->steady_now() + std::chrono::seconds(1));
       return;
     }
     detail::run_alarm_timers(data, changes);

@@ -257,7 +257,11 @@ struct CCdsHandler::Shared : std::enable_shared_from_this<CCdsHandler::Shared> {
       if (stopping) break;
       std::shared_ptr<cds::Session> current = logged_in ? session : nullptr;
       lock.unlock();  // looking may read the socket, whose sink takes the lock
-      const bool lost = current && !current->is_open();
+      bool lost = true;  // a session that cannot even be looked at is taken for lost
+      try {
+        lost = current && !current->is_open();
+      } catch (...) {
+      }
       lock.lock();
       if (stopping) break;
       if (!lost) {
@@ -265,7 +269,11 @@ struct CCdsHandler::Shared : std::enable_shared_from_this<CCdsHandler::Shared> {
         continue;
       }
       lock.unlock();
-      const bool ok = reconnect();
+      bool ok = false;  // the next attempt comes after the pause, as for any failure
+      try {
+        ok = reconnect();
+      } catch (...) {
+      }
       lock.lock();
       pause = ok ? kWatchInterval : (pause >= kWatchInterval ? kFirstRetry : std::min(pause * 2, kLongestRetry));
     }

@@ -155,7 +155,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
         try {
           read_until_answered(correlation, deadline);
         } catch (...) {  // say, no memory to decode a frame: the others must still be read for
-          give_back_read_turn(correlation);
+          give_back_read_turn(correlation, true);
           throw;
         }
         lock.lock();
@@ -190,7 +190,14 @@ class Connection : public std::enable_shared_from_this<Connection> {
     // The answers nobody waits for are read by the next reader; a client that
     // only sends reads them here now and then, so that they never fill the
     // socket and stall the daemon.
-    if (unanswered_.fetch_add(1) + 1 >= kReadUnansweredEvery) drain();
+    if (unanswered_.fetch_add(1) + 1 >= kReadUnansweredEvery) {
+      // The frame went: a failure to read others' answers is not this send's
+      // (saying it failed would have the caller send it twice).
+      try {
+        drain();
+      } catch (...) {
+      }
+    }
     return true;
   }
 
@@ -373,23 +380,25 @@ class Connection : public std::enable_shared_from_this<Connection> {
     try {
       if (!read_waiting(nullptr)) broken();
     } catch (...) {
-      give_back_read_turn(0);
+      give_back_read_turn(0, true);
       throw;
     }
-    give_back_read_turn(0);
+    give_back_read_turn(0, false);
   }
 
   // Gives the read turn back and hands it on, forgetting the waiter of
   // `correlation` (when not 0), and has the loop read if it found the turn
-  // taken meanwhile. Without mutex_.
-  void give_back_read_turn(std::uint64_t correlation) {
+  // taken meanwhile, or at once after a reader `failed` (frames it read may
+  // wait unhanded, with nothing new on the socket to wake the loop). Without
+  // mutex_.
+  void give_back_read_turn(std::uint64_t correlation, bool failed) {
     bool loop_waits;
     {
       std::lock_guard<std::mutex> lock(mutex_);
       if (correlation != 0) waiters_.erase(correlation);
       loop_waits = release_read_turn();
     }
-    if (loop_waits) rearm_later();
+    if (loop_waits || failed) rearm_later();
   }
 
   // The read turn holder's: reads what waits on the socket without waiting,
@@ -413,9 +422,16 @@ class Connection : public std::enable_shared_from_this<Connection> {
     return ok;
   }
 
+  // False ends the session: bytes taken off the socket and not framed (no
+  // memory for a frame, say) leave a stream nobody can follow any more.
   bool feed(std::size_t n) {
     last_heard_.store(Clock::now().time_since_epoch().count());
-    if (frames_.feed(buffer_, n)) return true;
+    try {
+      if (frames_.feed(buffer_, n)) return true;
+    } catch (const std::exception& e) {
+      complain(std::string("cannot take in what the data store sent: ") + e.what());
+      return false;
+    }
     complain(frames_.error());
     return false;
   }
