@@ -154,8 +154,9 @@ class SqlitePersistence : public Persistence {
       return true;
     }
     RowBatch rows;
+    const std::set<std::uint64_t> channels = channels_in(changes);
     try {
-      write_changes(rows, data, changes);
+      write_changes(rows, data, changes, channels);
     } catch (const BadRow& bad) {
       *error = bad.what;
       return false;
@@ -169,7 +170,7 @@ class SqlitePersistence : public Persistence {
     }
     held_.clear();
     // A channel's row carries its value as it is now, newer than any held.
-    for (std::uint64_t id : channels_in(changes)) queued_.newest[id] = ++last_order_;
+    for (std::uint64_t id : channels) queued_.newest[id] = ++last_order_;
     queued_.rows.append(std::move(rows));
     if (!queued_.commit) queued_.commit = std::make_shared<PendingCommit>();
     *ticket = queued_.commit;  // committed by its first waiter
@@ -457,7 +458,9 @@ class SqlitePersistence : public Persistence {
     return trim.bind_id(1, log.empty() ? zu::kNoId : log.front().instance).run();
   }
 
-  bool write_changes(RowBatch& batch, const StoreData& data, const ChangeSet& c) {
+  // `channels`: channels_in(c), whose rows are written whole.
+  bool write_changes(RowBatch& batch, const StoreData& data, const ChangeSet& c,
+                     const std::set<std::uint64_t>& channels) {
     Statement drop_device(batch, "DELETE FROM devices WHERE id=?");
     for (const auto& removed : c.devices_removed) {
       if (!drop_device.bind_id(1, removed.first).run()) return false;
@@ -480,7 +483,7 @@ class SqlitePersistence : public Persistence {
     Statement put_channel(batch,
                           "INSERT OR REPLACE INTO channels(id, device, config, alarm_state, type, value, time_s, "
                           "time_ns) VALUES (?,?,?,?,?,?,?,?)");
-    for (std::uint64_t id : channels_in(c))
+    for (std::uint64_t id : channels)
       if (!write_channel(put_channel, data, id)) return false;
 
     Statement put_document(batch, "INSERT OR REPLACE INTO documents(path, data) VALUES (?,?)");
@@ -504,7 +507,7 @@ class SqlitePersistence : public Persistence {
     for (const auto& document : data.documents) everything.oob_paths_written.insert(document.first);
     Batch batch;
     try {
-      write_changes(batch.rows, data, everything);
+      write_changes(batch.rows, data, everything, channels_in(everything));
     } catch (const BadRow& bad) {
       *error = bad.what;
       return false;

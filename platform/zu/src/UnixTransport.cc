@@ -31,7 +31,6 @@
 #include <deque>
 #include <exception>
 #include <iostream>
-#include <iterator>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -152,17 +151,8 @@ class Connection : public std::enable_shared_from_this<Connection> {
       if (!reading_) {
         reading_ = true;
         lock.unlock();
-        try {
-          read_until_answered(correlation, deadline);
-        } catch (...) {  // say, no memory to decode a frame: the others must still be read for
-          give_back_read_turn(correlation, true);
-          throw;
-        }
-        lock.lock();
-        if (!waiter->done) waiters_.erase(correlation);  // an answer arriving later is dropped
-        const bool loop_waits = release_read_turn();
-        lock.unlock();
-        if (loop_waits) rearm_later();
+        // Unanswered by now, it is forgotten: an answer arriving later is dropped.
+        with_read_turn(correlation, [&] { read_until_answered(correlation, deadline); });
         lock.lock();
         break;
       }
@@ -377,13 +367,23 @@ class Connection : public std::enable_shared_from_this<Connection> {
       reading_ = true;
     }
     unanswered_.store(0);
-    try {
+    with_read_turn(0, [&] {
       if (!read_waiting(nullptr)) broken();
+    });
+  }
+
+  // Runs `read` as the read turn's holder (a caller's or a sender's), then
+  // gives the turn back however `read` leaves: an exception (no memory to
+  // decode a frame, say) must not leave the others without a reader.
+  template <typename Read>
+  void with_read_turn(std::uint64_t correlation, Read&& read) {
+    try {
+      read();
     } catch (...) {
-      give_back_read_turn(0, true);
+      give_back_read_turn(correlation, true);
       throw;
     }
-    give_back_read_turn(0, false);
+    give_back_read_turn(correlation, false);
   }
 
   // Gives the read turn back and hands it on, forgetting the waiter of
@@ -559,45 +559,41 @@ class Connection : public std::enable_shared_from_this<Connection> {
       delivering_ = true;
     }
     std::size_t next = 0;
+    std::shared_ptr<CRequestResponse> note;
     try {
       for (;;) {
-        std::shared_ptr<CRequestResponse> note;
-        if (next < notes.size()) {
+        if (next < notes.size())
           note = std::move(notes[next++]);
-        } else {
-          std::lock_guard<std::mutex> lock(mutex_);
-          if (deferred_.empty()) {
-            delivering_ = false;
-            break;
-          }
-          note = std::move(deferred_.front());
-          deferred_.pop_front();
-        }
+        else if (!take_deferred(&note))
+          break;
         in_loop(std::move(note));
       }
     } catch (...) {
       // The callback's exception goes to whoever runs the loop, as any
       // handler's; the notifications after it still come, in order:
       // delivering_ stays set until they are all handed on, so that none
-      // read meanwhile overtakes them; the sink is called without the lock.
-      std::vector<std::shared_ptr<CRequestResponse>> rest(std::make_move_iterator(notes.begin() + next),
-                                                          std::make_move_iterator(notes.end()));
-      for (;;) {
-        for (auto& note : rest) sink_(std::move(note));
-        rest.clear();
-        std::lock_guard<std::mutex> lock(mutex_);
-        if (deferred_.empty()) {
-          delivering_ = false;
-          break;
-        }
-        rest.assign(std::make_move_iterator(deferred_.begin()), std::make_move_iterator(deferred_.end()));
-        deferred_.clear();
-      }
+      // read meanwhile overtakes them.
+      while (next < notes.size()) sink_(std::move(notes[next++]));
+      while (take_deferred(&note)) sink_(std::move(note));
       rearm(generation, failed != nullptr);
       throw;
     }
     rearm(generation, failed != nullptr);
     if (failed) std::rethrow_exception(failed);
+  }
+
+  // The next notification others read while the loop delivered, taken
+  // under the lock (the sink is called without it); false, and the loop no
+  // longer delivering, once none is left.
+  bool take_deferred(std::shared_ptr<CRequestResponse>* note) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (deferred_.empty()) {
+      delivering_ = false;
+      return false;
+    }
+    *note = std::move(deferred_.front());
+    deferred_.pop_front();
+    return true;
   }
 
   // Has the loop wait for the socket again, or read at once when `now` (a
