@@ -1,6 +1,7 @@
 #include "Output.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 
@@ -249,6 +250,18 @@ void claim_stdout() {
 void print(const std::string& text) {
   std::fwrite(text.data(), 1, text.size(), output);
   std::fflush(output);
+}
+
+void say(const std::string& line) {
+  const std::string text = "cdsctl: " + line + "\n";
+  std::fflush(stderr);
+  std::size_t done = 0;
+  while (done < text.size()) {
+    const ssize_t n = ::write(2, text.data() + done, text.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return;  // nowhere left to say it
+    done += static_cast<std::size_t>(n);
+  }
 }
 
 }  // namespace cdsctl

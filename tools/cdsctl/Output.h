@@ -69,5 +69,9 @@ std::string indent_json(const std::string& compact);
 void claim_stdout();
 // Writes `text` on cdsctl's output and flushes it (watch prints as events come).
 void print(const std::string& text);
+// Writes "cdsctl: " and `line` on standard error in one write, so that the
+// library's event thread, whose announcement lands on the same descriptor,
+// cannot cut it in two.
+void say(const std::string& line);
 
 }  // namespace cdsctl

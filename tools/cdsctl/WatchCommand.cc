@@ -3,7 +3,6 @@
 #include <pthread.h>
 #include <signal.h>
 
-#include <iostream>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -267,7 +266,7 @@ int run_watch(Args& args, Context& ctx) {
     what = "device " + std::to_string(root) + " and its sub-devices (" + std::to_string(watcher->channel_count()) +
            " channels)";
   if (documents) what += (what.empty() ? "" : ", and ") + std::string("documents at and below ") + *path;
-  std::cerr << "cdsctl: watching " << what << "; stop with Ctrl-C" << std::endl;
+  say("watching " + what + "; stop with Ctrl-C");
   int signal = 0;
   sigwait(&stop_signals, &signal);
   stop();

@@ -154,16 +154,16 @@ int main(int argc, char** argv) {
   } catch (const cdsctl::UsageError& e) {
     return usage_error(e.what(), command_usage(*command));
   } catch (const cdsctl::Failure& e) {
-    std::cerr << "cdsctl: " << e.what() << std::endl;
+    cdsctl::say(e.what());
     return 1;
   } catch (const std::exception& e) {
     // The library's own exceptions: their texts say what went wrong, unless
     // the request went unanswered because the data store went away.
     auto* client = zu::cds::CClient::get();
     if (!client->is_connected())
-      std::cerr << "cdsctl: lost the connection to the data store at " << client->endpoint() << std::endl;
+      cdsctl::say("lost the connection to the data store at " + client->endpoint());
     else
-      std::cerr << "cdsctl: " << e.what() << std::endl;
+      cdsctl::say(e.what());
     return 1;
   }
 }
