@@ -156,7 +156,10 @@ class SqlitePersistence : public Persistence {
     RowBatch rows;
     const std::set<std::uint64_t> channels = channels_in(changes);
     try {
-      write_changes(rows, data, changes, channels);
+      if (!write_changes(rows, data, changes, channels)) {
+        *error = "its rows could not be recorded";
+        return false;
+      }
     } catch (const BadRow& bad) {
       *error = bad.what;
       return false;
@@ -507,7 +510,10 @@ class SqlitePersistence : public Persistence {
     for (const auto& document : data.documents) everything.oob_paths_written.insert(document.first);
     Batch batch;
     try {
-      write_changes(batch.rows, data, everything, channels_in(everything));
+      if (!write_changes(batch.rows, data, everything, channels_in(everything))) {
+        *error = "its rows could not be recorded";
+        return false;
+      }
     } catch (const BadRow& bad) {
       *error = bad.what;
       return false;
