@@ -151,7 +151,6 @@ TEST(CodecRecordTest, AFreshRecordsHeaderAndItsStatusText) {
   EXPECT_EQ(r.status, 0U);
   EXPECT_EQ(r.kind, 0U);
   EXPECT_EQ(r.timeout, -1);
-  EXPECT_STREQ(r.time_format, "%F %T");
   EXPECT_EQ(zc::CSubscriberNotify().kind, 2U);
   EXPECT_EQ(zc::CSubscriberNotify().subscription_id, zu::kNoId);
   const std::pair<std::uint32_t, const char*> texts[] = {
@@ -166,17 +165,15 @@ TEST(CodecRecordTest, AFreshRecordsHeaderAndItsStatusText) {
   EXPECT_STREQ(r.get_status_text(), "device 12 is the root");
 }
 
-// What the test above cannot see: values at the extremes of each alternative
-// and the same number in each; the formats, which stay in their process; the
-// order of a set; and an optional the decoder would engage when it was not sent.
+// What the test above cannot see: values at the extremes, empty and not a
+// number; the formats, which stay in their process; the order of a set; and
+// an optional the decoder would engage when it was not sent.
 TEST(CodecRecordTest, ExtremeValuesFormatsOrderAndWhatIsNotEngagedComeBackAsSent) {
   const std::vector<CValue> values = {
-      CValue(), CValue(true), CValue(std::numeric_limits<int>::min()), CValue(std::numeric_limits<long long>::min()),
-      CValue(std::numeric_limits<unsigned int>::max()), CValue(std::numeric_limits<unsigned long long>::max()),
-      CValue(-1.25F), CValue(std::numeric_limits<double>::quiet_NaN()), CValue(std::numeric_limits<double>::lowest()),
+      CValue(), CValue(true), CValue(std::numeric_limits<long long>::min()),
+      CValue(std::numeric_limits<unsigned long long>::max()), CValue(std::numeric_limits<double>::quiet_NaN()),
       CValue(zu::CTimestamp{-4102444800LL, 999999999}), CValue(std::string("s\0\xff", 3)), CValue(zu::CBytes{0, 255}),
-      CValue(std::string()), CValue(zu::CBytes{}), CValue(7), CValue(7LL), CValue(7U), CValue(7ULL), CValue(7.0F),
-      CValue(7.0)};
+      CValue(std::string()), CValue(zu::CBytes{})};
   zc::CUpdateChannelValue r;
   for (std::size_t i = 0; i < values.size(); ++i) r.values.push_back({i, values[i]});
   r.time = zu::CWallTime::from_seconds(1700000000, 123456789);
@@ -206,13 +203,7 @@ TEST(CodecRecordTest, ExtremeValuesFormatsOrderAndWhatIsNotEngagedComeBackAsSent
   }
 }
 
-struct CForeignRecord : zc::CRequestResponse {
-  std::shared_ptr<zc::CRequestResponse> clone() const override { return std::make_shared<CForeignRecord>(*this); }
-  const char* class_name() const override { return "CForeignRecord"; }
-};
-
 TEST(CodecEncodeTest, RefusesWhatCannotTravelUpToTheExactLimits) {
-  EXPECT_THAT(encode_error(CForeignRecord()), HasSubstr("CForeignRecord"));
   zc::CCreateDevice cd;
   cd.devices.resize(1);
   cd.devices[0].id = 20;
@@ -282,31 +273,25 @@ TEST(CodecHelloTest, TheAnswerToAHelloSaysWhetherTheSessionIsOpen) {
     ASSERT_TRUE(zw::encode_hello_ack(c.first, 1, &payload, &error) && zw::parse_envelope(payload, &env, &error));
     EXPECT_EQ(zw::decode_hello_ack(env, &ack, &error), c.second.empty());
     EXPECT_EQ(c.second.empty() ? "" : error, c.second);
-    EXPECT_EQ(ack.accepted, c.first.accepted);
   }
 }
 
+// The daemon's tests send cut frames, lengths at and past the limit and
+// frames near the limit; here a stream fed byte by byte.
 TEST(FrameReaderTest, FramesArriveWholeHoweverTheyAreSplitAndAnOversizeLengthIsFinal) {
   const std::string a(70000, 'a');
   const std::string stream = zw::frame(a) + zw::frame("") + zw::frame("bb");
   zw::FrameReader reader;
   std::string payload;
-  for (char c : stream.substr(0, stream.size() - 1)) ASSERT_TRUE(reader.feed(&c, 1));
-  ASSERT_EQ(reader.ready(), 2U);
-  EXPECT_TRUE(reader.partial());
-  ASSERT_TRUE(reader.pop(&payload));
-  EXPECT_EQ(payload, a);
-  ASSERT_TRUE(reader.pop(&payload));
-  EXPECT_EQ(payload, "");
-  EXPECT_FALSE(reader.pop(&payload));
-  ASSERT_TRUE(reader.feed(stream.substr(stream.size() - 1) + zw::frame("one")));
-  EXPECT_FALSE(reader.partial());
-  ASSERT_TRUE(reader.feed(std::string("\x00\x40\x00\x00", 4)));  // exactly kMaxFrame: accepted, waits
-  EXPECT_TRUE(reader.partial());
-  for (const char* expected : {"bb", "one"}) {
+  for (char c : stream) ASSERT_TRUE(reader.feed(&c, 1));
+  for (const std::string& expected : {a, std::string(), std::string("bb")}) {
     ASSERT_TRUE(reader.pop(&payload));
     EXPECT_EQ(payload, expected);
   }
+  EXPECT_FALSE(reader.pop(&payload));
+  EXPECT_FALSE(reader.partial());
+  ASSERT_TRUE(reader.feed(std::string("\x00\x40\x00\x00", 4)));  // exactly kMaxFrame: accepted, waits
+  EXPECT_TRUE(reader.partial());
   EXPECT_FALSE(reader.failed());
 
   zw::FrameReader bad;
