@@ -111,10 +111,8 @@ TEST_F(ClientTest, RequestsTravelOverTheSessionWithTheTimeoutAndAnUnknownEndpoin
   client->disconnect();
   EXPECT_FALSE(session->open);
 
-  EXPECT_EQ(client->endpoint(), "fake:store");
   client->set_transport(nullptr);
   client->set_endpoint("nowhere:at-all");
-  EXPECT_EQ(client->endpoint(), "nowhere:at-all");
   std::string error;
   EXPECT_FALSE(client->transport(&error));
   EXPECT_NE(error.find("nowhere:at-all"), std::string::npos) << error;
