@@ -145,13 +145,12 @@ TEST(CodecRecordTest, EveryRecordClassCarriesEveryFieldBothWaysAndCleansToItsSca
 }
 
 // A fresh record's header and its status texts; what clean() empties is proven
-// field by field above, what it keeps for reuse here.
+// field by field above.
 TEST(CodecRecordTest, AFreshRecordsHeaderAndItsStatusText) {
   zc::CGetDevice r;
   EXPECT_EQ(r.status, 0U);
   EXPECT_EQ(r.kind, 0U);
   EXPECT_EQ(r.timeout, -1);
-  EXPECT_STREQ(r.time_format, "%F %T");
   EXPECT_EQ(zc::CSubscriberNotify().kind, 2U);
   EXPECT_EQ(zc::CSubscriberNotify().subscription_id, zu::kNoId);
   const std::pair<std::uint32_t, const char*> texts[] = {
@@ -164,24 +163,17 @@ TEST(CodecRecordTest, AFreshRecordsHeaderAndItsStatusText) {
   }
   r.message = "device 12 is the root";
   EXPECT_STREQ(r.get_status_text(), "device 12 is the root");
-  r.ids = {1, 2, 3};
-  const auto capacity = r.ids.capacity();
-  r.clean();
-  EXPECT_STREQ(r.get_status_text(), "unknown status");
-  EXPECT_EQ(r.ids.capacity(), capacity);
 }
 
-// What the test above cannot see: values at the extremes of each alternative
-// and the same number in each; the formats, which stay in their process; the
-// order of a set; and an optional the decoder would engage when it was not sent.
+// What the test above cannot see: values at the extremes, empty and not a
+// number; the formats, which stay in their process; the order of a set; and
+// an optional the decoder would engage when it was not sent.
 TEST(CodecRecordTest, ExtremeValuesFormatsOrderAndWhatIsNotEngagedComeBackAsSent) {
   const std::vector<CValue> values = {
-      CValue(), CValue(true), CValue(std::numeric_limits<int>::min()), CValue(std::numeric_limits<long long>::min()),
-      CValue(std::numeric_limits<unsigned int>::max()), CValue(std::numeric_limits<unsigned long long>::max()),
-      CValue(-1.25F), CValue(std::numeric_limits<double>::quiet_NaN()), CValue(std::numeric_limits<double>::lowest()),
+      CValue(), CValue(true), CValue(std::numeric_limits<long long>::min()),
+      CValue(std::numeric_limits<unsigned long long>::max()), CValue(std::numeric_limits<double>::quiet_NaN()),
       CValue(zu::CTimestamp{-4102444800LL, 999999999}), CValue(std::string("s\0\xff", 3)), CValue(zu::CBytes{0, 255}),
-      CValue(std::string()), CValue(zu::CBytes{}), CValue(7), CValue(7LL), CValue(7U), CValue(7ULL), CValue(7.0F),
-      CValue(7.0)};
+      CValue(std::string()), CValue(zu::CBytes{})};
   zc::CUpdateChannelValue r;
   for (std::size_t i = 0; i < values.size(); ++i) r.values.push_back({i, values[i]});
   r.time = zu::CWallTime::from_seconds(1700000000, 123456789);
@@ -211,32 +203,18 @@ TEST(CodecRecordTest, ExtremeValuesFormatsOrderAndWhatIsNotEngagedComeBackAsSent
   }
 }
 
-struct CForeignRecord : zc::CRequestResponse {
-  std::shared_ptr<zc::CRequestResponse> clone() const override { return std::make_shared<CForeignRecord>(*this); }
-  const char* class_name() const override { return "CForeignRecord"; }
-};
-
 TEST(CodecEncodeTest, RefusesWhatCannotTravelUpToTheExactLimits) {
-  EXPECT_THAT(encode_error(CForeignRecord()), HasSubstr("CForeignRecord"));
   zc::CCreateDevice cd;
   cd.devices.resize(1);
   cd.devices[0].id = 20;
   *cd.devices[0].attribute(6) = "bad \xff name";
   EXPECT_THAT(encode_error(cd), HasSubstr("'name' of device 20 is not valid UTF-8"));
 
-  // A document of 100 levels (lists and objects alike) travels; one more level does not.
+  // A document of 100 levels travels; one more level does not.
   zc::CSetOOBData so;
   so.units.push_back({"/deep", {}, 0, 0});
   auto* level = &so.units[0].data;
-  for (int i = 1; i < 100; ++i) {
-    auto& value = (*level->mutable_fields())["x"];
-    if (i % 2) {
-      level = value.mutable_struct_value();
-    } else {
-      level = value.mutable_list_value()->add_values()->mutable_struct_value();
-      ++i;
-    }
-  }
+  for (int i = 1; i < 100; ++i) level = (*level->mutable_fields())["x"].mutable_struct_value();
   auto deep = round_trip(so);
   ASSERT_EQ(deep->units.size(), 1U);
   EXPECT_TRUE(gp::util::MessageDifferencer::Equals(deep->units[0].data, so.units[0].data));
@@ -255,8 +233,6 @@ TEST(CodecEncodeTest, RefusesWhatCannotTravelUpToTheExactLimits) {
   EXPECT_EQ(round_trip(r)->paths, r.paths);
   r.paths[0].push_back('p');
   EXPECT_THAT(encode_error(r), HasSubstr("frame limit"));
-  EXPECT_TRUE(zw::frame(std::string(zw::kMaxFrame + 1, 'x')).empty());
-  EXPECT_TRUE(zw::decode_record(std::string(zw::kMaxFrame + 1, 'x'), nullptr, &error) == nullptr);
 }
 
 // Garbage and bodies of unknown type are proven against cdsd, which answers them.
@@ -266,7 +242,6 @@ TEST(CodecDecodeTest, WhatDoesNotFitARecordIsRefusedWithAClearError) {
       {"hello { protocol_version: 1 }", "a hello, not a record"},
       {"error { status: 4 message: 'too big' }", "status 4): too big"},
       {"get_device { header { kind: 65536 } }", "CGetDevice: kind 65536 is out of range"},
-      {"get_alarms { filter_byte: 256 }", "filter_byte 256"},
       {"update_channel_value { values { channel_id: 1 } }", "value of no known type"},
       {"delete_alarms { alarm_ids: [5, 5] }", "alarm_ids: duplicate entry"},
       {"subscriber_notify { values { channel_id: 9 value { int32_value: 0 } }"
@@ -296,31 +271,25 @@ TEST(CodecHelloTest, TheAnswerToAHelloSaysWhetherTheSessionIsOpen) {
     ASSERT_TRUE(zw::encode_hello_ack(c.first, 1, &payload, &error) && zw::parse_envelope(payload, &env, &error));
     EXPECT_EQ(zw::decode_hello_ack(env, &ack, &error), c.second.empty());
     EXPECT_EQ(c.second.empty() ? "" : error, c.second);
-    EXPECT_EQ(ack.accepted, c.first.accepted);
   }
 }
 
+// The daemon's tests send cut frames, lengths at and past the limit and
+// frames near the limit; here a stream fed byte by byte.
 TEST(FrameReaderTest, FramesArriveWholeHoweverTheyAreSplitAndAnOversizeLengthIsFinal) {
   const std::string a(70000, 'a');
   const std::string stream = zw::frame(a) + zw::frame("") + zw::frame("bb");
   zw::FrameReader reader;
   std::string payload;
-  for (char c : stream.substr(0, stream.size() - 1)) ASSERT_TRUE(reader.feed(&c, 1));
-  ASSERT_EQ(reader.ready(), 2U);
-  EXPECT_TRUE(reader.partial());
-  ASSERT_TRUE(reader.pop(&payload));
-  EXPECT_EQ(payload, a);
-  ASSERT_TRUE(reader.pop(&payload));
-  EXPECT_EQ(payload, "");
-  EXPECT_FALSE(reader.pop(&payload));
-  ASSERT_TRUE(reader.feed(stream.substr(stream.size() - 1) + zw::frame("one")));
-  EXPECT_FALSE(reader.partial());
-  ASSERT_TRUE(reader.feed(std::string("\x00\x40\x00\x00", 4)));  // exactly kMaxFrame: accepted, waits
-  EXPECT_TRUE(reader.partial());
-  for (const char* expected : {"bb", "one"}) {
+  for (char c : stream) ASSERT_TRUE(reader.feed(&c, 1));
+  for (const std::string& expected : {a, std::string(), std::string("bb")}) {
     ASSERT_TRUE(reader.pop(&payload));
     EXPECT_EQ(payload, expected);
   }
+  EXPECT_FALSE(reader.pop(&payload));
+  EXPECT_FALSE(reader.partial());
+  ASSERT_TRUE(reader.feed(std::string("\x00\x40\x00\x00", 4)));  // exactly kMaxFrame: accepted, waits
+  EXPECT_TRUE(reader.partial());
   EXPECT_FALSE(reader.failed());
 
   zw::FrameReader bad;
@@ -331,9 +300,6 @@ TEST(FrameReaderTest, FramesArriveWholeHoweverTheyAreSplitAndAnOversizeLengthIsF
   ASSERT_TRUE(bad.pop(&payload));  // what was complete before stays available
   EXPECT_EQ(payload, "ok");
   EXPECT_FALSE(bad.pop(&payload));
-  zw::FrameReader huge;
-  EXPECT_FALSE(huge.feed(std::string("\xff\xff\xff\xff", 4)));
-  EXPECT_TRUE(huge.failed());
 }
 
 }  // namespace

@@ -18,42 +18,16 @@ using zu::proto::toolkitStruct;
 
 namespace {
 
-// A device in full travels whole through the codec's tests; here what they
-// cannot see: the parts left out on request, the root parent, and which
-// attribute is which.
-TEST(CDeviceTest, TheMessageCarriesTheTreeAndTheIdentityEachOnlyWhenAsked) {
+// A device in full travels whole through the codec's tests; here the root's
+// parent, told apart from an unknown one.
+TEST(CDeviceTest, TheMessageTellsTheRootsParentFromAnUnknownOne) {
   CDevice d;
-  d.id = 1030;
-  d.parent_id = 1;
-  d.sub_devices = {1031, 1040};
-  d.channels = {7, 9, 12};
-  d.guid = std::string("0123abcd\0\xff", 10);  // any bytes
-  d.communicating = true;
-  d.state.set(zu::realtime_state::stale);
-  for (unsigned n = 1; n <= zu::kDeviceAttributeCount; ++n) *d.attribute(n) = "value " + std::to_string(n);
-
+  d.parent_id = zu::kNoId;
   zu::proto::Device m;
-  d.to(m, false, true);
-  CDevice no_tree(m);
-  EXPECT_FALSE(no_tree.parent_id || !no_tree.sub_devices.empty() || !no_tree.channels.empty());
-  no_tree.parent_id = d.parent_id;
-  no_tree.sub_devices = d.sub_devices;
-  no_tree.channels = d.channels;
-  EXPECT_EQ(no_tree, d);
-
-  d.to(m, true, false);  // reusing the message must not leave the previous identity behind
-  CDevice no_identity(m);
-  EXPECT_FALSE(m.has_guid());
-  EXPECT_EQ(no_identity.attributes, CDevice().attributes);
-  no_identity.guid = d.guid;
-  no_identity.attributes = d.attributes;
-  EXPECT_EQ(no_identity, d);
-
-  d.parent_id = zu::kNoId;  // the root, told apart from an unknown parent
-  d.to(m, true, false);
+  d.to(m, true, true);
   ASSERT_TRUE(CDevice(m).parent_id);
   EXPECT_EQ(*CDevice(m).parent_id, zu::kNoId);
-  CDevice().to(m, true, true);
+  CDevice().to(m, true, true);  // reusing the message must not leave the previous parent behind
   EXPECT_FALSE(CDevice(m).parent_id);
 }
 
@@ -69,7 +43,6 @@ TEST(CDeviceTest, EachAttributeNumberHasItsKeyAndTheMessageFieldOfThatName) {
     const auto* field = m.GetDescriptor()->FindFieldByName(key);
     ASSERT_NE(field, nullptr) << key;
     EXPECT_EQ(m.GetReflection()->GetString(m, field), "x") << key;
-    EXPECT_EQ(CDevice(m), one) << key;
   }
   EXPECT_STREQ(zu::device_attribute_key(1), "family");
   EXPECT_STREQ(zu::device_attribute_key(15), "software_version");
@@ -78,7 +51,6 @@ TEST(CDeviceTest, EachAttributeNumberHasItsKeyAndTheMessageFieldOfThatName) {
   EXPECT_EQ(zu::device_attribute_number("Family"), 0U);
   CDevice d;
   EXPECT_EQ(d.attribute(0), nullptr);
-  EXPECT_EQ(d.attribute(16), nullptr);
   EXPECT_EQ(static_cast<const CDevice&>(d).attribute(16), nullptr);
 }
 
@@ -88,16 +60,16 @@ const toolkitStruct& doc(const Messages& m, std::size_t i) {
   return *d;
 }
 
-// Text as a user writes it reads as the document, which prints back to text
-// that reads as the same document; an array appends one document per element.
-TEST(JsonTest, ObjectsReadAsDocumentsThatRoundTripThroughJsonText) {
+// A document prints as text that reads back as the same document (what the
+// store's tests do not print: big numbers, escapes, lists in lists, empty
+// objects); an array appends one document per element.
+TEST(JsonTest, DocumentsRoundTripThroughJsonTextAndAnArrayAppendsOneDocumentPerElement) {
   toolkitStruct d;
   auto& f = *d.mutable_fields();
   f["number"].set_number_value(12345678901234567890.0);
   f["text"].set_string_value("quote \" and \xc3\xa9");
   f["flag"].set_bool_value(false);
   f["nothing"].set_null_value(zu::proto::NULL_VALUE);
-  f["empty_list"].mutable_list_value();
   f["empty_object"].mutable_struct_value();
   auto& list = *f["list"].mutable_list_value();
   list.add_values()->set_number_value(-0.125);
@@ -105,22 +77,18 @@ TEST(JsonTest, ObjectsReadAsDocumentsThatRoundTripThroughJsonText) {
   (*list.add_values()->mutable_struct_value()->mutable_fields())["k"].set_bool_value(true);
 
   Messages out;
-  ASSERT_EQ(zu::JSON2Protobuf(R"({"number": 12345678901234567890, "text": "quote \" and é", "flag": false,
-      "nothing": null, "empty_list": [], "empty_object": {}, "list": [-0.125, ["inner"], {"k": true}]})", out), "");
   const std::string json = zu::Protobuf2JSON(d);
   ASSERT_EQ(zu::JSON2Protobuf(json, out), "") << json;
-  ASSERT_EQ(out.size(), 2U);
-  for (std::size_t i = 0; i < 2; ++i) {
-    EXPECT_TRUE(gp::util::MessageDifferencer::Equals(doc(out, i), d)) << json << "\n" << out[i]->DebugString();
-  }
+  ASSERT_EQ(out.size(), 1U);
+  EXPECT_TRUE(gp::util::MessageDifferencer::Equals(doc(out, 0), d)) << json << "\n" << out[0]->DebugString();
 
   ASSERT_EQ(zu::JSON2Protobuf(R"([{"a": 1}, {"a": 2}, {}])", out), "");
-  ASSERT_EQ(out.size(), 5U);
-  EXPECT_EQ(doc(out, 2).fields().at("a").number_value(), 1.0);
-  EXPECT_EQ(doc(out, 3).fields().at("a").number_value(), 2.0);
-  EXPECT_EQ(doc(out, 4).fields_size(), 0);
+  ASSERT_EQ(out.size(), 4U);
+  EXPECT_EQ(doc(out, 1).fields().at("a").number_value(), 1.0);
+  EXPECT_EQ(doc(out, 2).fields().at("a").number_value(), 2.0);
+  EXPECT_EQ(doc(out, 3).fields_size(), 0);
   ASSERT_EQ(zu::JSON2Protobuf("[]", out), "");
-  EXPECT_EQ(out.size(), 5U);
+  EXPECT_EQ(out.size(), 4U);
 }
 
 TEST(JsonTest, BadInputGivesAnErrorAndAppendsNothing) {

@@ -30,23 +30,16 @@ TEST(CValueTest, AlternativesStandInTheFrameworkOrderWithTheirTypeCodesAndLessIs
                                 zu::type_float, zu::type_double, zu::type_timestamp, zu::type_string, zu::type_bytes};
   for (std::size_t i = 0; i < sample.size(); ++i) {
     SCOPED_TRACE(i);
-    EXPECT_EQ(sample[i].index(), i);
-    EXPECT_EQ(sample[i].is_valid(), i != 0);
     EXPECT_EQ(sample[i].type(), codes[i]);
+    EXPECT_EQ(CValue::zero_of(codes[i]).type(), codes[i]);  // zero_of gives the alternative of each code
   }
-  // zero_of gives the alternative of each code, and nothing for any other code.
-  for (std::uint8_t t = 0; t <= zu::type_bytes; ++t) {
-    EXPECT_EQ(CValue::zero_of(t).type(), t) << zu::type_name(t);
-  }
-  EXPECT_FALSE(CValue::zero_of(10).is_valid());
-  EXPECT_FALSE(CValue::zero_of(zu::type_none).is_valid());
+  EXPECT_FALSE(CValue::zero_of(10).is_valid());  // and nothing for any other code
   EXPECT_STREQ(zu::type_name(200), "none");
 
   sample.insert(sample.end(), {CValue(kNaN), CValue(-kInf), CValue(kInf), CValue(-0.0), CValue(0.0), CValue(-1.0),
-                               CValue(1e300), CValue(std::numeric_limits<float>::quiet_NaN()), CValue(-1.0F),
-                               CValue(0.0F), CValue(INT_MIN), CValue(0), CValue(INT_MAX), CValue(false),
-                               CValue(ULLONG_MAX), CValue(CTimestamp{10, 4}), CValue(CTimestamp{-1, 999999999}),
-                               CValue(""), CValue("textx"), CValue(CBytes{}), CValue(CBytes{1, 2, 0})});
+                               CValue(std::numeric_limits<float>::quiet_NaN()), CValue(0.0F), CValue(INT_MIN),
+                               CValue(INT_MAX), CValue(false), CValue(ULLONG_MAX), CValue(CTimestamp{10, 4}),
+                               CValue(CTimestamp{-1, 999999999}), CValue(""), CValue(CBytes{}), CValue(CBytes{1, 2, 0})});
   const auto equiv = [](const CValue& a, const CValue& b) { return !(a < b) && !(b < a); };
   for (const auto& a : sample) {
     EXPECT_FALSE(a < a) << a.as_string();
@@ -59,12 +52,8 @@ TEST(CValueTest, AlternativesStandInTheFrameworkOrderWithTheirTypeCodesAndLessIs
     }
   }
 
-  EXPECT_TRUE(CValue() < CValue(false));
   EXPECT_TRUE(CValue(INT_MAX) < CValue(LLONG_MIN));
-  EXPECT_TRUE(CValue("zzz") < CValue(CBytes{}));
   EXPECT_TRUE(CValue(kInf) < CValue(kNaN));
-  EXPECT_EQ(CValue(kNaN), CValue(kNaN));
-  EXPECT_NE(CValue(1), CValue(1LL));
 
   // So values key hashed containers too, NaN included.
   const std::unordered_set<CValue> hashed(sample.begin(), sample.end());
@@ -100,39 +89,30 @@ TEST(CValueTest, EachAccessorConvertsWithSaturationAndNoPartialReading) {
     CValue expected;
   } cases[] = {
       {3.9, type_int32, 3}, {-3.9, type_int32, -3}, {1e20, type_int32, INT_MAX}, {-1e20, type_int32, INT_MIN},
-      {1e30, type_int64, LLONG_MAX}, {1e30F, type_uint64, ULLONG_MAX}, {-0.5, type_uint32, 0U},
-      {kNaN, type_int64, 0LL}, {5000000000LL, type_int32, INT_MAX}, {-5000000000LL, type_int32, INT_MIN},
-      {-5000000000LL, type_uint64, 0ULL}, {3000000000U, type_int32, INT_MAX}, {ULLONG_MAX, type_int64, LLONG_MAX},
-      {ULLONG_MAX, type_uint32, UINT_MAX}, {1e300, type_float, FLT_MAX}, {-1e300, type_float, -FLT_MAX},
+      {1e30F, type_uint64, ULLONG_MAX}, {-0.5, type_uint32, 0U}, {kNaN, type_int64, 0LL},
+      {5000000000LL, type_int32, INT_MAX}, {-5000000000LL, type_int32, INT_MIN}, {-5000000000LL, type_uint64, 0ULL},
+      {ULLONG_MAX, type_int64, LLONG_MAX}, {1e300, type_float, FLT_MAX}, {-1e300, type_float, -FLT_MAX},
       {kInf, type_float, std::numeric_limits<float>::infinity()}, {kNaN, type_float, std::nanf("")},
-      {0.5, type_bool, true}, {0.0, type_bool, false}, {-1, type_bool, true}, {true, type_int32, 1},
-      {"42", type_int32, 42}, {"-42", type_int64, -42LL}, {"2.5", type_double, 2.5}, {"2.5", type_float, 2.5F},
-      {"4294967295", type_uint32, UINT_MAX}, {"18446744073709551615", type_uint64, ULLONG_MAX},
-      {"99999999999", type_int32, INT_MAX}, {big, type_int64, LLONG_MAX}, {"-" + big, type_int64, LLONG_MIN},
-      {big, type_uint64, ULLONG_MAX}, {"2.5x", type_double, 0.0}, {" 2.5", type_double, 0.0},
-      {"true", type_bool, true}, {"false", type_bool, false}, {"3", type_bool, true}, {"0", type_bool, false},
-      {"yes", type_bool, false}, {CTimestamp{5, 500000000}, type_double, 5.5},
-      {CTimestamp{5, 500000000}, type_int32, 5}, {CTimestamp{0, 1}, type_bool, true},
-      {-1.5, type_timestamp, CTimestamp{-2, 500000000}}, {7, type_timestamp, CTimestamp{7, 0}},
-      {"7", type_timestamp, CTimestamp{}}, {kNaN, type_timestamp, CTimestamp{}},
-      {"ab", type_bytes, CBytes{'a', 'b'}}, {5, type_bytes, CBytes{}}, {CBytes{1}, type_int32, 0},
-      {CValue(), type_bool, false}, {CValue(), type_int32, 0}, {CValue(), type_uint64, 0ULL},
-      {CValue(), type_double, 0.0}, {CValue(), type_timestamp, CTimestamp{}}, {CValue(), type_bytes, CBytes{}},
+      {0.5, type_bool, true}, {0.0, type_bool, false}, {true, type_int32, 1}, {"42", type_int32, 42},
+      {"2.5", type_double, 2.5}, {"4294967295", type_uint32, UINT_MAX}, {"-5", type_int32, -5},
+      // Not a number: zero, never a partial or wrapped reading; no sign for the unsigned.
+      {"12abc", type_int32, 0}, {" 5", type_int64, 0LL}, {"0x10", type_uint32, 0U}, {"-5", type_uint64, 0ULL},
+      {"18446744073709551615", type_uint64, ULLONG_MAX}, {big, type_int64, LLONG_MAX}, {big, type_uint64, ULLONG_MAX},
+      {"2.5x", type_double, 0.0}, {" 2.5", type_double, 0.0}, {"true", type_bool, true}, {"false", type_bool, false},
+      {"3", type_bool, true}, {"0", type_bool, false}, {"yes", type_bool, false},
+      {CTimestamp{5, 500000000}, type_double, 5.5}, {CTimestamp{5, 500000000}, type_int32, 5},
+      {CTimestamp{0, 1}, type_bool, true}, {-1.5, type_timestamp, CTimestamp{-2, 500000000}},
+      {7, type_timestamp, CTimestamp{7, 0}}, {kNaN, type_timestamp, CTimestamp{}}, {"ab", type_bytes, CBytes{'a', 'b'}},
+      {5, type_bytes, CBytes{}}, {CBytes{1}, type_int32, 0}, {CValue(), type_bool, false},
+      {CValue(), type_timestamp, CTimestamp{}}, {CValue(), type_bytes, CBytes{}},
       // Printed as text that reads back.
-      {-5000000000LL, type_string, "-5000000000"}, {ULLONG_MAX, type_string, "18446744073709551615"},
-      {true, type_string, "true"}, {0.1, type_string, "0.1"}, {0.1F, type_string, "0.1"}, {kNaN, type_string, "nan"},
-      {-kInf, type_string, "-inf"}, {CTimestamp{12, 5}, type_string, "12.000000005"},
-      {CBytes{'h', 'i'}, type_string, "hi"}, {CValue(), type_string, ""},
+      {ULLONG_MAX, type_string, "18446744073709551615"}, {true, type_string, "true"}, {0.1, type_string, "0.1"},
+      {0.1F, type_string, "0.1"}, {kNaN, type_string, "nan"}, {-kInf, type_string, "-inf"},
+      {CTimestamp{12, 5}, type_string, "12.000000005"}, {CBytes{'h', 'i'}, type_string, "hi"},
+      {CValue(), type_string, ""},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(as(c.from, c.to), c.expected) << c.from.as_string() << " as " << type_name(c.to);
-  }
-  // Not a number: zero, never a partial or wrapped reading; no sign for the unsigned.
-  for (const char* bad : {"", "12abc", "abc", "1e3", "5 ", " 5", " -5", "-5", "\t7", "0x10", "1.5"}) {
-    SCOPED_TRACE(bad);
-    EXPECT_EQ(CValue(bad).as_uint64(), 0U);
-    EXPECT_EQ(CValue(bad).as_uint32(), 0U);
-    EXPECT_EQ(CValue(bad).as_int32(), bad[0] == '-' ? -5 : 0);
   }
   for (double d : {1.0 / 3.0, 1e-300, 123456789.123456789, -2.5e17}) EXPECT_EQ(CValue(CValue(d).as_string()).as_double(), d);
   EXPECT_EQ(CValue(CValue(1.0F / 3.0F).as_string()).as_float(), 1.0F / 3.0F);
@@ -152,16 +132,14 @@ TEST(CValueTest, LosslessConversionAcceptsExactValuesAndRefusesTheRest) {
     CValue expected;
   } cases[] = {
       {5, type_float, 5.0F}, {2.0, type_int32, 2}, {2.5F, type_double, 2.5}, {3000000000U, type_int64, 3000000000LL},
-      {-3, type_int64, -3LL}, {1LL << 53, type_double, 9007199254740992.0}, {-9007199254740992.0, type_int64, -(1LL << 53)},
+      {1LL << 53, type_double, 9007199254740992.0}, {-9007199254740992.0, type_int64, -(1LL << 53)},
       {kNaN, type_float, std::nanf("")}, {"ab", type_bytes, CBytes{'a', 'b'}}, {2.5, type_int32, refused},
-      {0.1, type_float, refused}, {(1LL << 53) + 1, type_double, refused}, {16777217, type_float, refused},
-      // The largest integers round up to a power of two that is out of their own range.
-      {LLONG_MAX, type_double, refused}, {ULLONG_MAX, type_double, refused},
-      {9223372036854775808.0, type_int64, refused}, {-1, type_uint32, refused}, {-1LL, type_uint64, refused},
-      {-1.0, type_uint64, refused}, {3000000000U, type_int32, refused}, {5000000000LL, type_uint32, refused},
-      {kInf, type_int64, refused}, {kNaN, type_int32, refused}, {1e300, type_float, refused},
-      {true, type_int32, refused}, {1, type_bool, refused}, {"5", type_int32, refused}, {5, type_string, refused},
-      {5, type_none, refused}, {5, 42, refused}, {CValue(), type_int32, refused},
+      {0.1, type_float, refused}, {(1LL << 53) + 1, type_double, refused},
+      // The largest integer rounds up to a power of two that is out of its own range.
+      {LLONG_MAX, type_double, refused}, {9223372036854775808.0, type_int64, refused}, {-1, type_uint32, refused},
+      {-1.0, type_uint64, refused}, {3000000000U, type_int32, refused}, {kInf, type_int64, refused},
+      {kNaN, type_int32, refused}, {1e300, type_float, refused}, {true, type_int32, refused},
+      {"5", type_int32, refused}, {5, type_none, refused}, {5, 42, refused}, {CValue(), type_int32, refused},
   };
   for (const auto& c : cases) {
     const auto out = c.from.convert_lossless(c.to);
