@@ -36,6 +36,20 @@ std::shared_ptr<R> Ok(std::shared_ptr<zu::cds::CRequestResponse> r) {
   return typed && typed->status == zu::cds::status_ok ? typed : nullptr;
 }
 
+// Reserves a subscription id through `ask` (a request to its answer) and
+// subscribes it to `type` of each of `objects`; the id, or 0 when refused.
+template <typename Ask>
+std::uint64_t Subscribe(Ask ask, zu::sub::subscription_type type, const std::vector<std::uint64_t>& objects, bool flag) {
+  zu::cds::CManageSubscriberIDs reserve;
+  reserve.op = 1;
+  auto reserved = Ok<zu::cds::CManageSubscriberIDs>(ask(reserve));
+  if (!reserved || reserved->reserved_ids.empty()) return 0;
+  zu::cds::CSubscribe subscribe;
+  for (std::uint64_t object : objects)
+    subscribe.subscriptions.push_back({reserved->reserved_ids[0], type, object, "", flag, false});
+  return Ok<zu::cds::CSubscribe>(ask(subscribe)) ? reserved->reserved_ids[0] : 0;
+}
+
 // A client that writes and reads the socket's bytes itself.
 class RawClient {
  public:
@@ -106,17 +120,8 @@ class RawClient {
     return nullptr;
   }
 
-  // Reserves a subscription id and subscribes it to `type` of each of
-  // `objects`; the id, or 0 when the daemon refused.
   std::uint64_t subscribe(zu::sub::subscription_type type, const std::vector<std::uint64_t>& objects, bool flag) {
-    zu::cds::CManageSubscriberIDs reserve;
-    reserve.op = 1;
-    auto reserved = Ok<zu::cds::CManageSubscriberIDs>(ask(reserve, 1));
-    if (!reserved || reserved->reserved_ids.empty()) return 0;
-    zu::cds::CSubscribe subscribe;
-    for (std::uint64_t object : objects)
-      subscribe.subscriptions.push_back({reserved->reserved_ids[0], type, object, "", flag, false});
-    return Ok<zu::cds::CSubscribe>(ask(subscribe, 2)) ? reserved->reserved_ids[0] : 0;
+    return Subscribe([this](zu::cds::CRequestResponse& r) { return ask(r, 1); }, type, objects, flag);
   }
 
  private:
