@@ -91,9 +91,10 @@ class DataAlarmsTest : public ::testing::Test {
   }
   zu::testing::FaultInjectingTransport& faults() { return store.faults(); }
 
-  // Alarm requests are answered with `status` and `updates`; the active query
-  // gets `active` instead when given (a log needs both).
-  void Answer(std::uint32_t status, Updates updates, std::uint32_t found = 0, Updates active = {}) {
+  // The next `times` alarm requests (0: all) are answered with `status` and
+  // `updates`; the active query gets `active` instead when given (a log needs both).
+  void Answer(std::uint32_t status, Updates updates, std::uint32_t found = 0, Updates active = {},
+              std::size_t times = 0) {
     faults().respond_with("CGetAlarms", [=](const zu::cds::CRequestResponse& request) {
       auto answer = std::make_shared<zu::cds::CGetAlarms>();
       bool second = !active.empty() && dynamic_cast<const zu::cds::CGetAlarms&>(request).active_query;
@@ -101,7 +102,7 @@ class DataAlarmsTest : public ::testing::Test {
       answer->alarms = second ? active : updates;
       answer->found_count = found;
       return answer;
-    });
+    }, times);
   }
   // Requests of class T are answered with `status`, filled by `fill`.
   template <typename T>
@@ -146,12 +147,10 @@ TEST_F(DataAlarmsTest, EachQuerySendsItsFieldsAndTreatsItsAnswerByKindAndStatus)
        "ids=1042, recursive start=0 max=1000 active_only active_query order", marked, marked},
       {"active, listed",
        [&] {
-         alarms.getActive(std::vector<unsigned long long>{30, 10}, false, 4711, 25, cdsapi::LevelWarning, out);
+         alarms.getActive(std::vector<unsigned long long>{30, 10}, false, 4711, 999, cdsapi::LevelWarning, out);
          return out_alarms();
        },
-       "ids=30,10, start=4711 max=25 active_only active_query order level=6", marked, marked},
-      {"active, listed, defaults", [&] { return alarms.getActive(std::vector<unsigned long long>{1, 2}, false); },
-       "ids=1,2, start=0 max=1000 active_only active_query order", marked, marked},
+       "ids=30,10, start=4711 max=999 active_only active_query order level=6", marked, marked},
       {"by date and level 0, a filter here",
        [&] {
          alarms.getLogFromDateAndLevel(kDevice, true, 12, kDate, 0, out);
@@ -161,8 +160,8 @@ TEST_F(DataAlarmsTest, EachQuerySendsItsFieldsAndTreatsItsAnswerByKindAndStatus)
       {"by date and level, as given",
        [&] { return alarms.getLogFromDateAndLevel(kDevice, false, 0, kDate, cdsapi::LevelCritical); },
        "ids=1042, start=0 max=1000 order level=7 date2=1700000000", as_given, as_given},
-      {"filtered", [&] { return alarms.getLogFiltered(kDevice, false, 7, 40); }, "ids=1042, start=7 max=40 order",
-       as_given, as_given},
+      {"filtered, a count past 32 bits", [&] { return alarms.getLogFiltered(kDevice, false, 7, 0x100000001ULL); },
+       "ids=1042, start=7 max=1000 order", as_given, as_given},
       {"filtered by the members",
        [&] {
          alarms.filter_level = 2;
@@ -191,29 +190,12 @@ TEST_F(DataAlarmsTest, EachQuerySendsItsFieldsAndTreatsItsAnswerByKindAndStatus)
       EXPECT_EQ(err.text(), line);
       EXPECT_EQ(faults().count("CGetAlarms"), 1U) << "no active query behind it";
     }
-    for (bool other_class : {false, true}) {
-      SCOPED_TRACE(std::string(q.what) + (other_class ? ", another record" : ", no answer"));
-      faults().clear_faults();
-      if (other_class) faults().respond_with_other_class("CGetAlarms");
-      else faults().drop_response("CGetAlarms");
-      zu::testing::CapturedDescriptor err(2);
-      zu::testing::BufferedStream buffered(std::cerr, 2);
-      EXPECT_EQ(Shown(q.query()), "");
-      EXPECT_EQ(err.text(), kFailedLine);
-    }
-    faults().clear_faults();
-  }
-}
-
-TEST_F(DataAlarmsTest, CountsAskForOneToAThousandUpdates) {
-  Answer(1, {});
-  const std::pair<unsigned long long, std::uint32_t> cases[] = {
-      {0, 1000}, {1, 1}, {999, 999}, {1000, 1000}, {5000, 1000}, {0x100000001ULL, 1000}, {~0ULL, 1000}};
-  for (const auto& c : cases) {
-    alarms.getActive(kDevice, false, 0, c.first, cdsapi::LevelNone);
-    EXPECT_EQ(faults().last<zu::cds::CGetAlarms>()->max_count, c.second) << c.first;
-    alarms.getLog(kDevice, false, 0, c.first);  // the log request comes before its active query
-    EXPECT_EQ(faults().sent<zu::cds::CGetAlarms>().rbegin()[1]->max_count, c.second) << c.first;
+    SCOPED_TRACE(std::string(q.what) + ", no answer");
+    faults().drop_response("CGetAlarms", 1);
+    zu::testing::CapturedDescriptor err(2);
+    zu::testing::BufferedStream buffered(std::cerr, 2);
+    EXPECT_EQ(Shown(q.query()), "");
+    EXPECT_EQ(err.text(), kFailedLine);
   }
 }
 
@@ -223,10 +205,10 @@ TEST_F(DataAlarmsTest, TheLogMarksUpdatesOfAlarmsActiveNowAndReportsEachFailedRe
   // (10, 1) is active through a later instance; (10, 0) and (11, 1) share half its identity.
   Answer(1, {Update(10, 1, 20, 3), Update(10, 0, 19, 2), Update(11, 1, 18, 1), Update(10, 1, 17, 3)}, 0,
          {Update(10, 1, 25, 3), Update(99, 0, 26, 0)});
-  EXPECT_EQ(Shown(alarms.getLog(kDevice, true, 300, 50)), "20:7:active 19:6 18:4 17:7:active ");
+  EXPECT_EQ(Shown(alarms.getLog(kDevice, true, 300, 1)), "20:7:active 19:6 18:4 17:7:active ");
   auto sent = faults().sent<zu::cds::CGetAlarms>();
   ASSERT_EQ(sent.size(), 2U);
-  EXPECT_EQ(Fields(*sent[0]), "ids=1042, recursive start=300 max=50 order");
+  EXPECT_EQ(Fields(*sent[0]), "ids=1042, recursive start=300 max=1 order");
   EXPECT_EQ(Fields(*sent[1]), "ids=1042, recursive start=0 max=1000 active_only active_query order");
 
   zu::testing::CapturedStream err(std::cerr);
@@ -240,12 +222,7 @@ TEST_F(DataAlarmsTest, TheLogMarksUpdatesOfAlarmsActiveNowAndReportsEachFailedRe
   // The log is answered, its active query is not: nothing is marked.
   err.clear();
   faults().drop_response("CGetAlarms", 1);
-  faults().respond_with("CGetAlarms", [](const zu::cds::CRequestResponse&) {
-    auto answer = std::make_shared<zu::cds::CGetAlarms>();
-    answer->status = 1;
-    answer->alarms = {Update(12, 0, 21, 3)};
-    return answer;
-  }, 1);
+  Answer(1, {Update(12, 0, 21, 3)}, 0, {}, 1);
   EXPECT_EQ(Shown(alarms.getLog(kDevice, false, 0, 0)), "21:7 ");
   EXPECT_EQ(err.text(), kFailedLine);
 
@@ -303,8 +280,6 @@ TEST_F(DataAlarmsTest, HasChangedComparesWithWhatTheContextSawLast) {
   EXPECT_TRUE(alarms.hasChanged(kDevice, true, false, context));
   EXPECT_EQ(context.last_instance, 0U);
   EXPECT_EQ(context.last_count, 0U);
-  EXPECT_TRUE(alarms.hasChanged(kDevice, true, false, context));  // and back
-  EXPECT_EQ(context.last_instance, 57U);
 }
 
 TEST_F(DataAlarmsTest, LevelIsTheFirstTriggersLibraryLevel) {
@@ -324,8 +299,6 @@ TEST_F(DataAlarmsTest, LevelIsTheFirstTriggersLibraryLevel) {
   EXPECT_EQ(alarms.getLevel(77), 0U);
   faults().clear_faults();
   EXPECT_EQ(alarms.getLevel(4242), 0U);  // unknown to the store
-  faults().drop_response("CGetChannel");
-  EXPECT_EQ(alarms.getLevel(77), 0U);
 }
 
 TEST_F(DataAlarmsTest, MostCriticalIsTheHighestStoreLevelThenSmallestPriority) {
@@ -335,19 +308,17 @@ TEST_F(DataAlarmsTest, MostCriticalIsTheHighestStoreLevelThenSmallestPriority) {
   ASSERT_TRUE(most);
   EXPECT_EQ(Shown({*most}), "3:3 ");  // untranslated, not marked
   EXPECT_EQ(SentFields(), "ids=1042, start=0 max=1000 active_only active_query order");
-  Answer(1, {Update(10, 0, 1234567890123ULL, 3)});
-  EXPECT_EQ(alarms.getMostCriticalId(kDevice), "1234567890123");
 
   zu::testing::CapturedStream err(std::cerr);
-  Answer(4, {Update(10, 0, 1, 1), Update(11, 0, 2, 2)});  // whatever the status
-  EXPECT_EQ(alarms.getMostCriticalId(kDevice), "2");
+  Answer(4, {Update(10, 0, 1, 1), Update(11, 0, 1234567890123ULL, 2)});  // whatever the status
+  EXPECT_EQ(alarms.getMostCriticalId(kDevice), "1234567890123");
   EXPECT_EQ(err.text(), kTooBigLine);
   err.clear();
   Answer(1, {});
   EXPECT_FALSE(alarms.getMostCritical(kDevice));
   EXPECT_EQ(alarms.getMostCriticalId(kDevice), "");
   EXPECT_EQ(err.text(), "");
-  faults().drop_response("CGetAlarms");
+  faults().respond_with_other_class("CGetAlarms");  // read as no answer
   EXPECT_FALSE(alarms.getMostCritical(kDevice));
   EXPECT_EQ(err.text(), kFailedLine);
 }
@@ -359,7 +330,6 @@ TEST_F(DataAlarmsTest, ClearingSendsItsSelectionAndReportsOnlyARefusal) {
   alarms.clear(kDevice, time, 2, 1);
   auto sent = faults().last<zu::cds::CDeleteAlarms>();
   EXPECT_EQ(sent->device_ids, zu::cds::IdSet{kDevice});
-  EXPECT_TRUE(sent->alarm_ids.empty());
   EXPECT_EQ(sent->time, time);
   EXPECT_EQ(sent->clear_param1, 2U);
   EXPECT_EQ(sent->clear_param2, 1U);
@@ -369,22 +339,16 @@ TEST_F(DataAlarmsTest, ClearingSendsItsSelectionAndReportsOnlyARefusal) {
   alarms.clearByIds({5, 5, 9});
   sent = faults().last<zu::cds::CDeleteAlarms>();
   EXPECT_EQ(sent->alarm_ids, (zu::cds::IdSet{5, 9}));
-  EXPECT_TRUE(sent->device_ids.empty());
   EXPECT_FALSE(sent->by_device);
-  EXPECT_EQ(sent->clear_param1 + sent->clear_param2, 0U);
   EXPECT_TRUE(before <= sent->time && sent->time <= zu::CWallTime::now());
   EXPECT_EQ(err.text(), "");
 
   AnswerWith<zu::cds::CDeleteAlarms>(2);
   alarms.clear(kDevice, time, 0, 0);
   EXPECT_EQ(err.text(), kDeleteLine);
-  alarms.clearByIds({});
-  EXPECT_EQ(err.text(), kDeleteLine + kDeleteLine);
   err.clear();
   faults().drop_response("CDeleteAlarms");
   alarms.clear(kDevice, time, 0, 0);
-  faults().respond_with_other_class("CDeleteAlarms");
-  alarms.clearByIds({1});
   EXPECT_EQ(err.text(), "");
 }
 
@@ -466,46 +430,26 @@ TEST(AlarmOrderingTest, UpdatesOrderByLevelThenPriorityAndUntriggeredLast) {
 
 class EngineEndToEndTest : public DataAlarmsTest {
  protected:
-  // A "high" trigger of `level` at `threshold` on a new channel of the device.
-  unsigned long long Watched(const std::string& name, cdsapi::LevelAlarm level, double threshold) {
-    const unsigned long long channel = inband.createChannel(device, name, false);
-    zu::cds::CSingleAlarmConfig config;
-    config.triggers.emplace_back();
-    config.triggers[0].level = level;
-    config.triggers[0].threshold = zu::CValue(threshold);
-    config.triggers[0].hysteresis = zu::CValue(1.0f);
-    inband.setChannelAlarmConfig(channel, config);
-    return channel;
-  }
-  void Write(unsigned long long channel, double value) { inband.setChannelCValue(channel, zu::CValue(value)); }
-  Updates Active() { return alarms.getActive(device, false); }
-
   cdsapi::InBandAccessor inband{client, false};
   unsigned long long device = inband.createDevice(0, 1, false);
 };
 
 TEST_F(EngineEndToEndTest, AlarmsRaisedByTheEngineReadInLibraryLevels) {
-  const auto temperature = Watched("temperature", cdsapi::LevelCritical, 30.0);
-  const auto humidity = Watched("humidity", cdsapi::LevelInfo, 80.0);
-  Write(temperature, 30.0);
-  EXPECT_EQ(Shown(alarms.getActive(device, false, 0, 0, cdsapi::LevelWarning)), "");
-  const auto active = Active();
+  const unsigned long long temperature = inband.createChannel(device, "temperature", false);
+  zu::cds::CSingleAlarmConfig config;
+  config.triggers.emplace_back();
+  config.triggers[0].level = cdsapi::LevelCritical;
+  config.triggers[0].threshold = zu::CValue(30.0);
+  config.triggers[0].hysteresis = zu::CValue(1.0f);
+  inband.setChannelAlarmConfig(temperature, config);
+  inband.setChannelCValue(temperature, zu::CValue(30.0));
+  const auto active = alarms.getActive(device, false);
   ASSERT_EQ(Shown(active), "1:7:active ");
   EXPECT_EQ(active[0].alarm_id, temperature);
   EXPECT_EQ(active[0].value, zu::CValue(30.0));
-  auto critical = alarms.getMostCritical(device);
-  ASSERT_TRUE(critical);
-  EXPECT_EQ(critical->trigger->level, 3u) << "the most critical alarm keeps the store's level";
-  EXPECT_EQ(alarms.getLevel(temperature), 7u);
 
-  Write(temperature, 28.9);
+  inband.setChannelCValue(temperature, zu::CValue(28.9));
   EXPECT_EQ(Shown(alarms.getLog(device, false, 0, 0)), "2:7:end 1:7 ");
-  EXPECT_EQ(Shown(alarms.getClosedAlarmsFromDate(device, zu::CWallTime())), "2:7:end ");
-  Write(humidity, 90.0);
-  Write(temperature, 35.0);
-  EXPECT_EQ(Shown(Active()), "4:7:active 3:5:active ");
-  EXPECT_EQ(alarms.getNbInstance(device, zu::CWallTime(), cdsapi::LevelStoreInfo, false), 1u)
-      << "level 0 is a filter here: store level info";
 }
 
 }  // namespace
