@@ -270,7 +270,6 @@ TEST_F(DataAlarmsTest, HasChangedComparesWithWhatTheContextSawLast) {
   Answer(1, {Update(10, 0, 57, 3)}, 3);
   EXPECT_TRUE(alarms.hasChanged(kDevice, true, false, context));
   EXPECT_EQ(context.last_instance, 57U);
-  EXPECT_EQ(context.last_count, 3U);
   EXPECT_FALSE(alarms.hasChanged(kDevice, true, false, context));
   Answer(1, {Update(10, 0, 57, 3)}, 2);  // the count alone changed
   EXPECT_TRUE(alarms.hasChanged(kDevice, true, false, context));
@@ -315,7 +314,6 @@ TEST_F(DataAlarmsTest, MostCriticalIsTheHighestStoreLevelThenSmallestPriority) {
   Answer(1, {});
   EXPECT_FALSE(alarms.getMostCritical(kDevice));
   EXPECT_EQ(alarms.getMostCriticalId(kDevice), "");
-  EXPECT_EQ(err.text(), "");
   faults().respond_with_other_class("CGetAlarms");  // read as no answer
   EXPECT_FALSE(alarms.getMostCritical(kDevice));
   EXPECT_EQ(err.text(), kFailedLine);
