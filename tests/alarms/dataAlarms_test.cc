@@ -280,20 +280,15 @@ TEST_F(DataAlarmsTest, HasChangedComparesWithWhatTheContextSawLast) {
 }
 
 TEST_F(DataAlarmsTest, LevelIsTheFirstTriggersLibraryLevel) {
-  const auto levels = [this](std::vector<std::uint32_t> store_levels) {
-    AnswerWith<zu::cds::CGetChannel>(1, [store_levels](zu::cds::CGetChannel& answer) {
-      answer.results.emplace_back();
-      for (auto level : store_levels) {
-        answer.results[0].channel.triggers.emplace_back();
-        answer.results[0].channel.triggers.back().level = level;
-      }
-    });
-  };
-  levels({3, 0});
+  AnswerWith<zu::cds::CGetChannel>(1, [](zu::cds::CGetChannel& answer) {
+    answer.results.emplace_back();
+    answer.results[0].channel.triggers.resize(2);  // store levels 3 and 0 (info)
+    answer.results[0].channel.triggers[0].level = 3;
+  });
   EXPECT_EQ(alarms.getLevel(77), 7U);
   EXPECT_EQ(faults().last<zu::cds::CGetChannel>()->ids, zu::cds::IdList{77});
-  levels({});
-  EXPECT_EQ(alarms.getLevel(77), 0U);
+  AnswerWith<zu::cds::CGetChannel>(1, [](zu::cds::CGetChannel& answer) { answer.results.emplace_back(); });
+  EXPECT_EQ(alarms.getLevel(77), 0U);  // no trigger
   faults().clear_faults();
   EXPECT_EQ(alarms.getLevel(4242), 0U);  // unknown to the store
 }
@@ -321,7 +316,6 @@ TEST_F(DataAlarmsTest, MostCriticalIsTheHighestStoreLevelThenSmallestPriority) {
 
 TEST_F(DataAlarmsTest, ClearingSendsItsSelectionAndReportsOnlyARefusal) {
   zu::testing::CapturedStream err(std::cerr);
-  AnswerWith<zu::cds::CDeleteAlarms>(1);
   const zu::CWallTime time = zu::CWallTime::from_seconds(1500000000, 7);
   alarms.clear(kDevice, time, 2, 1);
   auto sent = faults().last<zu::cds::CDeleteAlarms>();
@@ -339,7 +333,7 @@ TEST_F(DataAlarmsTest, ClearingSendsItsSelectionAndReportsOnlyARefusal) {
   EXPECT_TRUE(before <= sent->time && sent->time <= zu::CWallTime::now());
   EXPECT_EQ(err.text(), "");
 
-  AnswerWith<zu::cds::CDeleteAlarms>(2);
+  faults().fail_with_status("CDeleteAlarms", 2);
   alarms.clear(kDevice, time, 0, 0);
   EXPECT_EQ(err.text(), kDeleteLine);
   err.clear();
