@@ -15,6 +15,7 @@
 
 #include "cdsapi/AlarmInfos.h"
 #include "cdsapi/DataAlarms.h"
+#include "cdsapi/InBandAccessor.h"
 #include "zu/testing/Harness.h"
 
 namespace {
@@ -390,6 +391,29 @@ TEST(AlarmInfosTest, LevelNamesAgreeForStoreAndLibraryLevels) {
   const unsigned levels[] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 4294967295U};
   for (int i = 0; i < 11; ++i)
     EXPECT_STREQ(cdsapi::AlarmInfos(Update(1, 0, 1, levels[i])).getLevelString(), names[i]) << levels[i];
+}
+
+// Where the library meets the store's alarm engine: a trigger the engine
+// raises and ends reads in library levels, filters and log marks.
+TEST_F(DataAlarmsTest, AlarmsRaisedByTheEngineReadInLibraryLevels) {
+  cdsapi::InBandAccessor inband{client, false};
+  const unsigned long long device = inband.createDevice(0, 1, false);
+  const unsigned long long temperature = inband.createChannel(device, "temperature", false);
+  zu::cds::CSingleAlarmConfig config;
+  config.triggers.emplace_back();
+  config.triggers[0].level = cdsapi::LevelCritical;
+  config.triggers[0].threshold = zu::CValue(30.0);
+  config.triggers[0].hysteresis = zu::CValue(1.0f);
+  inband.setChannelAlarmConfig(temperature, config);
+
+  inband.setChannelCValue(temperature, zu::CValue(30.0));
+  EXPECT_EQ(Shown(alarms.getActive(device, false, 0, 0, cdsapi::LevelWarning)), "");
+  EXPECT_EQ(Shown(alarms.getActive(device, false)), "1:7:active ");
+  auto critical = alarms.getMostCritical(device);
+  ASSERT_TRUE(critical);
+  EXPECT_EQ(critical->trigger->level, 3u) << "the most critical alarm keeps the store's level";
+  inband.setChannelCValue(temperature, zu::CValue(28.9));
+  EXPECT_EQ(Shown(alarms.getLog(device, false, 0, 0)), "2:7:end 1:7 ");
 }
 
 // Level then priority is seen through the most critical alarm above.

@@ -250,6 +250,36 @@ TEST_F(LoadTest, EightThreadsOnOneConnectionEachGetTheirOwnAnswers) {
   EXPECT_EQ(failed.load(), 0);
 }
 
+// A notification sink that throws (no memory to keep it, say) while a caller
+// holds the read turn: the exception reaches that caller, and the turn is
+// handed on, so the next request does not wait for a reader that never comes.
+TEST_F(LoadTest, AReaderLeftByAnExceptionStillHandsOnTheReadTurn) {
+  ConnectClient();
+  auto session = zu::cds::make_transport("unix:" + socket_)->open(
+      "throwing-sink", [](std::shared_ptr<zu::cds::CRequestResponse>) { throw std::bad_alloc(); });
+  zu::cds::CManageSubscriberIDs reserve;
+  reserve.op = 1;
+  auto reserved = Ok<zu::cds::CManageSubscriberIDs>(session->round_trip(reserve, 10s));
+  ASSERT_TRUE(reserved && reserved->reserved_ids.size() == 1U);
+  zu::cds::CSubscribe subscribe;
+  subscribe.subscriptions.push_back(
+      {reserved->reserved_ids[0], zu::sub::channel_value_written, channels_[0], "", false, false});
+  ASSERT_NE(Ok<zu::cds::CSubscribe>(session->round_trip(subscribe, 10s)), nullptr);
+  ASSERT_TRUE(Write(channels_[0], 1));
+  zu::cds::CGetDevice get;
+  get.ids = {1};
+  bool thrown = false;  // once the notification came before an answer
+  for (const auto end = std::chrono::steady_clock::now() + 20s; !thrown && std::chrono::steady_clock::now() < end;) {
+    try {
+      ASSERT_NE(Ok<zu::cds::CGetDevice>(session->round_trip(get, 10s)), nullptr);
+    } catch (const std::bad_alloc&) {
+      thrown = true;
+    }
+  }
+  ASSERT_TRUE(thrown);
+  EXPECT_NE(Ok<zu::cds::CGetDevice>(session->round_trip(get, 10s)), nullptr);
+}
+
 // Two sessions that never read while the store is written: one subscribed to
 // large values, one to alarm updates. Neither stalls a third session, and
 // alarm updates past what the queue holds are counted in a notice (so they

@@ -4,9 +4,11 @@
 // anything, and never puts an older value over a newer one; a live store can
 // be backed up.
 #include <signal.h>
+#include <sys/resource.h>
 
 #include <atomic>
 #include <condition_variable>
+#include <csignal>
 #include <mutex>
 #include <thread>
 
@@ -386,6 +388,52 @@ TEST_F(DurableTest, RefusesFilesItCannotTrust) {
   std::string error;
   EXPECT_EQ(cds::make_transport("embedded:" + file_, &error), nullptr);
   EXPECT_NE(error.find("in use by another"), std::string::npos) << error;
+}
+
+// A write that the file cannot take (a real write failure of the system,
+// not a simulated one) is refused and changes nothing, reads go on, and after
+// a restart without the limit the store is whole and writable.
+TEST_F(DurableTest, FullDiskFailsWritesAndChangesNothing) {
+  {
+    Store made(false, directory_, file_);
+    ASSERT_TRUE(made.open());
+    made.ok(NewDevice("before"));
+  }
+  // The daemon inherits a file size limit just above what the store holds,
+  // with SIGXFSZ ignored so that a write past it fails instead of killing it.
+  struct rlimit original {};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &original), 0);
+  auto previous = std::signal(SIGXFSZ, SIG_IGN);
+  struct rlimit limited = original;
+  limited.rlim_cur = 256 * 1024;
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
+  Store store(true, directory_, file_);
+  const bool opened = store.open();
+  setrlimit(RLIMIT_FSIZE, &original);
+  std::signal(SIGXFSZ, previous);
+  ASSERT_TRUE(opened) << Log();
+
+  cds::CSetOOBData big;
+  big.units.push_back({"big", {}, 0, 0});
+  (*big.units[0].data.mutable_fields())["blob"].set_string_value(std::string(400 * 1024, 'x'));
+  auto refused = store.ask(big);
+  ASSERT_TRUE(refused);
+  EXPECT_NE(refused->status, cds::status_ok);
+  EXPECT_NE(refused->message.find("could not keep"), std::string::npos) << refused->message;
+  cds::CGetOOBData read;
+  read.paths = {"big"};
+  EXPECT_EQ(store.ok(read)->results.at(0).found, 0) << "memory holds a write the file refused";
+  store.ok(NewDevice("small"));  // fits: the store still writes what it can
+  store.close();
+
+  ASSERT_TRUE(store.open()) << Log();
+  EXPECT_EQ(store.ok(read)->results.at(0).found, 0);
+  cds::CGetDevice all;
+  all.ids = {1};
+  all.depth = 1;
+  EXPECT_EQ(store.ok(all)->devices.size(), 3u);
+  store.ok(big);
+  EXPECT_EQ(store.ok(read)->results.at(0).found, 1);
 }
 
 // A commit fails while a newer value of the same channel waits to be
