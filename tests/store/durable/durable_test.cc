@@ -275,6 +275,16 @@ TEST_P(RestartTest, KeepsEverythingAndCountersContinueAndABackupOfTheLiveStoreIs
   EXPECT_EQ(update->alarms[0].instance, 4u) << "instances restarted";
   store.close();
 
+  // The endpoint embedded:FILE reaches the same store.
+  std::string error;
+  auto transport = cds::make_transport("embedded:" + file_, &error);
+  ASSERT_TRUE(transport) << error;
+  cds::CGetDevice device;
+  device.ids = {next};
+  auto answer = std::dynamic_pointer_cast<cds::CGetDevice>(transport->open("durable-test", nullptr)->round_trip(device, 20s));
+  ASSERT_TRUE(answer && answer->devices.size() == 1);
+  EXPECT_EQ(answer->devices[0].guid, "guid-after");
+
   Store restored(false, directory_, copy);
   ASSERT_TRUE(restored.open());
   EXPECT_EQ(Dump(restored), before);
