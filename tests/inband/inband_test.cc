@@ -207,6 +207,8 @@ TEST_F(ChannelsTest, ValuesLookupsAndRemovalsReportUnknownChannelsEachInTheirWay
   EXPECT_EQ(inband.getChannelCValue(channel), zu::CValue(21.5));
   EXPECT_TRUE(inband.isChannelValueInitialized(channel));
   EXPECT_EQ(inband.getChannelDataType(channel), zu::type_double);
+  inband.setChannelValue<std::string>(other, "");  // an empty text is a value
+  EXPECT_EQ(inband.getChannelCValue(other), zu::CValue(std::string()));
   // A refused write (text into a number channel) is not reported.
   EXPECT_NO_THROW(inband.setChannelValue<std::string>(channel, "warm"));
 
