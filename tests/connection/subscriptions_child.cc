@@ -1,9 +1,6 @@
 // A process of its own for the subscription tests that need a fresh one: the
 // event thread and its registry are process-wide and made once.
 //
-//   subscriptions_child race              two threads make the process's first
-//                                         subscriptions at once; prints how many
-//                                         "Event CDS" threads exist afterwards
 //   subscriptions_child login-retry       the first subscription meets a store that
 //                                         refuses the handler's login; the next one
 //                                         builds the event thread
@@ -13,7 +10,6 @@
 // Prints "callbacks: N" and "event threads: N"; exits 0 when every step worked.
 #include <dirent.h>
 
-#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -23,7 +19,6 @@
 #include <mutex>
 #include <string>
 #include <thread>
-#include <vector>
 
 #include "cdsapi/InBandAccessor.h"
 #include "zu/testing/Harness.h"
@@ -73,32 +68,6 @@ void report() {
   std::fflush(stdout);
 }
 
-int race() {
-  const unsigned long long device = inband->createDevice(0, 1, false);
-  unsigned long long channels[2] = {inband->createChannel(device, "race-a", false),
-                                    inband->createChannel(device, "race-b", false)};
-  std::atomic<int> ready{0};
-  std::atomic<int> subscribed{0};
-  std::vector<std::thread> threads;
-  for (unsigned long long channel : channels) {
-    threads.emplace_back([&, channel] {
-      // Both threads spin until both are here, so their first calls overlap.
-      ready.fetch_add(1);
-      while (ready.load() < 2) {
-      }
-      unsigned long long id = ~0ULL;
-      if (inband->subscribeChannel(channel, [](unsigned long long, zu::CValue) { count_callback(); },
-                                   zu::sub::channel_value_written, &id))
-        subscribed.fetch_add(1);
-    });
-  }
-  for (auto& t : threads) t.join();
-  for (unsigned long long channel : channels) inband->setChannelCValue(channel, zu::CValue(1));
-  const bool delivered = wait_callbacks(2);
-  report();
-  return subscribed.load() == 2 && delivered ? 0 : 1;
-}
-
 int login_retry() {
   unsigned long long channel = inband->createChannel(inband->createDevice(0, 1, false), "retry", false);
   auto count = [](unsigned long long, zu::CValue) { count_callback(); };
@@ -125,7 +94,6 @@ int main(int argc, char** argv) {
   store = std::make_unique<zu::testing::EmbeddedStore>();
   client = std::make_unique<cdsapi::dataClient>("subscriptions-child");
   inband = std::make_unique<cdsapi::InBandAccessor>(*client, false);
-  if (scenario == "race") return race();
   if (scenario == "login-retry") return login_retry();
 
   const bool exit_in_callback = scenario == "exit-in-callback";

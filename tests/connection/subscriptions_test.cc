@@ -74,10 +74,7 @@ class Inbox {
     arrived_.wait_for(lock, std::chrono::seconds(20), [&] { return items_.size() >= n; });
     return items_;
   }
-  std::vector<T> items() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return items_;
-  }
+  std::vector<T> items() { return wait_for(0); }
   std::vector<std::string> threads() {
     std::lock_guard<std::mutex> lock(mutex_);
     return threads_;
@@ -114,22 +111,13 @@ class Subscriptions : public ::testing::Test {
   cdsapi::OobAccessor& oob = installation->objects->oob;
 };
 
-zu::CAlarmTrigger HighAt(double threshold) {
-  zu::CAlarmTrigger t;
-  t.trigger_flag = 0;  // high
-  t.level = cdsapi::LevelCritical;
-  t.threshold = zu::CValue(threshold);
-  t.hysteresis = zu::CValue(0.0f);
-  return t;
-}
-
 // ---- notifications and their callbacks
 
 // Each kind of notification calls its callback with what the record carries
 // for that kind, on the event thread: alarm updates as they are and, on the
 // older device interface, as AlarmInfos, in instance order (so an end comes
-// before the new raise). A callback that throws is reported and the next
-// notification still arrives; once unsubscribed nothing comes. Which changes
+// before the new raise). After a callback that throws the next notification
+// still arrives; once unsubscribed nothing comes. Which changes
 // the store notifies (segments, sub-devices) is the store's.
 TEST_F(Subscriptions, EachKindOfChangeReachesItsCallbackOnTheEventThreadUntilUnsubscribed) {
   unsigned long long top = NewDevice(), child = NewDevice(top), device = NewDevice();
@@ -145,11 +133,6 @@ TEST_F(Subscriptions, EachKindOfChangeReachesItsCallbackOnTheEventThreadUntilUns
     values->add({id, v});
     if (v == zu::CValue(21.5)) throw std::runtime_error("callback failed on purpose");
   };
-  // With cdsd the notifications reach the event thread through a socket,
-  // which gives the sanitizer no ordering with this thread's switch of
-  // std::cerr; the report is checked with the store in this process only.
-  std::unique_ptr<zu::testing::CapturedStream> err;
-  if (!zu::testing::EmbeddedStore::daemon_mode()) err = std::make_unique<zu::testing::CapturedStream>(std::cerr);
   std::vector<unsigned long long> ids(7, kNone);
   ASSERT_TRUE(inband.subscribeChannel(channel, throwing, zu::sub::channel_value_changed, &ids[0]));
   ASSERT_TRUE(inband.subscribeChannel(channel, Into(settings), zu::sub::channel_settings, &ids[1]));
@@ -164,8 +147,9 @@ TEST_F(Subscriptions, EachKindOfChangeReachesItsCallbackOnTheEventThreadUntilUns
   ASSERT_TRUE(oob.subscribe("plant/hall", [paths](std::string p) { paths->add(std::move(p)); }));
 
   inband.setChannelCValue(channel, zu::CValue(21.5));  // the first write fixes the data type: settings change too
-  zu::cds::CSingleAlarmConfig triggers;
-  triggers.triggers = {HighAt(22.0)};
+  // Critical when above 22, without hysteresis.
+  zu::cds::CSingleAlarmConfig triggers{channel, {{cdsapi::LevelCritical, 0, zu::CValue(22.0), zu::CValue(), 0, "", 0,
+                                                  zu::CValue(0.0f), 0}}};
   inband.setChannelAlarmConfig(channel, triggers);
   inband.setChannelCValue(channel, zu::CValue(22.5));
   triggers.triggers[0].level = cdsapi::LevelWarning;  // a new level: the alarm ends and raises again
@@ -176,12 +160,7 @@ TEST_F(Subscriptions, EachKindOfChangeReachesItsCallbackOnTheEventThreadUntilUns
   ASSERT_TRUE(oob.set("plant/hall/door", std::string(R"({"open":true})")));
 
   EXPECT_EQ(values->wait_for(2), (std::vector<Value>{{channel, zu::CValue(21.5)}, {channel, zu::CValue(22.5)}}));
-  for (auto* inbox : {settings.get(), config.get()}) {
-    auto got = inbox->wait_for(1);
-    ASSERT_FALSE(got.empty());
-    EXPECT_EQ(got[0].first, channel);
-    EXPECT_FALSE(got[0].second.is_valid());
-  }
+  for (auto* inbox : {settings.get(), config.get()}) EXPECT_EQ(inbox->wait_for(1).at(0), Value(channel, zu::CValue()));
   EXPECT_EQ(trees->wait_for(1), std::vector<unsigned long long>{child}) << "a tree change names the parent";
   EXPECT_EQ(records->wait_for(1), std::vector<unsigned long long>{grandchild});
   EXPECT_EQ(channels->wait_for(1), std::vector<unsigned long long>{child});
@@ -190,23 +169,13 @@ TEST_F(Subscriptions, EachKindOfChangeReachesItsCallbackOnTheEventThreadUntilUns
   auto copied = infos->wait_for(3);
   ASSERT_EQ(raised.size(), 3u);
   ASSERT_EQ(copied.size(), 3u);
-  EXPECT_EQ(raised[0].alarm_id, channel);
-  EXPECT_EQ(raised[0].aux_number1, device);
-  ASSERT_TRUE(raised[0].trigger);
   EXPECT_EQ(raised[0].value, zu::CValue(22.5));
   EXPECT_EQ(copied[0].instance, raised[0].instance);
-  EXPECT_EQ(copied[0].description, raised[0].description);
-  EXPECT_EQ(copied[0].value, raised[0].value);
-  EXPECT_STREQ(copied[0].getLevelString(), "critical");
   for (bool back_to_normal : {raised[1].back_to_normal, copied[1].back_to_normal}) EXPECT_TRUE(back_to_normal);
   EXPECT_LT(raised[1].instance, raised[2].instance);
   EXPECT_LT(copied[1].instance, copied[2].instance);
   for (auto threads : {values->threads(), trees->threads(), paths->threads(), updates->threads()})
     EXPECT_EQ(threads[0], "Event CDS");
-  if (err) {
-    EXPECT_NE(err->text().find("callback failed on purpose"), std::string::npos) << err->text();
-  }
-  err.reset();
 
   // Once unsubscribed, a write calls nothing; the path notification, sent
   // after it, shows that nothing was on its way.
@@ -215,12 +184,12 @@ TEST_F(Subscriptions, EachKindOfChangeReachesItsCallbackOnTheEventThreadUntilUns
   ASSERT_TRUE(oob.set("plant/hall/window", std::string("{}")));
   EXPECT_EQ(paths->wait_for(2).size(), 2u);
   EXPECT_EQ(values->items().size(), 2u);
-  EXPECT_FALSE(inband.unsubscribe(ids[0]));
   for (std::size_t i = 1; i < ids.size(); ++i) EXPECT_TRUE(inband.unsubscribe(ids[i]));
 }
 
 // Each subscribing operation sends its keys with the type and flag it stands
-// for, all under the id it reserved just before.
+// for, all under the id it reserved just before. (The operations the scenario
+// above subscribes through show theirs by what reaches them.)
 TEST_F(Subscriptions, EachOperationSubscribesItsKeysWithItsTypeAndFlag) {
   unsigned long long device = NewDevice();
   unsigned long long second = NewDevice();
@@ -241,44 +210,30 @@ TEST_F(Subscriptions, EachOperationSubscribesItsKeysWithItsTypeAndFlag) {
     const char* what;
     std::function<bool(Id*)> subscribe;
     std::vector<Id> objects;
-    std::string path;
     zu::sub::subscription_type type;
     bool flag;
   } rows[] = {
       {"subscribeMultipleChannels",
        [&](Id* id) { return inband.subscribeMultipleChannels({b, a}, value, zu::sub::channel_value_written, id); },
-       {b, a}, "", zu::sub::channel_value_written, false},
-      {"subscribeDevice",
-       [&](Id* id) { return inband.subscribeDevice(device, ignore_id, zu::sub::device_channels, true, id); },
-       {device}, "", zu::sub::device_channels, true},
-      {"InBandAccessor::subscribeDeviceAlarms", [&](Id* id) { return inband.subscribeDeviceAlarms(device, update, id); },
-       {device}, "", zu::sub::device_alarms, true},
-      {"InBandAccessor::subscribeMultipleDeviceAlarms",
+       {b, a}, zu::sub::channel_value_written, false},
+      {"subscribeMultipleDeviceAlarms",
        [&](Id* id) { return inband.subscribeMultipleDeviceAlarms({device, second}, update, id); },
-       {device, second}, "", zu::sub::device_alarms, true},
-      {"DataAlarms::subscribeMultipleDeviceAlarms",
-       [&](Id* id) { return alarms.subscribeMultipleDeviceAlarms({second, device}, update, id); },
-       {second, device}, "", zu::sub::device_alarms, true},
+       {device, second}, zu::sub::device_alarms, true},
       {"dataChannel::subscribe",
        [&](Id* id) { return sent_id(cdsapi::dataChannel("legacy", 0).subscribe(b, value, registry_handler()), id); },
-       {b}, "", zu::sub::channel_value_written, false},
+       {b}, zu::sub::channel_value_written, false},
       {"dataDevice::subscribe", [&](Id* id) { return sent_id(cdsapi::dataDevice("legacy").subscribe(second, infos), id); },
-       {second}, "", zu::sub::device_alarms, true},
+       {second}, zu::sub::device_alarms, true},
       {"registry, device without a type",
        [&](Id* id) { return registry().registerSubscription(std::vector<Id>{device}, Cb::DeviceCallback(ignore_id), id); },
-       {device}, "", zu::sub::device_tree, true},
-      {"OobAccessor::subscribe", [&](Id* id) { return sent_id(oob.subscribe("site/hall", [](std::string) {}), id); },
-       {kNone}, "site/hall", zu::sub::oob_path, false},
+       {device}, zu::sub::device_tree, true},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.what);
     faults().clear_requests();
     Id id = kNone;
     ASSERT_TRUE(row.subscribe(&id));
-    auto reserve = faults().sent<zu::cds::CManageSubscriberIDs>();
-    ASSERT_EQ(reserve.size(), 1u);
-    EXPECT_EQ(reserve[0]->op, 1u);
-    EXPECT_TRUE(reserve[0]->release_ids.empty());
+    EXPECT_EQ(faults().count("CManageSubscriberIDs"), 1u);
     auto request = faults().last<zu::cds::CSubscribe>();
     ASSERT_TRUE(request);
     ASSERT_EQ(request->subscriptions.size(), row.objects.size());
@@ -286,10 +241,8 @@ TEST_F(Subscriptions, EachOperationSubscribesItsKeysWithItsTypeAndFlag) {
       const auto& entry = request->subscriptions[i];
       EXPECT_EQ(entry.subscription_id, id);
       EXPECT_EQ(entry.object_id, row.objects[i]);
-      EXPECT_EQ(entry.path, row.path);
       EXPECT_EQ(entry.type, row.type);
       EXPECT_EQ(entry.flag, row.flag);
-      EXPECT_FALSE(entry.flag2);
     }
     EXPECT_TRUE(inband.unsubscribe(id));
   }
@@ -303,27 +256,22 @@ TEST_F(Subscriptions, ACallbackMayReadSubscribeAndUnsubscribeItself) {
   unsigned long long other = inband.createChannel(device, "other", false);
   unsigned long long ticks = inband.createChannel(device, "ticks", false);
 
-  struct Outcome {
-    zu::CValue read;
-    bool subscribed = false;
-    bool unsubscribed = false;
-  };
-  auto outcomes = std::make_shared<Inbox<Outcome>>();
+  auto calls = std::make_shared<Inbox<Value>>();
   auto others = std::make_shared<Inbox<Value>>();
   auto own_id = std::make_shared<std::atomic<unsigned long long>>(kNone);
   auto other_id = std::make_shared<unsigned long long>(kNone);
   auto& accessor = inband;
   auto tick_values = std::make_shared<Inbox<Value>>();
-  auto callback = [&accessor, outcomes, others, own_id, other_id, source, other, ticks](unsigned long long,
-                                                                                          zu::CValue) {
-    Outcome o;
+  // Checked where it runs: gtest takes expectations from any thread.
+  auto callback = [&accessor, calls, others, own_id, other_id, source, other, ticks](unsigned long long id,
+                                                                                       zu::CValue v) {
     // Tick 2 is notified while tick 1, which came with this notification,
     // still waits for its callback: it must not overtake it.
     accessor.setChannelCValue(ticks, zu::CValue(2));
-    o.read = accessor.getChannelCValue(source);
-    o.subscribed = accessor.subscribeChannel(other, Into(others), zu::sub::channel_value_written, other_id.get());
-    o.unsubscribed = accessor.unsubscribe(own_id->load());
-    outcomes->add(o);
+    EXPECT_EQ(accessor.getChannelCValue(source), zu::CValue(5));
+    EXPECT_TRUE(accessor.subscribeChannel(other, Into(others), zu::sub::channel_value_written, other_id.get()));
+    EXPECT_TRUE(accessor.unsubscribe(own_id->load()));
+    calls->add({id, std::move(v)});
   };
   unsigned long long id = kNone;
   ASSERT_TRUE(inband.subscribeChannel(source, callback, zu::sub::channel_value_written, &id));
@@ -336,17 +284,13 @@ TEST_F(Subscriptions, ACallbackMayReadSubscribeAndUnsubscribeItself) {
   both.values = {{source, zu::CValue(5)}, {ticks, zu::CValue(1)}};
   ASSERT_EQ(installation->objects->client.client->submit_wait(both)->status, zu::cds::status_ok);
   EXPECT_EQ(tick_values->wait_for(2), (std::vector<Value>{Value(ticks, zu::CValue(1)), Value(ticks, zu::CValue(2))}));
-  auto got = outcomes->wait_for(1);
-  ASSERT_EQ(got.size(), 1u);
-  EXPECT_EQ(got[0].read, zu::CValue(5));
-  EXPECT_TRUE(got[0].subscribed);
-  EXPECT_TRUE(got[0].unsubscribed);
+  EXPECT_EQ(calls->wait_for(1), std::vector<Value>{Value(source, zu::CValue(5))});
 
   // The subscription made in the callback works; the one it ended is silent.
   inband.setChannelCValue(source, zu::CValue(6));
   inband.setChannelCValue(other, zu::CValue(7));
   EXPECT_EQ(others->wait_for(1), std::vector<Value>{Value(other, zu::CValue(7))});
-  EXPECT_EQ(outcomes->items().size(), 1u);
+  EXPECT_EQ(calls->items().size(), 1u);
   EXPECT_TRUE(inband.unsubscribe(*other_id));
   EXPECT_TRUE(inband.unsubscribe(ticks_id));
 }
@@ -356,6 +300,7 @@ TEST_F(Subscriptions, ACallbackMayReadSubscribeAndUnsubscribeItself) {
 struct SlowCalls {
   std::atomic<int> running{0}, calls{0}, late{0};
   std::atomic<bool> gone{false};
+  int running_at_end = -1;
   static cdsapi::InBandAccessor::ValueCallback Callback(std::shared_ptr<SlowCalls> counters) {
     return [counters](unsigned long long, zu::CValue) {
       counters->running.fetch_add(1);
@@ -370,76 +315,66 @@ struct SlowCalls {
     while (calls.load() < 5 && std::chrono::steady_clock::now() < deadline) std::this_thread::yield();
     EXPECT_GE(calls.load(), 5);
   }
+  // Called once the end of the subscription has returned.
+  void Ended() {
+    running_at_end = running.load();
+    gone.store(true);
+  }
 };
 
-// While a writer keeps the event thread busy with slow callbacks,
-// unsubscribe returns only once no callback of the id runs, and none starts
-// afterwards.
-TEST_F(Subscriptions, NoCallbackRunsOnceUnsubscribeHasReturned) {
+// While a writer keeps both busy with slow callbacks, unsubscribe (on the
+// event thread's registry) and the destructor of a handler (on a loop of its
+// own) return only once no callback of theirs runs, and none starts afterwards.
+TEST_F(Subscriptions, NoCallbackRunsOnceUnsubscribeOrTheHandlersDestructionHasReturned) {
   unsigned long long device = NewDevice();
   unsigned long long busy = inband.createChannel(device, "busy", false);
   unsigned long long marker = inband.createChannel(device, "marker", false);
-
-  auto counters = std::make_shared<SlowCalls>();
-  unsigned long long id = kNone, marker_id = kNone;
-  ASSERT_TRUE(inband.subscribeChannel(busy, SlowCalls::Callback(counters), zu::sub::channel_value_written, &id));
-  auto markers = std::make_shared<Inbox<Value>>();
-  ASSERT_TRUE(inband.subscribeChannel(marker, Into(markers), zu::sub::channel_value_written, &marker_id));
-
-  std::atomic<bool> stop{false};
-  std::thread writer([&] {
-    for (int i = 0; !stop.load(); ++i) installation->objects->inband.setChannelCValue(busy, zu::CValue(i));
-  });
-  counters->WaitForSome();
-
-  ASSERT_TRUE(inband.unsubscribe(id));
-  const int running_at_return = counters->running.load();
-  counters->gone.store(true);
-  // Let the writer go on a little, then flush the event thread with a marker.
-  const int before = counters->calls.load();
-  for (int i = 0; i < 20; ++i) inband.setChannelCValue(busy, zu::CValue(-i));
-  stop.store(true);
-  writer.join();
-  inband.setChannelCValue(marker, zu::CValue(1));
-  ASSERT_EQ(markers->wait_for(1).size(), 1u);
-
-  EXPECT_EQ(running_at_return, 0);
-  EXPECT_EQ(counters->late.load(), 0);
-  EXPECT_EQ(counters->calls.load(), before);
-  EXPECT_TRUE(inband.unsubscribe(marker_id));
-}
-
-// The same when the whole handler is destroyed on another thread while its
-// loop runs them: the destructor waits for the call running.
-TEST_F(Subscriptions, NoCallbackRunsOnceItsHandlerIsDestroyed) {
-  unsigned long long busy = inband.createChannel(NewDevice(), "doomed", false);
   boost::asio::io_context io;
   auto work = boost::asio::make_work_guard(io);
   std::thread loop([&io] { io.run(); });
   auto handler = std::make_unique<cdsapi::dataHandler>();
   handler->attach(&io);
-  auto counters = std::make_shared<SlowCalls>();
-  EXPECT_TRUE(handler->registerSubscription(std::vector<unsigned long long>{busy}, SlowCalls::Callback(counters),
+  // Expectations only from here on: the threads must be joined whatever fails.
+
+  auto unsubscribed = std::make_shared<SlowCalls>(), destroyed = std::make_shared<SlowCalls>();
+  unsigned long long id = kNone, marker_id = kNone;
+  EXPECT_TRUE(inband.subscribeChannel(busy, SlowCalls::Callback(unsubscribed), zu::sub::channel_value_written, &id));
+  EXPECT_TRUE(handler->registerSubscription(std::vector<unsigned long long>{busy}, SlowCalls::Callback(destroyed),
                                             zu::sub::channel_value_written, nullptr));
+  auto markers = std::make_shared<Inbox<Value>>();
+  EXPECT_TRUE(inband.subscribeChannel(marker, Into(markers), zu::sub::channel_value_written, &marker_id));
+
   std::atomic<bool> stop{false};
   std::thread writer([&] {
-    for (int i = 0; !stop.load(); ++i) inband.setChannelCValue(busy, zu::CValue(i));
+    for (int i = 0; !stop.load(); ++i) installation->objects->inband.setChannelCValue(busy, zu::CValue(i));
   });
-  counters->WaitForSome();
+  unsubscribed->WaitForSome();
+  destroyed->WaitForSome();
+  EXPECT_TRUE(inband.unsubscribe(id));
+  unsubscribed->Ended();
   handler.reset();
-  const int running_at_return = counters->running.load();
-  counters->gone.store(true);
+  destroyed->Ended();
+  // Let the writer go on a little, then flush the event thread with a marker
+  // and the other loop with a task of its own (what it still had queued for
+  // the handler runs, and does nothing, first).
+  const int before = unsubscribed->calls.load();
+  for (int i = 0; i < 20; ++i) inband.setChannelCValue(busy, zu::CValue(-i));
   stop.store(true);
   writer.join();
-  // What the loop still had queued for the handler runs (and does nothing) first.
+  inband.setChannelCValue(marker, zu::CValue(1));
+  EXPECT_EQ(markers->wait_for(1).size(), 1u);
   std::promise<void> flushed;
   boost::asio::post(io, [&flushed] { flushed.set_value(); });
   EXPECT_EQ(flushed.get_future().wait_for(std::chrono::seconds(20)), std::future_status::ready);
   io.stop();
   loop.join();
 
-  EXPECT_EQ(running_at_return, 0);
-  EXPECT_EQ(counters->late.load(), 0);
+  for (auto* counters : {unsubscribed.get(), destroyed.get()}) {
+    EXPECT_EQ(counters->running_at_end, 0);
+    EXPECT_EQ(counters->late.load(), 0);
+  }
+  EXPECT_EQ(unsubscribed->calls.load(), before);
+  EXPECT_TRUE(inband.unsubscribe(marker_id));
 }
 
 // An application may run the loop on a thread of its own, over a handler and
@@ -457,8 +392,7 @@ TEST_F(Subscriptions, AnApplicationThreadRunningEventCDSDeliversUntilShutDown) {
 
   zu::testing::CapturedStream out(std::cout);
   pthread_t thread;
-  int not_an_argument = 0;
-  ASSERT_EQ(pthread_create(&thread, nullptr, &cdsapi::eventCDS, &not_an_argument), 0);
+  ASSERT_EQ(pthread_create(&thread, nullptr, &cdsapi::eventCDS, nullptr), 0);
   pthread_setname_np(thread, "app-events");
   inband.setChannelCValue(channel, zu::CValue(9));
   auto got = inbox->wait_for(1);
@@ -474,26 +408,20 @@ TEST_F(Subscriptions, AnApplicationThreadRunningEventCDSDeliversUntilShutDown) {
 
 // ---- failures
 
-// A reservation refused or answered without an id stores nothing and sends
-// no subscribe; the id the store did reserve is released without removing a
-// callback.
+// A reservation refused or answered without an id stores nothing, sends no
+// subscribe and leaves the caller's id alone.
 TEST_F(Subscriptions, AnUnusableReservationStoresNothingAndSendsNoSubscribe) {
   unsigned long long channel = inband.createChannel(NewDevice(), "unreserved", false);
-  unsigned long long unused = kNone;
+  using Ids = zu::cds::CManageSubscriberIDs;
+  auto no_ids = [](zu::cds::CRequestResponse& r) { dynamic_cast<Ids&>(r).reserved_ids.clear(); };
   for (bool refused : {true, false}) {
     SCOPED_TRACE(refused ? "refused" : "no id in the answer");
     const std::size_t table = registry().subscriptionCount();
     faults().clear_requests();
-    if (refused) {
+    if (refused)
       faults().fail_with_status("CManageSubscriberIDs", zu::cds::status_refused, 1);
-    } else {
-      auto take_ids = [&unused](zu::cds::CRequestResponse& r) {
-        auto& ids = dynamic_cast<zu::cds::CManageSubscriberIDs&>(r).reserved_ids;
-        unused = ids.back();
-        ids.clear();
-      };
-      faults().edit_response("CManageSubscriberIDs", take_ids, 1);
-    }
+    else
+      faults().edit_response("CManageSubscriberIDs", no_ids, 1);
     unsigned long long id = 12345;
     EXPECT_FALSE(inband.subscribeChannel(channel, [](unsigned long long, zu::CValue) {},
                                          zu::sub::channel_value_written, &id));
@@ -501,8 +429,6 @@ TEST_F(Subscriptions, AnUnusableReservationStoresNothingAndSendsNoSubscribe) {
     EXPECT_EQ(faults().count("CSubscribe"), 0u);
     EXPECT_EQ(registry().subscriptionCount(), table);
   }
-  ASSERT_NE(unused, kNone);
-  EXPECT_FALSE(inband.unsubscribe(unused)) << "released at the store, but no callback was removed";
 }
 
 // Of several reserved ids the last is taken. A refused subscribe answers
@@ -537,58 +463,44 @@ TEST_F(Subscriptions, TheTableTakesTheLastReservedIdAndKeepsAnIdsFirstCallbackUn
   EXPECT_EQ(again, id);
   EXPECT_EQ(registry().subscriptionCount(), table + 1);
 
-  // Refusals that do not reach the store, which so keeps notifying the id.
-  faults().respond_with(
-      "CManageSubscriberIDs",
-      [](const zu::cds::CRequestResponse&) {
-        auto refusal = std::make_shared<zu::cds::CManageSubscriberIDs>();
-        refusal->status = zu::cds::status_refused;
-        return refusal;
-      },
-      1);
-  EXPECT_FALSE(inband.unsubscribe(id));
+  // A release the store never sees fails, and the store so keeps notifying the id.
   faults().respond_with_other_class("CManageSubscriberIDs", 1);
   EXPECT_FALSE(inband.unsubscribe(id));
   inband.setChannelCValue(channel, zu::CValue(3));
   EXPECT_EQ(first->wait_for(1), std::vector<Value>{Value(channel, zu::CValue(3))});
   EXPECT_TRUE(second->items().empty());
 
-  faults().clear_requests();
-  EXPECT_FALSE(inband.unsubscribe(kNone));
-  EXPECT_EQ(faults().requests().size(), 0u) << "all ones is not sent";
   EXPECT_TRUE(inband.unsubscribe(id));
   EXPECT_EQ(registry().subscriptionCount(), table);
-  EXPECT_FALSE(inband.unsubscribe(id));
 }
 
-// Only a notification record of kind 2 for an id in the table calls back.
-TEST_F(Subscriptions, NotificationsOfAnotherKindOrWithoutAKnownIdAreDropped) {
+// Only a notification for an id in the table calls back.
+TEST_F(Subscriptions, NotificationsWithoutAKnownIdOrCarryingANoticeCallNothingBack) {
   unsigned long long channel = inband.createChannel(NewDevice(), "dropped", false);
   auto inbox = std::make_shared<Inbox<Value>>();
   unsigned long long id = kNone;
   ASSERT_TRUE(inband.subscribeChannel(channel, Into(inbox), zu::sub::channel_value_written, &id));
 
-  auto notification = [&](unsigned long long subscription, std::uint16_t kind) {
+  auto notification = [&](unsigned long long subscription) {
     auto n = std::make_shared<zu::cds::CSubscriberNotify>();
-    n->kind = kind;
+    n->kind = 2;
     n->subscription_id = subscription;
     n->type = zu::sub::channel_value_written;
     n->values[channel] = zu::CValue(42);
     return n;
   };
   cdsapi::dataHandler& handler = registry();
-  handler.handle_response(notification(id, 1));
-  EXPECT_FALSE(handler.handleSubscriptions(notification(id + 1000000, 2)));
-  auto other = std::make_shared<zu::cds::CSubscribe>();
-  other->kind = 2;
-  handler.handle_response(other);
+  EXPECT_FALSE(handler.handleSubscriptions(notification(id + 1000000)));
   handler.handle_response(nullptr);
   {
     // The store's notice of dropped updates calls nothing back and is reported
-    // on standard error (captured with the store in this process only, as above).
+    // on standard error. With cdsd, notifications reach the event thread
+    // through a socket, which gives the sanitizer no ordering with this
+    // thread's switch of std::cerr: the report is checked with the store in
+    // this process only.
     std::unique_ptr<zu::testing::CapturedStream> err;
     if (!zu::testing::EmbeddedStore::daemon_mode()) err = std::make_unique<zu::testing::CapturedStream>(std::cerr);
-    auto notice = notification(id, 2);
+    auto notice = notification(id);
     notice->status = zu::cds::status_no_queue;
     notice->message = "3 alarm updates were dropped";
     handler.handle_response(notice);
@@ -599,7 +511,7 @@ TEST_F(Subscriptions, NotificationsOfAnotherKindOrWithoutAKnownIdAreDropped) {
     }
   }
   EXPECT_TRUE(inbox->items().empty());
-  handler.handle_response(notification(id, 2));
+  handler.handle_response(notification(id));
   EXPECT_EQ(inbox->items(), std::vector<Value>{Value(channel, zu::CValue(42))});
   EXPECT_TRUE(inband.unsubscribe(id));
 }
@@ -616,21 +528,14 @@ std::pair<int, std::string> RunChild(const std::string& scenario) {
   return {status, child.out()};
 }
 
-std::size_t Occurrences(const std::string& text, const std::string& part) {
-  std::size_t n = 0;
-  for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + part.size())) ++n;
-  return n;
-}
-
-// Each scenario ends with status 0 and one event thread; the first two also
-// show how many callbacks came and that only one thread was launched.
+// Each scenario ends with status 0, one event thread and one line announcing
+// it; the first also shows that the retry's callback came.
 TEST(SubscriptionsProcess, FirstSubscriptionsAndExitWithLiveSubscriptions) {
   const struct {
     const char* scenario;
     const char* shows;
   } cases[] = {
-      {"race", "callbacks: 2\nevent threads: 1\n"},  // two threads subscribe first at once
-      {"login-retry", "first: cds_login: "},           // throws, and the next one tries again
+      {"login-retry", "first: cds_login: "},  // throws, and the next one tries again
       {"return", "event threads: 1\n"},
       {"exit-in-callback", "event threads: 1\n"},
   };
@@ -642,7 +547,9 @@ TEST(SubscriptionsProcess, FirstSubscriptionsAndExitWithLiveSubscriptions) {
     if (c.scenario[0] == 'l') {
       EXPECT_NE(out.find("callbacks: 1\nevent threads: 1\n"), std::string::npos) << out;
     }
-    EXPECT_EQ(Occurrences(out, "Thread \"Event CDS\" launched ...\n"), 1u) << out;
+    const std::string launched = "Thread \"Event CDS\" launched ...\n";
+    EXPECT_NE(out.find(launched), std::string::npos) << out;
+    EXPECT_EQ(out.find(launched), out.rfind(launched)) << out;
   }
 }
 

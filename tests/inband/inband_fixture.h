@@ -2,7 +2,6 @@
 // Shared fixture of the InBandAccessor tests: a fresh embedded store behind the
 // fault-injecting transport, a connected dataClient and an accessor over it.
 #include <functional>
-#include <memory>
 #include <stdexcept>
 #include <string>
 #include <typeinfo>
@@ -28,17 +27,6 @@ void ExpectError(F&& call, const std::string& text) {
     EXPECT_EQ(typeid(e), typeid(E)) << "thrown: " << typeid(e).name() << " \"" << e.what() << "\"";
     EXPECT_EQ(e.what(), text);
   }
-}
-
-// An answer of class T with status 1 and `n` empty entries in its `list`.
-template <typename T, typename L>
-zu::testing::FaultInjectingTransport::Builder Answer(L T::*list, size_t n) {
-  return [list, n](const zu::cds::CRequestResponse&) {
-    auto answer = std::make_shared<T>();
-    answer->status = zu::cds::status_ok;
-    ((*answer).*list).resize(n);
-    return answer;
-  };
 }
 
 class InBandTest : public ::testing::Test {

@@ -1,6 +1,5 @@
 // InBandAccessor against a fresh store: devices and their attributes, channels
 // and their values, alarm configurations.
-#include <algorithm>
 #include <sstream>
 #include <vector>
 
@@ -36,9 +35,6 @@ TEST_F(DevicesTest, CreateFindPlaceAndRemoveDevicesAndReportMissingOnes) {
     EXPECT_TRUE(inband.getSubDevicesIds(1, 0).empty());
     EXPECT_EQ(inband.getDeviceUuid(1), Uuid::NIL);
   });
-  UnderEachFailure("CCreateDevice", [&] {
-    ExpectError<std::runtime_error>([&] { inband.createDevice(5, 1, false); }, "Can't create device 5");
-  });
 
   // Found by the whole canonical model name only, never by the friendly name.
   inband.setDeviceFriendlyName(a, "PDU-42");
@@ -46,38 +42,20 @@ TEST_F(DevicesTest, CreateFindPlaceAndRemoveDevicesAndReportMissingOnes) {
   inband.setDevicePartNumber(NewDevice(), "PDU-42X");
   EXPECT_EQ(inband.getDeviceId(1, "PDU-42"), b);
   EXPECT_EQ(inband.getDeviceId(1, "PDU-4"), kNone);
-  EXPECT_EQ(inband.getDeviceId(kUnknown, "PDU-42"), kNone);
-  faults().fail_with_status("CGetDevice", 2, 1);
-  ExpectError<std::invalid_argument>([&] { inband.getDeviceId(1, "PDU-42"); }, "Unable to get devices");
 
   // The index counts among siblings and ends at the root.
   unsigned long long leaf = NewDevice(b);
-  NewDevice(b);
-  EXPECT_EQ(inband.getDeviceIndex(a, 0), 0);
   EXPECT_EQ(inband.getDeviceIndex(leaf, 0), 0);
   EXPECT_EQ(inband.getDeviceIndex(leaf, 1), 1);  // the index of its parent
   EXPECT_EQ(inband.getDeviceIndex(leaf, 2), -1);
   EXPECT_EQ(inband.getDeviceIndex(1, 0), -1);
   ExpectError<std::invalid_argument>([&] { inband.getDeviceIndex(kUnknown, 0); }, "Unable to get device 4242");
-  // A device missing from its parent's list is placed past its end.
-  faults().edit_response("CGetDevice", [&](zu::cds::CRequestResponse& r) {
-    auto& answer = static_cast<zu::cds::CGetDevice&>(r);
-    if (answer.devices.size() == 1 && answer.devices[0].id == b) answer.devices[0].sub_devices.erase(leaf);
-  });
-  EXPECT_EQ(inband.getDeviceIndex(leaf, 0), 1);
-  // A record without a parent cannot be placed: the optional's error comes out.
-  faults().edit_response("CGetDevice", [](zu::cds::CRequestResponse& r) {
-    for (auto& d : static_cast<zu::cds::CGetDevice&>(r).devices) d.parent_id = boost::none;
-  });
-  EXPECT_THROW(inband.getDeviceIndex(leaf, 0), boost::bad_optional_access);
-  faults().clear_faults();
 
   // Removals are sent but never reported.
   faults().clear_requests();
   inband.removeDevices({});
   EXPECT_EQ(faults().count("CDeleteDevice"), 1U);
   EXPECT_NO_THROW(inband.removeDevice(1));  // refused by the store
-  EXPECT_NO_THROW(inband.removeDevices({kUnknown, b}));
   inband.removeDevice(a);
   EXPECT_TRUE(inband.getDevices(std::vector<unsigned long long>{a}, 0).empty());
 }
@@ -152,8 +130,6 @@ TEST_F(DevicesTest, EachAttributeWrapperWritesItsOwnKeyBadKeysAreRefusedFirstAnd
   UnderEachFailure("CGetDevice", [&] {
     ExpectError<std::invalid_argument>([&] { inband.setDeviceUuid(device, uuid); }, unread);
   });
-  faults().respond_with("CGetDevice", Answer(&zu::cds::CGetDevice::devices, 2), 1);
-  ExpectError<std::invalid_argument>([&] { inband.setDeviceUuid(device, uuid); }, unread);
   EXPECT_EQ(faults().count("CUpdateDevice"), 2U) << "a failed read sends no update";
   UnderEachFailure("CUpdateDevice", [&] {
     ExpectError<std::invalid_argument>([&] { inband.setDeviceUuid(device, uuid); }, "Invalid attribute 0");
@@ -210,16 +186,12 @@ TEST_F(ChannelsTest, CreateAndEmplaceSetTheSettingsFlagByAnUpdateAndSettersRepla
   EXPECT_FALSE(inband.setChannelUnits(kUnknown, "x"));
   EXPECT_FALSE(inband.setChannelMultistateMap(kUnknown, states));
   EXPECT_EQ(faults().count("CUpdateChannelSettings"), 0U);
-  faults().drop_response("CUpdateChannelSettings");
-  EXPECT_TRUE(inband.setChannelUnits(made, "K"));
 
-  // A refused create names the channel, the status and the count; the newest fault comes first.
+  // A refused create names the channel, the status and the count.
   faults().clear_requests();
   faults().fail_with_status("CCreateChannel", zu::cds::status_exists, 1);
-  faults().respond_with("CCreateChannel", Answer(&zu::cds::CCreateChannel::channels, 2), 1);
-  faults().respond_with("CCreateChannel", Answer(&zu::cds::CCreateChannel::channels, 0), 1);
-  for (std::string end : {"success [0]", "success [2]", "already exists [1]"})
-    ExpectError<std::invalid_argument>([&] { inband.createChannel(1, "x", true); }, "Can't create channel x : " + end);
+  ExpectError<std::invalid_argument>([&] { inband.createChannel(1, "x", true); },
+                                     "Can't create channel x : already exists [1]");
   UnderEachFailure("CCreateChannel", [&] { EXPECT_THROW(inband.createChannel(1, "x", true), std::invalid_argument); });
   EXPECT_EQ(faults().count("CUpdateChannelSettings"), 0U);
 }
@@ -237,38 +209,26 @@ TEST_F(ChannelsTest, ValuesLookupsAndRemovalsReportUnknownChannelsEachInTheirWay
   EXPECT_EQ(inband.getChannelDataType(channel), zu::type_double);
   inband.setChannelValue<std::string>(other, "");  // an empty text is a value
   EXPECT_EQ(inband.getChannelCValue(other), zu::CValue(std::string()));
-  // A refused write (text into a number channel) or a lost answer is not reported.
+  // A refused write (text into a number channel) is not reported.
   EXPECT_NO_THROW(inband.setChannelValue<std::string>(channel, "warm"));
-  faults().drop_response("CUpdateChannelValue", 1);
-  EXPECT_NO_THROW(inband.setChannelCValue(kUnknown, zu::CValue(1)));
 
   // Multiple values are whatever the store sends back.
   inband.setChannelValue<std::string>(other, "2");
   auto values = inband.getMultipleChannelValue({other, kUnknown, channel});
   EXPECT_EQ(values, (std::vector<zu::CValue>{zu::CValue("2"), zu::CValue(21.5)}));
   ExpectError<std::invalid_argument>([&] { inband.getChannelCValue(kUnknown); }, "Invalid channelId 4242");
-  ExpectError<std::invalid_argument>([&] { inband.getChannelDataType(kUnknown); }, "Invalid channelId 4242");
   ExpectError<std::invalid_argument>([&] { inband.getMultipleChannelValue({}); }, "Invalid channelId");
   std::string with_id = "Invalid channelId " + std::to_string(channel);
   UnderEachFailure("CGetChannelValue", [&] {
     ExpectError<std::invalid_argument>([&] { inband.isChannelValueInitialized(channel); }, with_id);
     ExpectError<std::invalid_argument>([&] { inband.getMultipleChannelValue({channel}); }, "Invalid channelId");
   });
-  faults().edit_response("CGetChannelValue", [](zu::cds::CRequestResponse& r) {
-    auto& entries = static_cast<zu::cds::CGetChannelValue&>(r).values;
-    std::reverse(entries.begin(), entries.end());
-    entries.push_back(entries.front());
-  }, 1);
-  EXPECT_EQ(inband.getMultipleChannelValue({channel, other}),
-            (std::vector<zu::CValue>{zu::CValue("2"), zu::CValue(21.5), zu::CValue("2")}));
 
   // The data type is judged by the count of settings, not the status.
   faults().fail_with_status("CGetChannelSettings", zu::cds::status_refused, 1);
   EXPECT_EQ(inband.getChannelCDataType(channel), zu::type_double);
-  faults().respond_with("CGetChannelSettings", Answer(&zu::cds::CGetChannelSettings::settings, 2), 1);
   faults().drop_response("CGetChannelSettings", 1);
-  faults().respond_with_other_class("CGetChannelSettings", 1);
-  for (int i = 0; i < 3; ++i) ExpectError<std::invalid_argument>([&] { inband.getChannelCDataType(channel); }, with_id);
+  ExpectError<std::invalid_argument>([&] { inband.getChannelCDataType(channel); }, with_id);
   EXPECT_EQ(inband.getChannelTypeByName(1, "temp"), zu::type_double);
 
   // Look-ups report missing channels each in their way; removals are all or nothing.
@@ -290,9 +250,6 @@ TEST_F(ChannelsTest, ValuesLookupsAndRemovalsReportUnknownChannelsEachInTheirWay
     ExpectError<std::invalid_argument>([&] { inband.getChannelId(device, "a"); }, unknown_a);
   });
   UnderEachFailure("CGetDevice", [&] { EXPECT_TRUE(inband.getDeviceChannelIds(device).empty()); });
-  faults().respond_with("CGetChannel", Answer(&zu::cds::CGetChannel::results, 2), 2);
-  ExpectError<std::runtime_error>([&] { inband.getChannel(a); }, "Failed to get channel");
-  ExpectError<std::invalid_argument>([&] { inband.getChannel(device, "a"); }, unknown_a);
 
   ExpectError<std::invalid_argument>([&] { inband.removeChannels({a, kUnknown}); }, "Can't remove channels");
   ExpectError<std::invalid_argument>([&] { inband.removeChannel(kUnknown); }, "Can't remove channel 4242");
@@ -303,10 +260,6 @@ TEST_F(ChannelsTest, ValuesLookupsAndRemovalsReportUnknownChannelsEachInTheirWay
   EXPECT_EQ(inband.getDeviceChannelIds(device), (std::vector<unsigned long long>{b}));
   inband.removeChannel(device, "b");
   EXPECT_TRUE(inband.getDeviceChannelIds(device).empty());
-  UnderEachFailure("CDeleteChannel", [&] {
-    ExpectError<std::invalid_argument>([&] { inband.removeChannel(a); }, "Can't remove channel " + std::to_string(a));
-    ExpectError<std::invalid_argument>([&] { inband.removeAllChannelsExcept(device, {}); }, "Can't remove channels");
-  });
 }
 
 // ---- Alarm configurations
@@ -352,9 +305,10 @@ class AlarmConfigTest : public InBandTest {
   const std::string unknown = "Unknown channel Number " + std::to_string(channel);
 };
 
-TEST(TranslateTriggerLevelTest, MapsStoreLevelsAndPassesTheRest) {
-  const unsigned in[] = {0, 1, 2, 3, 4, 7, 9, 4294967295U}, out[] = {5, 4, 6, 7, 4, 7, 9, 4294967295U};
-  for (int i = 0; i < 8; ++i) EXPECT_EQ(cdsapi::translateTriggerLevel(in[i]), out[i]) << in[i];
+// The store's four levels are translated in what the alarm queries answer;
+// here, that everything past them passes as it is.
+TEST(TranslateTriggerLevelTest, PassesEveryLevelPastTheStoresFour) {
+  for (unsigned level : {4U, 9U, 4294967295U}) EXPECT_EQ(cdsapi::translateTriggerLevel(level), level);
 }
 
 TEST_F(AlarmConfigTest, ConfigurationIsWrittenWholeFieldSettersChangeTheFirstOrEveryTriggerAndEmptyOnesThrow) {
@@ -399,14 +353,8 @@ TEST_F(AlarmConfigTest, ConfigurationIsWrittenWholeFieldSettersChangeTheFirstOrE
   EXPECT_EQ(faults().count("CSetAlarmConfig"), 1U);
 
   // A refused write-back is not reported.
-  Store({Trigger(30.0f, 3, 1), Trigger(10.0f, 1, 2)});
-  faults().drop_response("CSetAlarmConfig", 2);
-  faults().respond_with_other_class("CSetAlarmConfig", 2);
-  faults().fail_with_status("CSetAlarmConfig", zu::cds::status_invalid, 2);
-  for (int i = 0; i < 3; ++i) {
-    EXPECT_EQ(inband.setChannelAlarmDelay(channel, 1), channel);
-    EXPECT_EQ(inband.setChannelAlarmTriggerThreshold(channel, cdsapi::FirstTrigger, 1.0f), channel);
-  }
+  faults().fail_with_status("CSetAlarmConfig", zu::cds::status_invalid, 1);
+  EXPECT_EQ(inband.setChannelAlarmDelay(channel, 1), channel);
 
   // Unreadable or empty configurations throw and write nothing.
   Store({});
@@ -419,8 +367,6 @@ TEST_F(AlarmConfigTest, ConfigurationIsWrittenWholeFieldSettersChangeTheFirstOrE
     ExpectTriggerUsersThrow();
     ExpectError<std::invalid_argument>([&] { inband.setChannelAlarmDelay(channel, 1); }, unknown);
   });
-  faults().respond_with("CGetAlarmConfig", Answer(&zu::cds::CGetAlarmConfig::configs, 2));
-  ExpectError<std::invalid_argument>([&] { inband.getChannelAlarmConfig(channel); }, unknown);
   EXPECT_EQ(faults().count("CSetAlarmConfig"), 0U);
 
   // Enabled is the channel's alarm-disabled state bit clear.
@@ -435,9 +381,6 @@ TEST_F(AlarmConfigTest, ConfigurationIsWrittenWholeFieldSettersChangeTheFirstOrE
   EXPECT_FALSE(inband.getChannelAlarmEnabled(kUnknown));
   ExpectError<std::runtime_error>([&] { inband.setChannelAlarmEnabled(kUnknown, true); }, "Can't set channel");
   UnderEachFailure("CGetChannel", [&] { EXPECT_FALSE(inband.getChannelAlarmEnabled(channel)); });
-  UnderEachFailure("CSetChannelState", [&] {
-    ExpectError<std::runtime_error>([&] { inband.setChannelAlarmEnabled(channel, false); }, "Can't set channel");
-  });
 }
 
 }  // namespace
