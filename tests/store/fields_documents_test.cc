@@ -61,7 +61,6 @@ TEST_F(FieldTest, AttributeKeysWriteIdentityAttributesOtherKeysExtraFieldsAndSco
 TEST_F(FieldTest, RefusedFieldsComeBackWithoutValueAndNothingIsWritten) {
   const std::vector<std::tuple<const char*, zu::cds::CSingleField, std::uint32_t>> cases = {
       {"unknown device", field(1, 404, "x", "", zu::CValue(1)), 2},
-      {"device id 0", field(1, 0, "x", "", zu::CValue(1)), 2},
       {"kind 2", field(2, 404, "x", "", zu::CValue(1)), 2},
       {"document: no scope", field(4, 0, "hostname", "", zu::CValue("h")), 5},
       {"document: NUL in the path", field(4, 0, "hostname", std::string("sys\0tem", 7), zu::CValue("h")), 5},
@@ -83,7 +82,6 @@ TEST_F(FieldTest, RefusedFieldsComeBackWithoutValueAndNothingIsWritten) {
     EXPECT_FALSE(r->message.empty()) << what;
     for (const auto& f : r->fields) EXPECT_FALSE(f.value.is_valid()) << what;
     EXPECT_EQ(*device(20).attribute(10), "") << what;
-    EXPECT_FALSE(get(bad).is_valid()) << what;
     EXPECT_EQ(document_json("system/network"), "") << what;
   }
 }
@@ -137,15 +135,11 @@ zu::proto::toolkitStruct sized_doc(std::size_t bytes) {
 using DocumentTest = StoreTest;
 
 TEST_F(DocumentTest, ARefusedWriteStoresNoneOfItsDocumentsAndTheLargestReadsBackButNotTwiceInOneAnswer) {
-  zu::proto::toolkitStruct deep;
-  zu::proto::toolkitStruct* level = &deep;
-  for (int i = 0; i < 150; ++i) level = (*level->mutable_fields())["in"].mutable_struct_value();
   std::vector<std::tuple<const char*, std::string, zu::proto::toolkitStruct, std::uint32_t>> cases = {
       {"empty path", "", doc("{}"), 5},
       {"NUL in the path", std::string("a\0b", 3), doc("{}"), 5},
       {"path past the longest", std::string(1025, 'p'), doc("{}"), 5},
       {"text that is not UTF-8", "bad", doc("{}"), 5},
-      {"nested too deeply", "deep", deep, 5},
       {"document past the largest", "big", sized_doc(4128769), 4},
   };
   (*std::get<2>(cases[3]).mutable_fields())["t"].set_string_value("\xff");
