@@ -26,13 +26,16 @@ class StoreTest : public ::testing::Test {
     });
   }
 
-  // The engine's answer, as the class sent.
+  // The engine's answer to `session`, as the class sent.
   template <typename R>
-  std::shared_ptr<R> ask(const R& request) {
-    auto response = engine_->handle(session_, request);
-    auto typed = std::dynamic_pointer_cast<R>(response);
+  std::shared_ptr<R> ask_as(SessionId session, const R& request) {
+    auto typed = std::dynamic_pointer_cast<R>(engine_->handle(session, request));
     EXPECT_TRUE(typed) << "answer of another class to " << request.class_name();
     return typed ? typed : std::make_shared<R>();
+  }
+  template <typename R>
+  std::shared_ptr<R> ask(const R& request) {
+    return ask_as(session_, request);
   }
   // Asks a request of class R that `fill` has set up.
   template <typename R, typename Fill>
