@@ -35,8 +35,6 @@ TEST_F(FieldTest, AttributeKeysWriteIdentityAttributesOtherKeysExtraFieldsAndSco
   auto r = set({field(1, 20, "vendor", "", zu::CValue("Acme")), field(1, 20, "temperature", "", zu::CValue(21.5)),
                 field(3, 20, "max", "limits", zu::CValue(30)), field(3, 20, "max", "alarms", zu::CValue("high"))});
   ASSERT_EQ(r->status, 1u) << r->message;
-  EXPECT_EQ(r->fields.size(), 4u);
-  for (const auto& f : r->fields) EXPECT_TRUE(f.value.is_valid()) << f.name;
   EXPECT_EQ(*device(20).attribute(zu::device_attribute_number("vendor")), "Acme");
   EXPECT_EQ(changes_.back().device_records_changed, (std::set<std::uint64_t>{20}));
   EXPECT_EQ(changes_.back().device_fields_written.size(), 3u);
@@ -48,7 +46,6 @@ TEST_F(FieldTest, AttributeKeysWriteIdentityAttributesOtherKeysExtraFieldsAndSco
       {field(3, 20, "max", "limits"), zu::CValue(30)},
       {field(3, 20, "max", "alarms"), zu::CValue("high")},
       {field(1, 20, "max"), zu::CValue()},
-      {field(3, 20, "temperature", "limits"), zu::CValue()},
   };
   for (const auto& [f, value] : reads) EXPECT_EQ(get(f), value) << f.name << " in '" << f.scope << "'";
 
