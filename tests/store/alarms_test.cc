@@ -423,46 +423,32 @@ TEST_F(AlarmTest, LogKeepsTheNewestUpdatesMaxCountZeroMeansAThousandAndCountOnly
   EXPECT_EQ(global_count(), 1005u);
 }
 
-TEST_F(AlarmTest, LogDeviceSelectionFollowsIdsAndSubDevices) {
-  std::uint64_t child = add_device(device_);
-  std::uint64_t grandchild = add_device(child);
-  std::uint64_t other = add_device(1);
-  for (std::uint64_t d : {device_, child, grandchild, other}) raised_channel(d, "t");  // instances 1..4 in order
-  auto get = all_log();
-  EXPECT_EQ(found(get), (Instances{4, 3, 2, 1}));
-  get.ids_given = true;
-  get.ids = {child, other};
-  EXPECT_EQ(found(get), (Instances{4, 2}));
-  get.recursive = true;
-  EXPECT_EQ(found(get), (Instances{4, 3, 2}));
-  get.ids = {};
-  EXPECT_TRUE(found(get).empty()) << "given ids, none given: nothing selected";
-
-  // The log outlives the device: its updates stay selectable by its id.
-  ASSERT_EQ(remove_devices({grandchild}), 1u);  // 5: the alarm ends
-  get.ids = {grandchild};
-  get.recursive = false;
-  EXPECT_EQ(found(get), (Instances{5, 3}));
-}
-
-TEST_F(AlarmTest, LogFiltersByDateLevelTextAndLevelMask) {
-  std::uint64_t second = add_channel(device_, "pressure");
+// Each query of one log: by device (with or without sub-devices), date,
+// level (as the store or the library numbers it), level mask and text.
+TEST_F(AlarmTest, LogQueriesSelectByDeviceDateLevelAndText) {
+  std::uint64_t child = add_device(device_), grandchild = add_device(child), other = add_device(1);
   configure_ok(channel_, {trigger(0, 7, zu::CValue(30.0))});  // critical, stored as 3
-  configure_ok(second, {trigger(0, 5, zu::CValue(30.0))});    // info, stored as 0
+  std::uint64_t pressure = add_channel(child, "pressure");
+  configure_ok(pressure, {trigger(0, 5, zu::CValue(30.0))});  // info, stored as 0
   set(channel_, 35.0);  // 1 at t0
   clock_->advance(60);
-  set(second, 35.0);  // 2 at t0 + 60
   const zu::CWallTime t60 = clock_->wall_now();
+  set(pressure, 35.0);  // 2 at t0 + 60
+  for (std::uint64_t d : {grandchild, other}) raised_channel(d, "t");  // 3, 4
   clock_->advance(60);
-  set(channel_, 20.0);  // 3 at t0 + 120
+  set(channel_, 20.0);  // 5 at t0 + 120
 
   using Filter = std::function<void(zu::cds::CGetAlarms&)>;
   const std::vector<std::tuple<const char*, Filter, Instances>> cases = {
-      {"at or after date1", [&](auto& g) { g.date1 = t60; }, {3, 2}},
-      {"at or after date2", [&](auto& g) { g.date2 = t60; }, {3, 2}},
-      {"level 3", [](auto& g) { g.level_given = true; g.level = 3; }, {3, 1}},
-      {"library level 7", [](auto& g) { g.level_given = true; g.level = 7; }, {3, 1}},
-      {"a level not given", [](auto& g) { g.level = 3; }, {3, 2, 1}},
+      {"all", [](auto&) {}, {5, 4, 3, 2, 1}},
+      {"given devices", [&](auto& g) { g.ids_given = true; g.ids = {child, other}; }, {4, 2}},
+      {"given devices and theirs", [&](auto& g) { g.ids_given = true; g.ids = {child, other}; g.recursive = true; }, {4, 3, 2}},
+      {"given ids, none given", [](auto& g) { g.ids_given = true; }, {}},
+      {"at or after date1", [&](auto& g) { g.date1 = t60; }, {5, 4, 3, 2}},
+      {"at or after date2", [&](auto& g) { g.date2 = t60; }, {5, 4, 3, 2}},
+      {"level 3", [](auto& g) { g.level_given = true; g.level = 3; }, {5, 1}},
+      {"library level 7", [](auto& g) { g.level_given = true; g.level = 7; }, {5, 1}},
+      {"a level not given", [](auto& g) { g.level = 3; }, {5, 4, 3, 2, 1}},
       {"store level 0 only", [](auto& g) { g.filter_byte = 1; }, {2}},
       {"no level", [](auto& g) { g.filter_byte = 0; }, {}},
       {"a channel's text", [](auto& g) { g.filter_text = "channel 'pressure'"; }, {2}},
@@ -476,6 +462,13 @@ TEST_F(AlarmTest, LogFiltersByDateLevelTextAndLevelMask) {
   get.level_given = true;
   get.level = 8;
   EXPECT_EQ(ask(get)->status, 5u);
+
+  // The log outlives the device: its updates stay selectable by its id.
+  ASSERT_EQ(remove_devices({grandchild}), 1u);  // 6: the alarm ends
+  get = all_log();
+  get.ids_given = true;
+  get.ids = {grandchild};
+  EXPECT_EQ(found(get), (Instances{6, 3}));
 }
 
 TEST_F(AlarmTest, LogDeleteByDeviceHonoursTimeAndLevelAndDeleteByIdsTakesEveryUpdate) {
