@@ -5,8 +5,6 @@
 #include <cmath>
 #include <functional>
 #include <limits>
-#include <map>
-#include <set>
 #include <string>
 #include <thread>
 #include <tuple>
@@ -413,9 +411,11 @@ TEST_F(AlarmTest, LogQueriesSelectByDeviceDateLevelAndText) {
   get.level_given = true;
   get.level = 8;
   EXPECT_EQ(ask(get)->status, 5u);
+  ASSERT_EQ(remove_devices({grandchild}), 1u);  // 6: its alarm ends; the log outlives the device
+  EXPECT_EQ(found(all_log()), (Instances{6, 5, 4, 3, 2, 1}));
 }
 
-TEST_F(AlarmTest, LogDeleteByDeviceHonoursTimeAndLevelAndARefusedOneDeletesNothing) {
+TEST_F(AlarmTest, LogDeleteByDeviceHonoursTimeAndLevelAndDeleteByIdsTakesEveryUpdate) {
   std::uint64_t elsewhere = add_channel(add_device(1), "t");
   configure_ok(channel_, {high(30), trigger(0, 7, zu::CValue(40.0))});  // warning, critical
   configure_ok(elsewhere, {high(30)});
@@ -458,6 +458,12 @@ TEST_F(AlarmTest, LogDeleteByDeviceHonoursTimeAndLevelAndARefusedOneDeletesNothi
     EXPECT_FALSE(refused->message.empty());
   }
   EXPECT_EQ(found(all_log()), (Instances{8, 7, 5})) << "refused deletes delete nothing";
+
+  // By ids: every update of those alarms, whatever the time; unknown ids are no fault.
+  zu::cds::CDeleteAlarms by_ids;
+  by_ids.alarm_ids = {channel_, 424242};
+  ASSERT_EQ(ask(by_ids)->status, 1u);
+  EXPECT_EQ(found(all_log()), (Instances{5}));
 }
 
 }  // namespace

@@ -47,6 +47,11 @@ TEST_F(FieldTest, AttributeKeysWriteIdentityAttributesOtherKeysExtraFieldsAndSco
       {field(1, 20, "max"), zu::CValue()},
   };
   for (const auto& [f, value] : reads) EXPECT_EQ(get(f), value) << f.name << " in '" << f.scope << "'";
+
+  ASSERT_EQ(set({field(1, 20, "asset_id", "", zu::CValue(42))})->status, 1u);
+  EXPECT_EQ(*device(20).attribute(11), "42");
+  EXPECT_EQ(set({field(1, 20, "asset_id", "", zu::CValue(zu::CBytes{1, 0, 2}))})->status, 2u);
+  EXPECT_EQ(*device(20).attribute(11), "42");
 }
 
 TEST_F(FieldTest, RefusedFieldsComeBackWithoutValueAndNothingIsWritten) {

@@ -356,6 +356,11 @@ TEST(NotificationQueueTest, PastTwiceTheBoundAlarmUpdatesGiveWayToANoticeCountin
   EXPECT_EQ(notice->status, zu::cds::status_no_queue);
   EXPECT_TRUE(notice->alarm_updates.empty());
   EXPECT_NE(notice->message.find("3 alarm updates were dropped"), std::string::npos) << notice->message;
+
+  // Once there is room, updates queue again, and a later overflow gets a notice of its own.
+  for (std::uint64_t i = 8; i <= 12; ++i) ASSERT_TRUE(queue.push(alarm(i)));
+  for (std::uint64_t i = 8; i <= 11; ++i) EXPECT_EQ(queue.pop()->alarm_updates.begin()->instance, i);
+  EXPECT_NE(queue.pop()->message.find("1 alarm update was dropped"), std::string::npos);
   EXPECT_EQ(queue.pop(), nullptr);
   queue.close();
   EXPECT_FALSE(queue.push(alarm(13)));
