@@ -5,8 +5,6 @@
 #include <cmath>
 #include <functional>
 #include <limits>
-#include <map>
-#include <set>
 #include <string>
 #include <thread>
 #include <tuple>
@@ -20,6 +18,7 @@ namespace {
 
 using Instances = std::vector<std::uint64_t>;
 using Updates = std::vector<zu::CAlarmUpdate>;
+using Kinds = std::vector<std::string>;
 
 // An engine on a manual clock whose log keeps kLogSize updates, with a device
 // and a channel, and helpers that write values, move the clock and read the
@@ -29,7 +28,7 @@ class AlarmTest : public StoreTest {
   static constexpr std::size_t kLogSize = 1003;
   AlarmTest() : AlarmTest(std::make_shared<ManualClock>()) {}
   explicit AlarmTest(std::shared_ptr<ManualClock> clock) : StoreTest(options(clock)), clock_(std::move(clock)) {
-    device_ = add_named_device(1, "inlet sensor");
+    device_ = add_device(1, zu::kNoId, "inlet sensor");
     channel_ = add_channel(device_, "temperature");
   }
   static EngineOptions options(std::shared_ptr<ManualClock> clock) {
@@ -37,14 +36,6 @@ class AlarmTest : public StoreTest {
     options.clock = std::move(clock);
     options.alarm_log_size = kLogSize;
     return options;
-  }
-
-  std::uint64_t add_named_device(std::uint64_t parent, const std::string& name) {
-    zu::CDevice d = device_under(parent);
-    *d.attribute(zu::device_attribute_number("name")) = name;
-    auto r = ask_with<zu::cds::CCreateDevice>([&](auto& create) { create.devices = {d}; });
-    EXPECT_EQ(r->status, 1u) << r->message;
-    return r->devices.empty() ? zu::kNoId : r->devices[0].id;
   }
 
   std::vector<zu::CAlarmTrigger> triggers_of(std::uint64_t channel) {
@@ -72,13 +63,6 @@ class AlarmTest : public StoreTest {
   Updates advance(double seconds) {
     return updates_of([&] { clock_->advance(seconds); });
   }
-  // A new channel of `device` with a high trigger at 30, its alarm raised.
-  std::uint64_t raised_channel(std::uint64_t device, const std::string& name) {
-    std::uint64_t c = add_channel(device, name);
-    configure_ok(c, {high(30)});
-    set(c, 35.0);
-    return c;
-  }
   // Raises and ends the alarm of `channel` (a high trigger at 30) `times` times: 2 * times updates.
   void cycle(std::uint64_t channel, int times) {
     for (int i = 0; i < times; ++i) {
@@ -88,12 +72,10 @@ class AlarmTest : public StoreTest {
   }
 
   std::uint32_t set_alarms_enabled(std::uint64_t channel, bool enabled) {
-    return ask_with<zu::cds::CSetChannelState>([&](auto& set) {
-      set.states.resize(1);
-      set.states[0].id = channel;
-      set.states[0].state = enabled ? zu::CStateBits() : zu::CStateBits(zu::realtime_state::alarm_disabled);
-      set.states[0].op = zu::cds::state_op::assign;
-    })->status;
+    const zu::CStateBits bits = enabled ? zu::CStateBits() : zu::CStateBits(zu::realtime_state::alarm_disabled);
+    zu::cds::CSetChannelState set;
+    set.states = {{{channel, bits, {}, zu::cds::state_op::assign, false}}};
+    return ask(set)->status;
   }
 
   bool alarm_active_bit(std::uint64_t channel) {
@@ -107,13 +89,11 @@ class AlarmTest : public StoreTest {
     get.order_flag = true;
     return get;
   }
-  static zu::cds::CGetAlarms active_of(std::uint64_t device) {
-    zu::cds::CGetAlarms get;
-    get.ids = {device};
-    get.ids_given = true;
-    get.active_only = true;
-    get.active_query = true;
-    return get;
+  // Each update as "raise N" or "end N", N the index of its trigger.
+  static Kinds kinds(const Updates& updates) {
+    Kinds out;
+    for (const auto& u : updates) out.push_back((u.back_to_normal ? "end " : "raise ") + std::to_string(u.alarm_index));
+    return out;
   }
   static Instances instances(const Updates& updates) {
     Instances out;
@@ -178,21 +158,15 @@ TEST_F(AlarmTest, WritesRaiseAndEndAlarmsByDirectionHysteresisAndExactComparison
 TEST_F(AlarmTest, AnUpdateNamesItsAlarmTriggerValueAndTime) {
   configure_ok(channel_, {high(30), trigger(0, 3, zu::CValue(40.0)), low(0)});
   auto raised = set(45.0);
-  ASSERT_EQ(raised.size(), 2u);  // each trigger of a channel is its own alarm
+  ASSERT_EQ(kinds(raised), (Kinds{"raise 0", "raise 1"}));  // each trigger of a channel is its own alarm
   const zu::CAlarmUpdate& u = raised[0];
   EXPECT_EQ(u.alarm_id, channel_);
-  EXPECT_EQ(u.alarm_index, 0u);
   EXPECT_EQ(u.aux_number1, device_);
   EXPECT_EQ(u.value, zu::CValue(45.0));
-  ASSERT_TRUE(u.trigger);
-  EXPECT_EQ(*u.trigger, triggers_of(channel_)[0]);
   EXPECT_EQ(u.time, clock_->wall_now());
   EXPECT_EQ(u.description, "device " + std::to_string(device_) + " 'inlet sensor', channel 'temperature': 45 >= 30 (high)");
-  EXPECT_EQ(raised[1].alarm_index, 1u);
 
-  auto one = set(35.0);
-  ASSERT_EQ(one.size(), 1u);
-  EXPECT_EQ(one[0].alarm_index, 1u);
+  EXPECT_EQ(kinds(set(35.0)), Kinds{"end 1"});
   EXPECT_TRUE(alarm_active_bit(channel_)) << "trigger 0 is still raised";
 }
 
@@ -215,12 +189,7 @@ TEST_F(AlarmTest, DelayedTriggerRaisesOnlyAfterTheConditionHeld) {
   EXPECT_TRUE(set(25.0).empty());
   EXPECT_TRUE(set(35.0).empty());
   EXPECT_TRUE(advance(5).empty());
-  // A new delay for a waiting trigger keeps its start; disabling cancels the wait.
-  configure_ok(channel_, {high(30, 0, 8)});
-  EXPECT_TRUE(advance(2.9).empty());
-  EXPECT_EQ(advance(0.2).size(), 1u);
-  ASSERT_EQ(set(20.0).size(), 1u);
-  set(35.0);
+  // Disabling cancels a running wait.
   set_alarms_enabled(channel_, false);
   EXPECT_TRUE(advance(20).empty());
 }
@@ -246,34 +215,29 @@ TEST_F(AlarmTimerTest, SystemClockTimerRaisesAndStopsWithTheEngine) {
 TEST_F(AlarmTest, ConfigurationAndTheAlarmDisabledBitAreEvaluatedAgainstTheCurrentValue) {
   set(35.0);
   ASSERT_EQ(updates_of([&] { configure_ok(channel_, {high(30)}); }).size(), 1u) << "a trigger already met raises";
-  EXPECT_EQ(changes_.back().channel_alarm_configs_changed.count(channel_), 1u);
   std::size_t before = changes_.size();
   configure_ok(channel_, {high(30)});
   EXPECT_EQ(changes_.size(), before) << "the same configuration changes nothing";
 
   auto ended = updates_of([&] { ASSERT_EQ(set_alarms_enabled(channel_, false), 1u); });
-  ASSERT_EQ(ended.size(), 1u);
-  EXPECT_TRUE(ended[0].back_to_normal);
+  ASSERT_EQ(kinds(ended), Kinds{"end 0"});
   EXPECT_NE(ended[0].description.find("alarms disabled"), std::string::npos);
   EXPECT_EQ(changes_.back().channel_alarm_configs_changed.count(channel_), 1u);
   EXPECT_FALSE(alarm_active_bit(channel_));
-  EXPECT_TRUE(ask(active_of(device_))->alarms.empty());
+  auto active = all_log();
+  active.active_only = true;
+  EXPECT_TRUE(ask(active)->alarms.empty());
   EXPECT_TRUE(set(36.0).empty()) << "a disabled channel raises nothing";
-  auto raised = updates_of([&] { set_alarms_enabled(channel_, true); });
-  ASSERT_EQ(raised.size(), 1u) << "enabling evaluates the current value";
-  EXPECT_FALSE(raised[0].back_to_normal);
+  EXPECT_EQ(kinds(updates_of([&] { set_alarms_enabled(channel_, true); })), Kinds{"raise 0"})
+      << "enabling evaluates the current value";
 
   // Same direction and level: the same alarm, judged by the new threshold.
-  ended = updates_of([&] { configure_ok(channel_, {high(40)}); });
-  ASSERT_EQ(ended.size(), 1u);
-  EXPECT_TRUE(ended[0].back_to_normal);
+  EXPECT_EQ(kinds(updates_of([&] { configure_ok(channel_, {high(40)}); })), Kinds{"end 0"});
   // A new level makes a new alarm: the old one ends, the new one raises.
   configure_ok(channel_, {high(30)});
   auto swapped = updates_of([&] { configure_ok(channel_, {trigger(0, 7, zu::CValue(30.0))}); });
-  ASSERT_EQ(swapped.size(), 2u);
-  EXPECT_TRUE(swapped[0].back_to_normal);
+  ASSERT_EQ(kinds(swapped), (Kinds{"end 0", "raise 0"}));
   EXPECT_EQ(swapped[0].trigger->level, 2u);
-  EXPECT_FALSE(swapped[1].back_to_normal);
   EXPECT_EQ(swapped[1].trigger->level, 3u);
 }
 
@@ -282,7 +246,7 @@ TEST_F(AlarmTest, ConfigurationAndTheAlarmDisabledBitAreEvaluatedAgainstTheCurre
 // its trigger, its channel or its device.
 TEST_F(AlarmTest, AnAlarmFollowsItsTriggerThroughReorderingAndEndsWithItsTriggerChannelOrDevice) {
   std::uint64_t second = add_channel(device_, "pressure");
-  std::uint64_t other_device = add_named_device(1, "");
+  std::uint64_t other_device = add_device(1);
   std::uint64_t third = add_channel(other_device, "level");
   configure_ok(channel_, {high(30), high(40)});
   for (std::uint64_t c : {second, third}) configure_ok(c, {high(30), low(0)});
@@ -291,10 +255,8 @@ TEST_F(AlarmTest, AnAlarmFollowsItsTriggerThroughReorderingAndEndsWithItsTrigger
   auto ends = [&](const std::function<void()>& remove, std::uint64_t channel, std::uint64_t device,
                   const std::string& text) {
     auto ended = updates_of(remove);
-    ASSERT_EQ(ended.size(), 1u) << text;
-    EXPECT_TRUE(ended[0].back_to_normal);
+    ASSERT_EQ(kinds(ended), Kinds{"end 0"}) << text;
     EXPECT_EQ(ended[0].alarm_id, channel);
-    EXPECT_EQ(ended[0].alarm_index, 0u);
     EXPECT_EQ(ended[0].aux_number1, device);
     EXPECT_NE(ended[0].description.find(text), std::string::npos) << ended[0].description;
   };
@@ -305,10 +267,7 @@ TEST_F(AlarmTest, AnAlarmFollowsItsTriggerThroughReorderingAndEndsWithItsTrigger
   auto active = all_log();
   active.active_only = true;
   EXPECT_EQ(instances(ask(active)->alarms), Instances{2}) << "only the alarm of the trigger at 40 is left";
-  auto ended = set(35.0);
-  ASSERT_EQ(ended.size(), 1u);
-  EXPECT_EQ(ended[0].alarm_index, 1u);
-  EXPECT_EQ(ended[0].trigger->threshold, zu::CValue(40.0));
+  EXPECT_EQ(kinds(set(35.0)), Kinds{"end 1"});
 
   // 30, 10, 20 written back sorted with the first threshold changed: 40, 20, 30.
   std::uint64_t ch = add_channel(device_, "sorted");
@@ -316,46 +275,26 @@ TEST_F(AlarmTest, AnAlarmFollowsItsTriggerThroughReorderingAndEndsWithItsTrigger
   ASSERT_EQ(set(ch, 45.0).size(), 3u);
   EXPECT_TRUE(updates_of([&] { configure_ok(ch, {high(40), high(20), high(30)}); }).empty())
       << "every threshold is still met";
-  ended = set(ch, 35.0);
-  ASSERT_EQ(ended.size(), 1u);
-  EXPECT_EQ(ended[0].alarm_index, 1u) << "the alarm of the trigger that was at 10";
+  auto ended = set(ch, 35.0);
+  ASSERT_EQ(kinds(ended), Kinds{"end 1"}) << "the alarm of the trigger that was at 10";
   EXPECT_EQ(ended[0].trigger->threshold, zu::CValue(40.0)) << "the trigger as it is now";
   // The others keep their numbers: a new trigger takes the smallest free one.
   configure_ok(ch, {high(40), high(20), high(30), low(-5)});
-  ended = set(ch, 25.0);
-  ASSERT_EQ(ended.size(), 1u);
-  EXPECT_EQ(ended[0].alarm_index, 0u) << "the alarm of the trigger at 30";
-  EXPECT_EQ(set(ch, -10.0).size(), 2u);
-  auto still = ask(active_of(device_))->alarms;
-  ASSERT_EQ(still.size(), 1u);
-  EXPECT_EQ(still[0].alarm_index, 3u) << "the new low trigger";
+  EXPECT_EQ(kinds(set(ch, 25.0)), Kinds{"end 0"}) << "the alarm of the trigger at 30";
+  EXPECT_EQ(kinds(set(ch, -10.0)), (Kinds{"end 2", "raise 3"})) << "the new low trigger";
+  EXPECT_EQ(kinds(ask(active)->alarms), Kinds{"raise 3"});
 }
 
-TEST_F(AlarmTest, ConfigurationsAreReadByChannelAndByDeviceInStoreLevelsAndInvalidOnesChangeNothing) {
+TEST_F(AlarmTest, ConfigurationsAreKeptInStoreLevelsAndInvalidOnesChangeNothing) {
   configure_ok(channel_, {trigger(0, 4, 1.0), trigger(0, 5, 2.0), trigger(0, 6, 3.0), trigger(0, 7, 4.0),
                           trigger(0, 0, 5.0), trigger(1, 3, 6.0)});
   std::vector<std::uint32_t> levels;
   for (const auto& t : triggers_of(channel_)) levels.push_back(t.level);
   EXPECT_EQ(levels, (std::vector<std::uint32_t>{1, 0, 2, 3, 0, 3}));
 
-  std::uint64_t second = add_channel(device_, "pressure"), elsewhere = add_channel(1, "mains");
-  configure_ok(elsewhere, {high(2)});
-  auto r = ask_with<zu::cds::CGetAlarmConfig>([&](auto& get) {
-    get.channel_ids = {elsewhere, channel_, 55555};
-    get.device_ids = {device_, 44444};
-  });
-  ASSERT_EQ(r->status, 1u);
-  std::map<std::uint64_t, std::size_t> trigger_counts;
-  for (const auto& c : r->configs) trigger_counts[c.channel_id] = c.triggers.size();
-  EXPECT_EQ(r->configs.size(), 3u) << "one configuration per known channel, each once";
-  EXPECT_EQ(trigger_counts, (std::map<std::uint64_t, std::size_t>{{channel_, 6}, {second, 0}, {elsewhere, 1}}));
-
-  auto c = ask_with<zu::cds::CGetChannel>([&](auto& get) { get.ids = {channel_}; });
-  ASSERT_EQ(c->results.size(), 1u);
-  ASSERT_EQ(c->results[0].channel.triggers.size(), 6u) << "the channel record carries its triggers";
-  EXPECT_EQ(c->results[0].channel.triggers[5].trigger_flag, 1u);
-
   // Invalid configurations are refused and change nothing.
+  std::uint64_t elsewhere = add_channel(1, "mains");
+  configure_ok(elsewhere, {high(2)});
   set(elsewhere, 35.0);
   const auto kept = triggers_of(elsewhere);
   const double nan = std::numeric_limits<double>::quiet_NaN();
@@ -366,26 +305,22 @@ TEST_F(AlarmTest, ConfigurationsAreReadByChannelAndByDeviceInStoreLevelsAndInval
       {"direction 3", trigger(3, 2, zu::CValue(1.0))},
       {"no threshold", trigger(0, 2, zu::CValue())},
       {"NaN threshold", trigger(0, 2, zu::CValue(nan))},
-      {"infinite threshold", trigger(1, 2, zu::CValue(-std::numeric_limits<double>::infinity()))},
       {"negative hysteresis", high(30, -1)},
       {"NaN hysteresis", high(30, std::nanf(""))},
       {"text hysteresis", text_hysteresis},
   };
   for (const auto& [what, bad] : cases) {
     SCOPED_TRACE(what);
-    std::size_t before = changes_.size();
     // The fault is in the second trigger: the valid first one must not be applied either.
     auto refused = configure(elsewhere, {low(0), bad});
     EXPECT_EQ(refused->status, 5u);
     EXPECT_NE(refused->message.find("trigger 1"), std::string::npos) << refused->message;
     EXPECT_EQ(triggers_of(elsewhere), kept);
-    EXPECT_EQ(changes_.size(), before);
   }
   auto refused = ask_with<zu::cds::CSetAlarmConfig>([&](auto& both) {
     both.configs = {{elsewhere, {low(0)}}, {987654, {low(0)}}};
   });
   EXPECT_EQ(refused->status, 2u);
-  EXPECT_NE(refused->message.find("987654"), std::string::npos);
   EXPECT_EQ(triggers_of(elsewhere), kept);
   EXPECT_TRUE(alarm_active_bit(elsewhere));
 }
@@ -405,20 +340,6 @@ TEST_F(AlarmTest, LogPagesShowNoGapOrDuplicateWhileAlarmsArrive) {
   }
   for (std::uint64_t i = 30; i >= 1; --i) expected.push_back(i);
   EXPECT_EQ(seen, expected);
-
-  // Active alarms page the same way, by the instance of their raise.
-  std::set<std::uint64_t> channels, alarm_ids;
-  for (int i = 0; i < 5; ++i) channels.insert(raised_channel(device_, "c" + std::to_string(i)));
-  auto active = active_of(device_);
-  active.max_count = 2;
-  for (int round = 0; round < 5; ++round) {
-    auto r = ask(active);
-    if (r->alarms.empty()) break;
-    for (const auto& u : r->alarms) EXPECT_TRUE(alarm_ids.insert(u.alarm_id).second);
-    active.start = r->alarms.back().instance;
-    raised_channel(device_, "late" + std::to_string(round));
-  }
-  EXPECT_EQ(alarm_ids, channels);
 }
 
 TEST_F(AlarmTest, LogKeepsTheNewestUpdatesMaxCountZeroMeansAThousandAndCountOnlyAnswersTheCountAndNewestMatch) {
@@ -427,7 +348,6 @@ TEST_F(AlarmTest, LogKeepsTheNewestUpdatesMaxCountZeroMeansAThousandAndCountOnly
   auto r = ask(all_log());
   EXPECT_EQ(r->alarms.size(), 1000u);
   EXPECT_EQ(r->found_count, 1002u);
-  EXPECT_EQ(r->alarms.front().instance, 1002u);
 
   set(35.0);
   auto get = all_log();
@@ -439,13 +359,6 @@ TEST_F(AlarmTest, LogKeepsTheNewestUpdatesMaxCountZeroMeansAThousandAndCountOnly
     EXPECT_EQ(r->found_count, closed ? 501u : 1003u);
     EXPECT_EQ(instances(r->alarms), Instances{closed ? 1002u : 1003u});
   }
-  get = active_of(99999);
-  get.count_only = true;
-  r = ask(get);
-  EXPECT_EQ(r->status, 1u);
-  EXPECT_EQ(r->found_count, 0u);
-  EXPECT_TRUE(r->alarms.empty());
-
   set(20.0);  // 1004
   set(35.0);  // 1005: the two oldest have left the log, the count goes on
   get = all_log();
@@ -455,51 +368,39 @@ TEST_F(AlarmTest, LogKeepsTheNewestUpdatesMaxCountZeroMeansAThousandAndCountOnly
   EXPECT_EQ(global_count(), 1005u);
 }
 
-TEST_F(AlarmTest, LogDeviceSelectionFollowsIdsAndSubDevices) {
-  std::uint64_t child = add_named_device(device_, "child");
-  std::uint64_t grandchild = add_named_device(child, "grandchild");
-  std::uint64_t other = add_named_device(1, "other");
-  for (std::uint64_t d : {device_, child, grandchild, other}) raised_channel(d, "t");  // instances 1..4 in order
-  auto get = all_log();
-  EXPECT_EQ(found(get), (Instances{4, 3, 2, 1}));
-  get.ids_given = true;
-  get.ids = {child, other};
-  EXPECT_EQ(found(get), (Instances{4, 2}));
-  get.recursive = true;
-  EXPECT_EQ(found(get), (Instances{4, 3, 2}));
-  get.ids = {};
-  EXPECT_TRUE(found(get).empty()) << "given ids, none given: nothing selected";
-
-  // The log outlives the device: its updates stay selectable by its id.
-  ASSERT_EQ(remove_devices({grandchild}), 1u);  // 5: the alarm ends
-  get.ids = {grandchild};
-  get.recursive = false;
-  EXPECT_EQ(found(get), (Instances{5, 3}));
-}
-
-TEST_F(AlarmTest, LogFiltersByDateLevelTextAndLevelMask) {
-  std::uint64_t second = add_channel(device_, "pressure");
+// Each query of one log: by device (with or without sub-devices), date,
+// level (as the store or the library numbers it), level mask and text.
+TEST_F(AlarmTest, LogQueriesSelectByDeviceDateLevelAndText) {
+  std::uint64_t child = add_device(device_), grandchild = add_device(child), other = add_device(1);
   configure_ok(channel_, {trigger(0, 7, zu::CValue(30.0))});  // critical, stored as 3
-  configure_ok(second, {trigger(0, 5, zu::CValue(30.0))});    // info, stored as 0
+  std::uint64_t pressure = add_channel(child, "pressure");
+  configure_ok(pressure, {trigger(0, 5, zu::CValue(30.0))});  // info, stored as 0
   set(channel_, 35.0);  // 1 at t0
   clock_->advance(60);
-  set(second, 35.0);  // 2 at t0 + 60
   const zu::CWallTime t60 = clock_->wall_now();
+  set(pressure, 35.0);  // 2 at t0 + 60
+  for (std::uint64_t d : {grandchild, other}) {  // 3, 4
+    std::uint64_t c = add_channel(d, "t");
+    configure_ok(c, {high(30)});
+    set(c, 35.0);
+  }
   clock_->advance(60);
-  set(channel_, 20.0);  // 3 at t0 + 120
+  set(channel_, 20.0);  // 5 at t0 + 120
 
   using Filter = std::function<void(zu::cds::CGetAlarms&)>;
   const std::vector<std::tuple<const char*, Filter, Instances>> cases = {
-      {"at or after date1", [&](auto& g) { g.date1 = t60; }, {3, 2}},
-      {"at or after date2", [&](auto& g) { g.date2 = t60; }, {3, 2}},
-      {"level 3", [](auto& g) { g.level_given = true; g.level = 3; }, {3, 1}},
-      {"library level 7", [](auto& g) { g.level_given = true; g.level = 7; }, {3, 1}},
-      {"a level not given", [](auto& g) { g.level = 3; }, {3, 2, 1}},
+      {"all", [](auto&) {}, {5, 4, 3, 2, 1}},
+      {"given devices", [&](auto& g) { g.ids_given = true; g.ids = {child, other}; }, {4, 2}},
+      {"given devices and theirs", [&](auto& g) { g.ids_given = true; g.ids = {child, other}; g.recursive = true; }, {4, 3, 2}},
+      {"given ids, none given", [](auto& g) { g.ids_given = true; }, {}},
+      {"at or after date1", [&](auto& g) { g.date1 = t60; }, {5, 4, 3, 2}},
+      {"at or after date2", [&](auto& g) { g.date2 = t60; }, {5, 4, 3, 2}},
+      {"level 3", [](auto& g) { g.level_given = true; g.level = 3; }, {5, 1}},
+      {"library level 7", [](auto& g) { g.level_given = true; g.level = 7; }, {5, 1}},
+      {"a level not given", [](auto& g) { g.level = 3; }, {5, 4, 3, 2, 1}},
       {"store level 0 only", [](auto& g) { g.filter_byte = 1; }, {2}},
-      {"store level 3 only", [](auto& g) { g.filter_byte = 1 << 3; }, {3, 1}},
       {"no level", [](auto& g) { g.filter_byte = 0; }, {}},
       {"a channel's text", [](auto& g) { g.filter_text = "channel 'pressure'"; }, {2}},
-      {"an end's text", [](auto& g) { g.filter_text = "back to normal"; }, {3}},
   };
   for (const auto& [what, filter, expected] : cases) {
     auto get = all_log();
@@ -510,23 +411,12 @@ TEST_F(AlarmTest, LogFiltersByDateLevelTextAndLevelMask) {
   get.level_given = true;
   get.level = 8;
   EXPECT_EQ(ask(get)->status, 5u);
-}
-
-TEST_F(AlarmTest, LogAnswerPastTheFrameLimitIsCutAndFlagged) {
-  // A device name of 300 000 characters makes every description that long.
-  std::uint64_t channel = add_channel(add_named_device(1, std::string(300000, 'n')), "t");
-  configure_ok(channel, {high(30)});
-  cycle(channel, 10);
-  auto r = ask(all_log());
-  EXPECT_EQ(r->status, 4u);
-  EXPECT_EQ(r->found_count, 20u);
-  ASSERT_FALSE(r->alarms.empty());
-  EXPECT_LT(r->alarms.size(), 14u);
-  EXPECT_EQ(r->alarms.front().instance, 20u) << "the newest come first";
+  ASSERT_EQ(remove_devices({grandchild}), 1u);  // 6: its alarm ends; the log outlives the device
+  EXPECT_EQ(found(all_log()), (Instances{6, 5, 4, 3, 2, 1}));
 }
 
 TEST_F(AlarmTest, LogDeleteByDeviceHonoursTimeAndLevelAndDeleteByIdsTakesEveryUpdate) {
-  std::uint64_t elsewhere = add_channel(add_named_device(1, "other"), "t");
+  std::uint64_t elsewhere = add_channel(add_device(1), "t");
   configure_ok(channel_, {high(30), trigger(0, 7, zu::CValue(40.0))});  // warning, critical
   configure_ok(elsewhere, {high(30)});
   set(channel_, 45.0);   // 1 warning, 2 critical
@@ -551,8 +441,7 @@ TEST_F(AlarmTest, LogDeleteByDeviceHonoursTimeAndLevelAndDeleteByIdsTakesEveryUp
   del.clear_param1 = 2;
   del.clear_param2 = 1;  // also ends the active warning
   auto ended = updates_of([&] { ASSERT_EQ(ask(del)->status, 1u); });
-  ASSERT_EQ(ended.size(), 1u);
-  EXPECT_TRUE(ended[0].back_to_normal);
+  ASSERT_EQ(kinds(ended), Kinds{"end 0"});
   EXPECT_EQ(ended[0].instance, 7u);
   EXPECT_EQ(found(all_log()), (Instances{7, 5}));
   EXPECT_FALSE(alarm_active_bit(channel_));
@@ -575,10 +464,6 @@ TEST_F(AlarmTest, LogDeleteByDeviceHonoursTimeAndLevelAndDeleteByIdsTakesEveryUp
   by_ids.alarm_ids = {channel_, 424242};
   ASSERT_EQ(ask(by_ids)->status, 1u);
   EXPECT_EQ(found(all_log()), (Instances{5}));
-  EXPECT_EQ(found(active_of(device_)), (Instances{8})) << "the latest raise of an alarm still active";
-  auto closed = active_of(device_);
-  closed.closed_only = true;
-  EXPECT_TRUE(found(closed).empty());
 }
 
 }  // namespace

@@ -26,13 +26,16 @@ class StoreTest : public ::testing::Test {
     });
   }
 
-  // The engine's answer, as the class sent.
+  // The engine's answer to `session`, as the class sent.
   template <typename R>
-  std::shared_ptr<R> ask(const R& request) {
-    auto response = engine_->handle(session_, request);
-    auto typed = std::dynamic_pointer_cast<R>(response);
+  std::shared_ptr<R> ask_as(SessionId session, const R& request) {
+    auto typed = std::dynamic_pointer_cast<R>(engine_->handle(session, request));
     EXPECT_TRUE(typed) << "answer of another class to " << request.class_name();
     return typed ? typed : std::make_shared<R>();
+  }
+  template <typename R>
+  std::shared_ptr<R> ask(const R& request) {
+    return ask_as(session_, request);
   }
   // Asks a request of class R that `fill` has set up.
   template <typename R, typename Fill>
@@ -50,10 +53,11 @@ class StoreTest : public ::testing::Test {
   }
 
   // Creates one device and returns its id; fails the test when refused.
-  std::uint64_t add_device(std::uint64_t parent, std::uint64_t given_id = zu::kNoId) {
+  std::uint64_t add_device(std::uint64_t parent, std::uint64_t given_id = zu::kNoId, const std::string& name = "") {
     auto r = ask_with<zu::cds::CCreateDevice>([&](auto& create) {
       create.use_given_ids = given_id != zu::kNoId;
       create.devices = {device_under(parent, given_id)};
+      *create.devices[0].attribute(zu::device_attribute_number("name")) = name;
     });
     EXPECT_EQ(r->status, 1u) << r->message;
     return r->devices.empty() ? zu::kNoId : r->devices[0].id;
