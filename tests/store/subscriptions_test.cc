@@ -157,11 +157,15 @@ TEST_F(SubscriptionsTest, SettingsAndDeviceChangesFillTheirContainers) {
   EXPECT_EQ(got[2]->device_ids, IdSet{dev});
   EXPECT_EQ(got[3]->device_ids_14, IdSet{dev});
 
-  ASSERT_EQ(remove_devices({dev}), 1u);  // the removal reaches the channel and tree subscriptions
+  ASSERT_EQ(remove_devices({dev}), 1u);  // the removal reaches the channel and tree subscriptions, then nothing more
   got = take();
   ASSERT_EQ(subscriptions_of(got), (Ids{channels, tree}));
   EXPECT_EQ(got[0]->device_ids, IdSet{dev});
   EXPECT_EQ(got[1]->device_ids_14, IdSet{dev});
+  EXPECT_EQ(add_device(1, dev), dev);  // the same id again: a new device, not the watched one
+  update_device(dev, "SN-2");
+  add_device(dev);
+  EXPECT_TRUE(take().empty());
 }
 
 TEST_F(SubscriptionsTest, DocumentWritesReachPathWatchersAtAndBelowByWholeSegments) {
