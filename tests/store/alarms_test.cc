@@ -273,6 +273,9 @@ TEST_F(AlarmTest, AnAlarmFollowsItsTriggerThroughReorderingAndEndsWithItsTrigger
   std::uint64_t ch = add_channel(device_, "sorted");
   configure_ok(ch, {high(30), high(10), high(20)});
   ASSERT_EQ(set(ch, 45.0).size(), 3u);
+  active.start = 11;  // a page of active alarms: the raises below instance 11, newest first
+  EXPECT_EQ(instances(ask(active)->alarms), (Instances{10, 9}));
+  active.start = 0;
   EXPECT_TRUE(updates_of([&] { configure_ok(ch, {high(40), high(20), high(30)}); }).empty())
       << "every threshold is still met";
   auto ended = set(ch, 35.0);
