@@ -369,6 +369,13 @@ TEST_F(AlarmTest, LogKeepsTheNewestUpdatesMaxCountZeroMeansAThousandAndCountOnly
   EXPECT_EQ(found(get), (Instances{4, 3}));
   EXPECT_EQ(ask(all_log())->found_count, kLogSize);
   EXPECT_EQ(global_count(), 1005u);
+  // Past the frame limit the answer holds the newest updates that fit, flagged.
+  const std::uint64_t wide = add_channel(device_, std::string(1500000, 'w'));  // 1.5 MB per description
+  configure_ok(wide, {high(30)});
+  cycle(wide, 2);
+  r = ask(all_log());
+  EXPECT_EQ(r->status, 4u);
+  EXPECT_EQ(instances(r->alarms), (Instances{1009, 1008}));
 }
 
 // Each query of one log: by device (with or without sub-devices), date,
