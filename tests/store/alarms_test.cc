@@ -192,6 +192,11 @@ TEST_F(AlarmTest, DelayedTriggerRaisesOnlyAfterTheConditionHeld) {
   // Disabling cancels a running wait.
   set_alarms_enabled(channel_, false);
   EXPECT_TRUE(advance(20).empty());
+  // A new delay for a waiting trigger counts from the start of its wait.
+  set_alarms_enabled(channel_, true);  // 35 holds: a wait of 10 starts
+  EXPECT_TRUE(advance(2).empty());
+  configure_ok(channel_, {high(30, 0, 4)});
+  EXPECT_EQ(advance(2.1).size(), 1u);
 }
 
 // The engine's own clock: its timer thread raises a delayed alarm, and a wait
