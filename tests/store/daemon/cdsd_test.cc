@@ -388,6 +388,10 @@ TEST_F(RestartTest, UnansweredCallsEndAtTheTimeoutOrAtTheDaemonsDeathAndAllComes
   ASSERT_NE(id, 0U);
   ASSERT_TRUE(Write(kChannel, 1));
   EXPECT_TRUE(handler->WaitFor(id, 1, 10s));
+  // A subscription released before the restart neither comes back nor keeps the others from coming back.
+  zu::cds::CManageSubscriberIDs release;
+  release.release_ids = {Subscribe(by_handler, zu::sub::channel_value_written, {kChannel}, false)};
+  ASSERT_TRUE(Ok<zu::cds::CManageSubscriberIDs>(by_handler(release)));
 
   // A daemon stopped in its tracks holds the request unanswered until the
   // timeout. The session survives it: once the daemon goes on, answers come
