@@ -242,6 +242,7 @@ TEST_F(AlarmTest, ConfigurationAndTheAlarmDisabledBitAreEvaluatedAgainstTheCurre
   configure_ok(channel_, {high(30)});
   auto swapped = updates_of([&] { configure_ok(channel_, {trigger(0, 7, zu::CValue(30.0))}); });
   ASSERT_EQ(kinds(swapped), (Kinds{"end 0", "raise 0"}));
+  EXPECT_NE(swapped[0].description.find(": alarm ended (trigger changed)"), std::string::npos) << swapped[0].description;
   EXPECT_EQ(swapped[0].trigger->level, 2u);
   EXPECT_EQ(swapped[1].trigger->level, 3u);
 }
