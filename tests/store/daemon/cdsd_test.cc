@@ -405,6 +405,11 @@ TEST_F(RestartTest, UnansweredCallsEndAtTheTimeoutOrAtTheDaemonsDeathAndAllComes
   auto answer = Ask(get);
   ASSERT_NE(answer, nullptr);
   EXPECT_EQ(answer->devices.size(), 1U);
+  // A request past the frame limit is refused as too big before it leaves.
+  zu::cds::CGetOOBData huge;
+  huge.paths = {std::string(zu::wire::kMaxFrame, 'p')};
+  auto refused = client->submit_wait(huge);
+  EXPECT_TRUE(refused && refused->status == zu::cds::status_too_big);
 
   // A caller waiting when the daemon dies learns it then, not at its timeout.
   ASSERT_TRUE(StopAndWait(daemon_->pid()));
