@@ -192,6 +192,11 @@ TEST_F(AlarmTest, DelayedTriggerRaisesOnlyAfterTheConditionHeld) {
   // Disabling cancels a running wait.
   set_alarms_enabled(channel_, false);
   EXPECT_TRUE(advance(20).empty());
+  // A new delay for a waiting trigger counts from the start of its wait.
+  set_alarms_enabled(channel_, true);  // 35 holds: a wait of 10 starts
+  EXPECT_TRUE(advance(2).empty());
+  configure_ok(channel_, {high(30, 0, 4)});
+  EXPECT_EQ(advance(2.1).size(), 1u);
 }
 
 // The engine's own clock: its timer thread raises a delayed alarm, and a wait
@@ -237,6 +242,7 @@ TEST_F(AlarmTest, ConfigurationAndTheAlarmDisabledBitAreEvaluatedAgainstTheCurre
   configure_ok(channel_, {high(30)});
   auto swapped = updates_of([&] { configure_ok(channel_, {trigger(0, 7, zu::CValue(30.0))}); });
   ASSERT_EQ(kinds(swapped), (Kinds{"end 0", "raise 0"}));
+  EXPECT_NE(swapped[0].description.find(": alarm ended (trigger changed)"), std::string::npos) << swapped[0].description;
   EXPECT_EQ(swapped[0].trigger->level, 2u);
   EXPECT_EQ(swapped[1].trigger->level, 3u);
 }
@@ -273,6 +279,9 @@ TEST_F(AlarmTest, AnAlarmFollowsItsTriggerThroughReorderingAndEndsWithItsTrigger
   std::uint64_t ch = add_channel(device_, "sorted");
   configure_ok(ch, {high(30), high(10), high(20)});
   ASSERT_EQ(set(ch, 45.0).size(), 3u);
+  active.start = 11;  // a page of active alarms: the raises below instance 11, newest first
+  EXPECT_EQ(instances(ask(active)->alarms), (Instances{10, 9}));
+  active.start = 0;
   EXPECT_TRUE(updates_of([&] { configure_ok(ch, {high(40), high(20), high(30)}); }).empty())
       << "every threshold is still met";
   auto ended = set(ch, 35.0);
@@ -366,6 +375,13 @@ TEST_F(AlarmTest, LogKeepsTheNewestUpdatesMaxCountZeroMeansAThousandAndCountOnly
   EXPECT_EQ(found(get), (Instances{4, 3}));
   EXPECT_EQ(ask(all_log())->found_count, kLogSize);
   EXPECT_EQ(global_count(), 1005u);
+  // Past the frame limit the answer holds the newest updates that fit, flagged.
+  const std::uint64_t wide = add_channel(device_, std::string(1500000, 'w'));  // 1.5 MB per description
+  configure_ok(wide, {high(30)});
+  cycle(wide, 2);
+  r = ask(all_log());
+  EXPECT_EQ(r->status, 4u);
+  EXPECT_EQ(instances(r->alarms), (Instances{1009, 1008}));
 }
 
 // Each query of one log: by device (with or without sub-devices), date,

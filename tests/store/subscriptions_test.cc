@@ -196,6 +196,7 @@ TEST_F(SubscriptionsTest, DocumentWritesReachPathWatchersAtAndBelowByWholeSegmen
 TEST_F(SubscriptionsTest, TheFlagCoversSubDevicesAddedLater) {
   std::uint64_t top = add_device(1), mid = add_device(top);
   std::uint64_t deep = watch(sub::device_record, top, true);
+  EXPECT_EQ(subscribe(subscriber_, {entry(deep, sub::device_record, top, "", false)}), 1u);  // again: still wide
   watch(sub::device_record, top, false);  // sub-devices not included: never notified here
   std::uint64_t tree = watch(sub::device_tree, top, true);
 

@@ -388,6 +388,10 @@ TEST_F(RestartTest, UnansweredCallsEndAtTheTimeoutOrAtTheDaemonsDeathAndAllComes
   ASSERT_NE(id, 0U);
   ASSERT_TRUE(Write(kChannel, 1));
   EXPECT_TRUE(handler->WaitFor(id, 1, 10s));
+  // A subscription released before the restart neither comes back nor keeps the others from coming back.
+  zu::cds::CManageSubscriberIDs release;
+  release.release_ids = {Subscribe(by_handler, zu::sub::channel_value_written, {kChannel}, false)};
+  ASSERT_TRUE(Ok<zu::cds::CManageSubscriberIDs>(by_handler(release)));
 
   // A daemon stopped in its tracks holds the request unanswered until the
   // timeout. The session survives it: once the daemon goes on, answers come
@@ -401,6 +405,11 @@ TEST_F(RestartTest, UnansweredCallsEndAtTheTimeoutOrAtTheDaemonsDeathAndAllComes
   auto answer = Ask(get);
   ASSERT_NE(answer, nullptr);
   EXPECT_EQ(answer->devices.size(), 1U);
+  // A request past the frame limit is refused as too big before it leaves.
+  zu::cds::CGetOOBData huge;
+  huge.paths = {std::string(zu::wire::kMaxFrame, 'p')};
+  auto refused = client->submit_wait(huge);
+  EXPECT_TRUE(refused && refused->status == zu::cds::status_too_big);
 
   // A caller waiting when the daemon dies learns it then, not at its timeout.
   ASSERT_TRUE(StopAndWait(daemon_->pid()));

@@ -274,6 +274,10 @@ TEST_P(RestartTest, KeepsEverythingAndCountersContinueAndABackupOfTheLiveStoreIs
   EXPECT_TRUE(update->alarms[0].back_to_normal);
   EXPECT_EQ(update->alarms[0].instance, 4u) << "instances restarted";
   store.close();
+  ASSERT_TRUE(store.open()) << Log();
+  newest.active_only = true;
+  EXPECT_TRUE(store.ok(newest)->alarms.empty()) << "an alarm ended before the restart stays ended";
+  store.close();
 
   // The endpoint embedded:FILE reaches the same store.
   std::string error;
