@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 #include <syslog.h>
 
-#include <cerrno>
 #include <string>
 #include <thread>
 #include <vector>
@@ -23,24 +22,6 @@ class SysLogTest : public ::testing::Test {
   void TearDown() override { CSysLog::set_ident(nullptr, false); }
   zu::testing::CapturedSysLog log;
 };
-
-// The audit layout, the facilities, literal texts and the latest process
-// identifier are checked through dataLog's tests; here what it cannot reach.
-TEST_F(SysLogTest, IdentifierFallsBackToTheProgramAndBadAuditPrioritiesToUserAndNotice) {
-  CSysLog shared;
-  shared.info(0, nullptr, "b");
-  CCeeLogMsg msg(3, 5, 7, "u", "d", "p");
-  shared.audit_log_cee_msg(LOG_LOCAL2 + 1, 9, msg, "bad facility and severity");
-  CSysLog::set_ident(nullptr, false);
-  shared.info(0, nullptr, "d");
-
-  const auto records = log.records();
-  ASSERT_EQ(records.size(), 3u);
-  EXPECT_EQ(records[0].ident, "tova-test");
-  EXPECT_EQ(records[1].facility, LOG_USER);
-  EXPECT_EQ(records[1].severity, LOG_NOTICE);
-  EXPECT_EQ(records[2].ident, program_invocation_short_name);
-}
 
 // Whatever the texts hold, the record is one line of JSON that reads back
 // as the texts; bytes that are not UTF-8 read back as the code points of
