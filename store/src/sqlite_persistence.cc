@@ -155,15 +155,7 @@ class SqlitePersistence : public Persistence {
     }
     RowBatch rows;
     const std::set<std::uint64_t> channels = channels_in(changes);
-    try {
-      if (!write_changes(rows, data, changes, channels)) {
-        *error = "its rows could not be recorded";
-        return false;
-      }
-    } catch (const BadRow& bad) {
-      *error = bad.what;
-      return false;
-    }
+    if (!write_changes(rows, data, changes, channels, error)) return false;
     // Values written with other changes go with them, in the channels' rows;
     // older held values go first. A failed commit puts them back.
     write_values(queued_.rows, held_);
@@ -461,9 +453,21 @@ class SqlitePersistence : public Persistence {
     return trim.bind_id(1, log.empty() ? zu::kNoId : log.front().instance).run();
   }
 
-  // `channels`: channels_in(c), whose rows are written whole.
+  // Records the rows of `c` in `batch` (`channels`: channels_in(c), whose
+  // rows are written whole); false with `*error` set when one cannot be.
   bool write_changes(RowBatch& batch, const StoreData& data, const ChangeSet& c,
-                     const std::set<std::uint64_t>& channels) {
+                     const std::set<std::uint64_t>& channels, std::string* error) {
+    try {
+      if (write_rows(batch, data, c, channels)) return true;
+      *error = "its rows could not be recorded";
+    } catch (const BadRow& bad) {
+      *error = bad.what;
+    }
+    return false;
+  }
+
+  bool write_rows(RowBatch& batch, const StoreData& data, const ChangeSet& c,
+                  const std::set<std::uint64_t>& channels) {
     Statement drop_device(batch, "DELETE FROM devices WHERE id=?");
     for (const auto& removed : c.devices_removed) {
       if (!drop_device.bind_id(1, removed.first).run()) return false;
@@ -509,15 +513,7 @@ class SqlitePersistence : public Persistence {
     for (const auto& channel : data.channels) everything.channels_created[channel.first] = channel.second.channel.device_id;
     for (const auto& document : data.documents) everything.oob_paths_written.insert(document.first);
     Batch batch;
-    try {
-      if (!write_changes(batch.rows, data, everything, channels_in(everything))) {
-        *error = "its rows could not be recorded";
-        return false;
-      }
-    } catch (const BadRow& bad) {
-      *error = bad.what;
-      return false;
-    }
+    if (!write_changes(batch.rows, data, everything, channels_in(everything), error)) return false;
     return commit(batch, HeldValues{}, error);
   }
 
