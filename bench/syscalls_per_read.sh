@@ -10,7 +10,7 @@ build=${1:-build}
 bench=$build/bench/cds_bench
 # A wake-up is counted by the thread that makes it (sched_wakeup): the totals
 # are what counts, the split only says who woke whom.
-events=raw_syscalls:sys_enter,syscalls:sys_enter_sendto,syscalls:sys_enter_recvfrom,syscalls:sys_enter_epoll_wait,syscalls:sys_enter_futex,syscalls:sys_enter_poll,sched:sched_wakeup
+events=raw_syscalls:sys_enter,syscalls:sys_enter_sendto,syscalls:sys_enter_recvfrom,syscalls:sys_enter_epoll_wait,syscalls:sys_enter_futex,syscalls:sys_enter_poll,sched:sched_waking
 out=$(mktemp -d)
 trap 'rm -rf "$out"' EXIT
 
@@ -38,7 +38,7 @@ reads = client['sendto']
 print(f"reads counted: {reads}")
 print(f"{'per read':18s} {'client':>7s} {'daemon':>7s} {'total':>7s}")
 for name in client:
-    label = {'sys_enter': 'system calls', 'sched_wakeup': 'wake-ups'}.get(name, name)
+    label = {'sys_enter': 'system calls', 'sched_waking': 'wake-ups'}.get(name, name)
     c, d = client[name] / reads, daemon.get(name, 0) / reads
     print(f"{label:18s} {c:7.2f} {d:7.2f} {c + d:7.2f}")
 EOF

@@ -15,7 +15,6 @@
 // event loop (read_on): when the socket has something and the turn is free,
 // the loop's thread reads and runs the notifications' callbacks itself, so a
 // notification wakes one thread of the subscriber, as an answer does.
-#include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/time.h>
@@ -76,7 +75,7 @@ std::shared_ptr<CRequestResponse> refusal(const CRequestResponse& request, std::
 class Connection : public std::enable_shared_from_this<Connection> {
  public:
   Connection(int fd, std::string endpoint, NotificationSink sink)
-      : fd_(fd), endpoint_(std::move(endpoint)), sink_(std::move(sink)), nonblocking_(static_cast<bool>(sink_)) {}
+      : fd_(fd), endpoint_(std::move(endpoint)), sink_(std::move(sink)) {}
 
   ~Connection() {
     if (fd_ >= 0) ::close(fd_);
@@ -230,9 +229,6 @@ class Connection : public std::enable_shared_from_this<Connection> {
   static constexpr int kReadsPerTurn = 16;
   // Time without reading after which is_open() looks at the socket.
   static constexpr std::chrono::duration<Clock::rep, Clock::period> kQuietSpell = std::chrono::milliseconds(20);
-  // How far past its deadline a caller's read may end, to save setting the
-  // socket's receive timeout on each request.
-  static constexpr std::chrono::milliseconds kDeadlineSlack{1};
 
   enum class Sent { whole, nothing, broken };
 
@@ -436,34 +432,21 @@ class Connection : public std::enable_shared_from_this<Connection> {
     return false;
   }
 
-  // One blocking read into buffer_ by `deadline`: the bytes read, 0 when the
-  // deadline passed, -1 when the session ended. The socket's receive timeout
-  // bounds the wait, so that no poll() precedes each read; it is changed only
-  // when the deadline is nearer than it allows, or much further.
+  // One read into buffer_ by `deadline`, waiting for it in poll(): the bytes
+  // read, 0 when the deadline passed, -1 when the session ended. Not a
+  // blocking recv(): a thread asleep in recv() is woken, only to sleep again,
+  // each time the daemon takes a request of this socket off its queue (the
+  // kernel's "room to write" wake-up goes to every sleeper on the socket),
+  // which on a round trip costs a wake-up more than the answer's. A poll for
+  // input sleeps through it.
   ssize_t receive(Clock::time_point deadline) {
     for (;;) {
-      const auto left = deadline - Clock::now();
-      if (left <= Clock::duration::zero()) return 0;
-      if (nonblocking_) {
-        pollfd p{fd_, POLLIN, 0};
-        const int ready = ::poll(&p, 1, millis_until(deadline + std::chrono::milliseconds(1)));
-        if (ready < 0 && errno != EINTR) return -1;
-        if (ready <= 0) continue;
-        ssize_t n = ::recv(fd_, buffer_, sizeof buffer_, MSG_DONTWAIT);
-        if (n > 0) return n;
-        if (n < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)) continue;
-        return -1;
-      }
-      if (recv_timeout_ == Clock::duration::zero() || left + kDeadlineSlack < recv_timeout_ ||
-          left > 2 * recv_timeout_) {
-        const auto micros = std::chrono::duration_cast<std::chrono::microseconds>(left).count() + 1;
-        timeval tv{};
-        tv.tv_sec = static_cast<decltype(tv.tv_sec)>(micros / 1000000);
-        tv.tv_usec = static_cast<decltype(tv.tv_usec)>(micros % 1000000);
-        if (::setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv) != 0) return -1;
-        recv_timeout_ = left;
-      }
-      ssize_t n = ::recv(fd_, buffer_, sizeof buffer_, 0);
+      if (Clock::now() >= deadline) return 0;
+      pollfd p{fd_, POLLIN, 0};
+      const int ready = ::poll(&p, 1, millis_until(deadline + std::chrono::milliseconds(1)));
+      if (ready < 0 && errno != EINTR) return -1;
+      if (ready <= 0) continue;
+      ssize_t n = ::recv(fd_, buffer_, sizeof buffer_, MSG_DONTWAIT);
       if (n > 0) return n;
       if (n < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)) continue;
       return -1;  // closed by the daemon, or shut down by close()
@@ -677,9 +660,6 @@ class Connection : public std::enable_shared_from_this<Connection> {
   const int fd_;
   const std::string endpoint_;
   const NotificationSink sink_;
-  // A session an event loop may read keeps its socket non-blocking (the loop
-  // needs it so, and shares the flag); the others block in recv.
-  const bool nonblocking_;
   std::atomic<bool> open_{true};
   std::atomic<std::uint64_t> next_correlation_{1};  // 0 marks notifications
   std::mutex out_mutex_;                            // guards the two below
@@ -694,7 +674,6 @@ class Connection : public std::enable_shared_from_this<Connection> {
   bool reading_ = false;       // someone holds the read turn: the fields below are its
   wire::FrameReader frames_;
   char buffer_[65536];
-  Clock::duration recv_timeout_{};                // the socket's receive timeout; zero: none set
   std::atomic<Clock::rep> last_heard_{0};         // when bytes last came, on the steady clock
   std::atomic<unsigned> unanswered_{0};           // sends since the socket was last drained
   std::mutex loop_mutex_;                         // guards the event loop's fields below
@@ -725,7 +704,7 @@ class UnixSession : public Session {
 };
 
 // Connects to `path`. -1 at once when nothing listens there.
-int connect_to(const std::string& path, Clock::time_point deadline, bool nonblocking) {
+int connect_to(const std::string& path, Clock::time_point deadline) {
   sockaddr_un address{};
   address.sun_family = AF_UNIX;
   if (path.empty() || path.size() >= sizeof address.sun_path) return -1;
@@ -743,14 +722,7 @@ int connect_to(const std::string& path, Clock::time_point deadline, bool nonbloc
     ::close(fd);
     return -1;
   }
-  // Blocking from here unless asked: readers block in recv, senders pass
-  // MSG_DONTWAIT.
-  if (nonblocking) return fd;
-  int flags = ::fcntl(fd, F_GETFL);
-  if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) < 0) {
-    ::close(fd);
-    return -1;
-  }
+  // Non-blocking throughout: readers wait in poll(), senders pass MSG_DONTWAIT.
   return fd;
 }
 
@@ -760,8 +732,7 @@ class UnixTransport : public Transport {
 
   std::shared_ptr<Session> open(const std::string& client_name, NotificationSink sink) override {
     const Clock::time_point deadline = Clock::now() + CClient::get()->timeout();
-    const bool nonblocking = static_cast<bool>(sink);
-    int fd = connect_to(path_, deadline, nonblocking);
+    int fd = connect_to(path_, deadline);
     if (fd < 0) return nullptr;
     auto connection = std::make_shared<Connection>(fd, endpoint_, std::move(sink));
     if (!connection->hello(client_name, deadline)) return nullptr;
