@@ -193,6 +193,8 @@ struct Engine::Impl {
   std::shared_ptr<CRequestResponse> dispatch(SessionId session, const CRequestResponse& request) {
     using namespace zu::cds;
     namespace d = detail;
+    // Value reads first: they are most of a store's requests.
+    if (auto r = dynamic_cast<const CGetChannelValue*>(&request)) return read(*r, &d::get_channel_value);
     if (auto r = dynamic_cast<const CGetDevice*>(&request)) return read(*r, &d::get_device);
     if (auto r = dynamic_cast<const CCreateDevice*>(&request)) return write(session, *r, &d::create_device);
     if (auto r = dynamic_cast<const CUpdateDevice*>(&request)) return write(session, *r, &d::update_device);
@@ -200,7 +202,6 @@ struct Engine::Impl {
     if (auto r = dynamic_cast<const CCreateChannel*>(&request)) return write(session, *r, &d::create_channel);
     if (auto r = dynamic_cast<const CGetChannel*>(&request)) return read(*r, &d::get_channel);
     if (auto r = dynamic_cast<const CDeleteChannel*>(&request)) return write(session, *r, &d::delete_channel);
-    if (auto r = dynamic_cast<const CGetChannelValue*>(&request)) return read(*r, &d::get_channel_value);
     if (auto r = dynamic_cast<const CUpdateChannelValue*>(&request))
       return write(session, *r, &d::update_channel_value);
     if (auto r = dynamic_cast<const CGetChannelSettings*>(&request)) return read(*r, &d::get_channel_settings);
