@@ -35,12 +35,15 @@ if ! command -v help2man >/dev/null; then
   DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends help2man
 fi
 
+# Installed under /usr, the libraries go to the multiarch directory
+# (/usr/lib/x86_64-linux-gnu, /usr/lib/arm-linux-gnueabihf), where Debian and
+# a cross build's pkg-config look for them.
 if [ -f "$build/CMakeCache.txt" ]; then
   # Configuring again finds a help2man installed since the last time.
-  cmake -S "$repo" -B "$build" >/dev/null
+  cmake -S "$repo" -B "$build" -DCMAKE_INSTALL_PREFIX=/usr >/dev/null
 else
   cmake -G Ninja -S "$repo" -B "$build" "${configure[@]}" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-        -DCDS_BUILD_TESTS=OFF -DCDS_BUILD_BENCH=OFF >/dev/null
+        -DCMAKE_INSTALL_PREFIX=/usr -DCDS_BUILD_TESTS=OFF -DCDS_BUILD_BENCH=OFF >/dev/null
 fi
 ninja -C "$build" -j"${JOBS:-2}"
 rm -rf "$build/packages"
