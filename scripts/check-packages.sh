@@ -35,7 +35,7 @@ expect_files() { # deb pattern...
   done
 }
 check_contents() { # dir
-  local lib='\./usr/lib/([a-z0-9_-]+/)?'
+  local lib='\./usr/lib/[a-z0-9_]+-linux-gnu[a-z]*/'  # the multiarch directory
   expect_files "$1"/libtova-mn-cdsapi0_*.deb \
     "${lib}libtova-mn-cdsapi\.so\.0" "${lib}libzu\.so\.0" "${lib}libtova-mn-common\.so\.0" "${lib}libcds-store\.so\.0" \
     '\./usr/share/doc/libtova-mn-cdsapi0/copyright'

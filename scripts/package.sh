@@ -14,11 +14,14 @@ case ${1:-} in
     bash "$repo/scripts/deps.sh"
     build=${BUILD_DIR:-$repo/build}
     configure=()
+    install_dirs=(-DCMAKE_INSTALL_PREFIX=/usr)
     ;;
   armhf)
     bash "$repo/scripts/setup-armhf.sh"
     build=${BUILD_DIR:-$repo/build-armhf}
     configure=(-DCMAKE_TOOLCHAIN_FILE="$repo/cmake/arm-linux-gnueabihf.cmake")
+    # CMake follows Debian's layout by itself only when not cross-compiling.
+    install_dirs=(-DCMAKE_INSTALL_PREFIX=/usr -DCMAKE_INSTALL_LIBDIR=lib/arm-linux-gnueabihf)
     # dpkg-shlibdeps looks up the target's libraries, not the host's.
     export DEB_HOST_ARCH=armhf
     ;;
@@ -40,10 +43,10 @@ fi
 # a cross build's pkg-config look for them.
 if [ -f "$build/CMakeCache.txt" ]; then
   # Configuring again finds a help2man installed since the last time.
-  cmake -S "$repo" -B "$build" -DCMAKE_INSTALL_PREFIX=/usr >/dev/null
+  cmake -S "$repo" -B "$build" "${install_dirs[@]}" >/dev/null
 else
   cmake -G Ninja -S "$repo" -B "$build" "${configure[@]}" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-        -DCMAKE_INSTALL_PREFIX=/usr -DCDS_BUILD_TESTS=OFF -DCDS_BUILD_BENCH=OFF >/dev/null
+        "${install_dirs[@]}" -DCDS_BUILD_TESTS=OFF -DCDS_BUILD_BENCH=OFF >/dev/null
 fi
 ninja -C "$build" -j"${JOBS:-2}"
 rm -rf "$build/packages"
