@@ -138,6 +138,7 @@ BENCHMARK(BM_UnixSocketPingPongFloor)->UseRealTime();
 class LatencyHandler : public zu::asio::CCdsHandler {
  public:
   explicit LatencyHandler(int pipe) : CCdsHandler("bench-subscriber", 60, 4194304, 4194304), pipe_(pipe) {}
+  ~LatencyHandler() override { end_callbacks(); }  // before the members its callback uses go
   void handle_response(std::shared_ptr<zu::cds::CRequestResponse> m) override {
     auto n = std::dynamic_pointer_cast<zu::cds::CSubscriberNotify>(m);
     if (!n) return;

@@ -351,6 +351,7 @@ bool StopAndWait(int pid) {
 class RecordingHandler : public zu::asio::CCdsHandler {
  public:
   RecordingHandler() : CCdsHandler("restart-test-handler", 60, 4194304, 4194304) {}
+  ~RecordingHandler() override { end_callbacks(); }  // before the members its callback uses go
 
   void handle_response(std::shared_ptr<zu::cds::CRequestResponse> message) override {
     auto n = std::dynamic_pointer_cast<zu::cds::CSubscriberNotify>(message);
