@@ -21,7 +21,8 @@ int run_info(Args& args, Context& ctx) {
     print(answer->text);
     return 0;
   }
-  // The store's "key: value" lines as members; a value of digits only is a number.
+  // The store's "key: value" lines as members; a value of digits only, or of
+  // digits and " bytes", is a number (of bytes).
   Json json;
   json.begin_object();
   std::size_t at = 0;
@@ -32,7 +33,11 @@ int run_info(Args& args, Context& ctx) {
     at = end + 1;
     const std::size_t colon = line.find(": ");
     if (colon == std::string::npos) continue;
-    const std::string value = line.substr(colon + 2);
+    std::string value = line.substr(colon + 2);
+    const std::string unit = " bytes";
+    if (value.size() > unit.size() && value.compare(value.size() - unit.size(), unit.size(), unit) == 0 &&
+        value.find_first_not_of("0123456789") == value.size() - unit.size())
+      value.resize(value.size() - unit.size());
     json.key(line.substr(0, colon));
     if (!value.empty() && value.size() < 20 && value.find_first_not_of("0123456789") == std::string::npos)
       json.number(std::stoull(value));
