@@ -134,6 +134,11 @@ struct Engine::Impl {
 
   std::shared_ptr<CRequestResponse> store_info(const zu::cds::CGetStoreInfo& request) {
     auto response = start_response(request);
+    // Its counts are memory's: not given while memory may hold refused changes.
+    if (persistence->stale()) {
+      std::unique_lock<std::shared_mutex> lock(mutex);
+      if (!reload_if_stale(*response)) return response;
+    }
     response->text = describe();
     response->status = zu::cds::status_ok;
     return response;

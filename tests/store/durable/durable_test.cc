@@ -526,7 +526,8 @@ TEST_F(DurableTest, AStoreThatCannotReloadRefusesUntilItCan) {
   EXPECT_NE(failed->message.find("could not keep"), std::string::npos) << failed->message;
 
   disk.fail_reads(true);
-  for (std::uint32_t status : {store.ask(tree)->status, store.ask(NewDevice("later"))->status})
+  for (std::uint32_t status :
+       {store.ask(tree)->status, store.ask(NewDevice("later"))->status, store.ask(cds::CGetStoreInfo())->status})
     EXPECT_EQ(status, cds::status_refused);
   auto refused = store.ask(tree);
   EXPECT_NE(refused->message.find("reloads its file"), std::string::npos) << refused->message;
