@@ -8,8 +8,9 @@
 set -eu
 build=${1:-build}
 bench=$build/bench/cds_bench
-# A wake-up is counted by the thread that makes it (sched_wakeup): the totals
-# are what counts, the split only says who woke whom.
+# A wake-up is counted by the thread that makes it (sched_waking; sched_wakeup
+# is often recorded on the woken CPU's idle task and missed): the totals are
+# what counts, the split only says who woke whom.
 events=raw_syscalls:sys_enter,syscalls:sys_enter_sendto,syscalls:sys_enter_recvfrom,syscalls:sys_enter_epoll_wait,syscalls:sys_enter_futex,syscalls:sys_enter_poll,sched:sched_waking
 out=$(mktemp -d)
 trap 'rm -rf "$out"' EXIT

@@ -17,7 +17,6 @@
 // notification wakes one thread of the subscriber, as an answer does.
 #include <poll.h>
 #include <sys/socket.h>
-#include <sys/time.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -434,11 +433,11 @@ class Connection : public std::enable_shared_from_this<Connection> {
 
   // One read into buffer_ by `deadline`, waiting for it in poll(): the bytes
   // read, 0 when the deadline passed, -1 when the session ended. Not a
-  // blocking recv(): a thread asleep in recv() is woken, only to sleep again,
-  // each time the daemon takes a request of this socket off its queue (the
-  // kernel's "room to write" wake-up goes to every sleeper on the socket),
-  // which on a round trip costs a wake-up more than the answer's. A poll for
-  // input sleeps through it.
+  // blocking recv(): a thread asleep in recv() is also woken, only to sleep
+  // again, each time the daemon reads a request this socket sent (the
+  // kernel's "room to write" wake-up reaches every sleeper on the socket): a
+  // wake-up per round trip besides the answer's. A poll for input sleeps
+  // through it.
   ssize_t receive(Clock::time_point deadline) {
     for (;;) {
       if (Clock::now() >= deadline) return 0;
