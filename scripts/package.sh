@@ -41,7 +41,12 @@ fi
 # Installed under /usr, the libraries go to the multiarch directory
 # (/usr/lib/x86_64-linux-gnu, /usr/lib/arm-linux-gnueabihf), where Debian and
 # a cross build's pkg-config look for them.
+restore=()
 if [ -f "$build/CMakeCache.txt" ]; then
+  # A build directory of someone else's keeps its own install directories
+  # once the packages are made (a later `cmake --install` goes where it did).
+  cached() { sed -n "s/^$1:[A-Z]*=//p" "$build/CMakeCache.txt"; }
+  restore=(-DCMAKE_INSTALL_PREFIX="$(cached CMAKE_INSTALL_PREFIX)" -DCMAKE_INSTALL_LIBDIR="$(cached CMAKE_INSTALL_LIBDIR)")
   # Configuring again finds a help2man installed since the last time.
   cmake -S "$repo" -B "$build" "${install_dirs[@]}" >/dev/null
 else
@@ -51,4 +56,5 @@ fi
 ninja -C "$build" -j"${JOBS:-2}"
 rm -rf "$build/packages"
 (cd "$build" && cpack >/dev/null)
+[ ${#restore[@]} -eq 0 ] || cmake -S "$repo" -B "$build" "${restore[@]}" >/dev/null
 ls -1 "$build"/packages/*.deb
