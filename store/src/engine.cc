@@ -48,10 +48,7 @@ struct Engine::Impl {
   template <typename R>
   std::shared_ptr<CRequestResponse> read(const R& request, Reader<R> answer) {
     auto response = start_response(request);
-    if (persistence->stale()) {
-      std::unique_lock<std::shared_mutex> lock(mutex);
-      if (!reload_if_stale(*response)) return response;
-    }
+    if (!reloaded_for_read(*response)) return response;
     std::shared_lock<std::shared_mutex> lock(mutex);
     answer(data, request, *response);
     return response;
@@ -103,6 +100,12 @@ struct Engine::Impl {
                    "every request): " + error);
     return false;
   }
+  // A reader's check, without the write lock unless the store is stale.
+  bool reloaded_for_read(CRequestResponse& response) {
+    if (!persistence->stale()) return true;
+    std::unique_lock<std::shared_mutex> lock(mutex);
+    return reload_if_stale(response);
+  }
   bool reload_if_stale(std::string* error) {
     return !persistence->stale() || persistence->restore(data, error);
   }
@@ -135,10 +138,7 @@ struct Engine::Impl {
   std::shared_ptr<CRequestResponse> store_info(const zu::cds::CGetStoreInfo& request) {
     auto response = start_response(request);
     // Its counts are memory's: not given while memory may hold refused changes.
-    if (persistence->stale()) {
-      std::unique_lock<std::shared_mutex> lock(mutex);
-      if (!reload_if_stale(*response)) return response;
-    }
+    if (!reloaded_for_read(*response)) return response;
     response->text = describe();
     response->status = zu::cds::status_ok;
     return response;

@@ -33,14 +33,11 @@ int run_info(Args& args, Context& ctx) {
     at = end + 1;
     const std::size_t colon = line.find(": ");
     if (colon == std::string::npos) continue;
-    std::string value = line.substr(colon + 2);
-    const std::string unit = " bytes";
-    if (value.size() > unit.size() && value.compare(value.size() - unit.size(), unit.size(), unit) == 0 &&
-        value.find_first_not_of("0123456789") == value.size() - unit.size())
-      value.resize(value.size() - unit.size());
+    const std::string value = line.substr(colon + 2);
+    const std::string digits = value.substr(0, value.find_first_not_of("0123456789"));
     json.key(line.substr(0, colon));
-    if (!value.empty() && value.size() < 20 && value.find_first_not_of("0123456789") == std::string::npos)
-      json.number(std::stoull(value));
+    if (!digits.empty() && digits.size() < 20 && (value == digits || value == digits + " bytes"))
+      json.number(std::stoull(digits));
     else
       json.string(value);
   }

@@ -90,16 +90,11 @@ class Connection : public std::enable_shared_from_this<Connection> {
     std::string error;
     if (!wire::encode_hello(info, 0, &payload, &error)) return complain("cannot open a session: " + error);
     if (send_frame(wire::frame(payload), deadline) != Sent::whole) return false;
-    char buffer[4096];
     while (frames_.ready() == 0) {
-      pollfd p{fd_, POLLIN, 0};
-      int ready = ::poll(&p, 1, millis_until(deadline));
-      if (ready < 0 && errno == EINTR) continue;
-      if (ready <= 0) return complain("the data store did not answer the session's hello in time");
-      ssize_t n = ::recv(fd_, buffer, sizeof buffer, MSG_DONTWAIT);
-      if (n < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)) continue;
-      if (n <= 0) return false;  // closed by the daemon: nothing to say beyond "no session"
-      if (!frames_.feed(buffer, static_cast<std::size_t>(n))) return complain(frames_.error());
+      const ssize_t n = receive(deadline);
+      if (n == 0) return complain("the data store did not answer the session's hello in time");
+      if (n < 0) return false;  // closed by the daemon: nothing to say beyond "no session"
+      if (!feed(static_cast<std::size_t>(n))) return false;
     }
     frames_.pop(&payload);
     wire::Envelope envelope;
