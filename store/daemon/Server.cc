@@ -129,11 +129,15 @@ class Connection : public std::enable_shared_from_this<Connection> {
   Connection(Server::Impl& server, asio::io_context& io, stream::socket socket, std::uint64_t number)
       : server_(server),
         socket_(std::move(socket)),
+        out_socket_(io),
         strand_(asio::make_strand(io)),
         timer_(io),
         frame_timer_(io),
         number_(number),
         notes_(server.options.notify_queue_limit) {}
+  ~Connection() {
+    if (passed_ >= 0) ::close(passed_);
+  }
 
   void start() {
     auto self = shared_from_this();
@@ -224,11 +228,74 @@ class Connection : public std::enable_shared_from_this<Connection> {
       if (frames_.partial() && frame_watched_) arm_frame_timer(server_.options.frame_timeout);
     }
     auto self = shared_from_this();
+    if (state_ == State::awaiting_hello) {
+      // The hello may bring the socket to send on, which only recvmsg takes.
+      socket_.async_wait(stream::socket::wait_read, asio::bind_executor(strand_, [self](error_code ec) {
+                           Held held(self->out_mutex_);
+                           std::size_t n = 0;
+                           if (!ec) n = self->read_with_sockets(&ec);
+                           self->on_read(ec, n);
+                         }));
+      return;
+    }
     socket_.async_read_some(asio::buffer(input_), asio::bind_executor(strand_, [self](error_code ec, std::size_t n) {
                               Held held(self->out_mutex_);
                               self->on_read(ec, n);
                             }));
   }
+
+  // One read into input_ that also takes the descriptors sent with the bytes:
+  // the first is kept in passed_ for the hello, the others closed. 0 bytes
+  // and no error when nothing waited.
+  std::size_t read_with_sockets(error_code* ec) {
+    alignas(cmsghdr) char control[CMSG_SPACE(4 * sizeof(int))];
+    iovec into{input_.data(), input_.size()};
+    msghdr message{};
+    message.msg_iov = &into;
+    message.msg_iovlen = 1;
+    message.msg_control = control;
+    message.msg_controllen = sizeof control;
+    ssize_t n;
+    do n = ::recvmsg(socket_.native_handle(), &message, MSG_DONTWAIT | MSG_CMSG_CLOEXEC);
+    while (n < 0 && errno == EINTR);
+    if (n >= 0) {
+      for (cmsghdr* c = CMSG_FIRSTHDR(&message); c; c = CMSG_NXTHDR(&message, c)) {
+        if (c->cmsg_level != SOL_SOCKET || c->cmsg_type != SCM_RIGHTS) continue;
+        for (std::size_t at = 0; CMSG_LEN((at + 1) * sizeof(int)) <= c->cmsg_len; ++at) {
+          int fd;
+          std::memcpy(&fd, CMSG_DATA(c) + at * sizeof fd, sizeof fd);
+          if (passed_ < 0) passed_ = fd;
+          else ::close(fd);
+        }
+      }
+    }
+    if (n > 0) return static_cast<std::size_t>(n);
+    if (n == 0) *ec = asio::error::eof;
+    else if (errno != EAGAIN && errno != EWOULDBLOCK) *ec = error_code(errno, boost::system::system_category());
+    return 0;
+  }
+
+  // Sends from now on over the socket the client passed with its hello, if
+  // it asked so and the descriptor is a Unix stream socket: the client then
+  // waits for its answers there, not on the socket its requests leave by.
+  bool take_out_socket(const zu::wire::HelloInfo& info) {
+    const int fd = passed_;
+    passed_ = -1;
+    if (fd < 0) return false;
+    int type = 0, domain = 0;
+    socklen_t size = sizeof type;
+    bool usable = info.answer_socket && ::getsockopt(fd, SOL_SOCKET, SO_TYPE, &type, &size) == 0 &&
+                  type == SOCK_STREAM;
+    size = sizeof domain;
+    usable = usable && ::getsockopt(fd, SOL_SOCKET, SO_DOMAIN, &domain, &size) == 0 && domain == AF_UNIX;
+    error_code ec;
+    if (usable) out_socket_.assign(stream(), fd, ec);
+    if (!usable || ec) ::close(fd);
+    return usable && !ec;
+  }
+
+  // Where answers and notifications go.
+  stream::socket& out() { return out_socket_.is_open() ? out_socket_ : socket_; }
 
   void on_read(error_code ec, std::size_t n) {
     reading_ = false;
@@ -326,6 +393,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
     greeted_.store(true);
     timer_.cancel();
     ack.accepted = true;
+    ack.answer_socket = take_out_socket(info);
     queue_hello_ack(ack);
     debug(who() + ": session opened");
   }
@@ -414,7 +482,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
   // output_, writing_ set, for write_rest().
   Sent send_at_once() {
     ssize_t sent;
-    do sent = ::send(socket_.native_handle(), output_.data(), output_.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
+    do sent = ::send(out().native_handle(), output_.data(), output_.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
     while (sent < 0 && errno == EINTR);
     if (sent == static_cast<ssize_t>(output_.size())) return Sent::all;
     if (sent < 0 && errno != EAGAIN && errno != EWOULDBLOCK) return Sent::failed;
@@ -426,7 +494,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
   // What the socket did not take at once, written when it can.
   void write_rest() {
     auto self = shared_from_this();
-    asio::async_write(socket_, asio::buffer(output_), asio::bind_executor(strand_, [self](error_code ec, std::size_t) {
+    asio::async_write(out(), asio::buffer(output_), asio::bind_executor(strand_, [self](error_code ec, std::size_t) {
                         Held held(self->out_mutex_);
                         self->on_written(ec);
                       }));
@@ -521,6 +589,10 @@ class Connection : public std::enable_shared_from_this<Connection> {
     frame_timer_.cancel();
     socket_.shutdown(stream::socket::shutdown_both, ignored);
     socket_.close(ignored);
+    out_socket_.shutdown(stream::socket::shutdown_both, ignored);
+    out_socket_.close(ignored);
+    if (passed_ >= 0) ::close(passed_);
+    passed_ = -1;
     notes_.close();
     if (has_session_) server_.engine->close_session(session_);
     has_session_ = false;
@@ -532,7 +604,9 @@ class Connection : public std::enable_shared_from_this<Connection> {
   void warn(const std::string& what) { warning(who() + ": " + what); }
 
   Server::Impl& server_;
-  stream::socket socket_;
+  stream::socket socket_;      // the connection: requests come, and without out_socket_ everything goes
+  stream::socket out_socket_;  // the socket the hello passed: answers and notifications go
+  int passed_ = -1;            // a descriptor that came with the hello's bytes, until the hello is read
   asio::strand<asio::io_context::executor_type> strand_;
   asio::steady_timer timer_;        // the hello's deadline, then the error answer's
   asio::steady_timer frame_timer_;  // the deadline of the frame being received

@@ -5,6 +5,15 @@
 // id: each caller sends its frame and waits for its own answer, so concurrent
 // round trips never queue behind each other.
 //
+// The daemon sends on a socket of its own: the hello carries one end of a
+// socket pair, and the answers and notifications come on it while requests
+// go on the connection. A thread asleep in recv() on a socket is woken (only
+// to sleep again) each time the other end takes in what that socket sent (the
+// kernel's "room to write" wake-up reaches every sleeper on it): with one
+// socket, a caller waiting for its answer would be woken when the daemon reads
+// its request, a wake-up more per round trip. A daemon that does not take the
+// socket answers on the connection, and the session reads it there.
+//
 // Who reads the socket: no thread of the session's own. A waiting caller
 // reads for itself when no one else is reading (one reader at a time holds
 // the read turn, and hands the answers it meets to their callers and the
@@ -17,6 +26,7 @@
 // notification wakes one thread of the subscriber, as an answer does.
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -74,26 +84,52 @@ std::shared_ptr<CRequestResponse> refusal(const CRequestResponse& request, std::
 class Connection : public std::enable_shared_from_this<Connection> {
  public:
   Connection(int fd, std::string endpoint, NotificationSink sink)
-      : fd_(fd), endpoint_(std::move(endpoint)), sink_(std::move(sink)) {}
+      : fd_(fd), in_fd_(fd), endpoint_(std::move(endpoint)), sink_(std::move(sink)) {}
 
   ~Connection() {
+    if (in_fd_ != fd_ && in_fd_ >= 0) ::close(in_fd_);
     if (fd_ >= 0) ::close(fd_);
   }
 
-  // Sends the hello and waits for its answer. False when the daemon refused
-  // the session or did not answer in time.
+  // Sends the hello, with the socket the daemon is to send on, and waits for
+  // its answer. False when the daemon refused the session or did not answer
+  // in time. Before any other use of the connection.
   bool hello(const std::string& client_name, Clock::time_point deadline) {
+    int pair[2];
     wire::HelloInfo info;
     info.client_name = client_name;
     info.handler = static_cast<bool>(sink_);
+    info.answer_socket = ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) == 0;
     std::string payload;
     std::string error;
-    if (!wire::encode_hello(info, 0, &payload, &error)) return complain("cannot open a session: " + error);
-    if (send_frame(wire::frame(payload), deadline) != Sent::whole) return false;
+    if (!wire::encode_hello(info, 0, &payload, &error)) {
+      if (info.answer_socket) {
+        ::close(pair[0]);
+        ::close(pair[1]);
+      }
+      return complain("cannot open a session: " + error);
+    }
+    std::string frame = wire::frame(payload);
+    if (info.answer_socket) {
+      in_fd_ = pair[0];
+      const ssize_t sent = send_with_socket(frame, pair[1]);
+      ::close(pair[1]);  // the daemon's now, or nobody's
+      if (sent < 0) return false;
+      frame.erase(0, static_cast<std::size_t>(sent));
+    }
+    if (!frame.empty() && send_frame(std::move(frame), deadline) != Sent::whole) return false;
     while (frames_.ready() == 0) {
-      const ssize_t n = receive(deadline);
-      if (n == 0) return complain("the data store did not answer the session's hello in time");
-      if (n < 0) return false;  // closed by the daemon: nothing to say beyond "no session"
+      // The answer comes on the pair, or on the connection when the daemon
+      // did not take it or refused the connection before reading the hello.
+      pollfd p[2] = {{fd_, POLLIN, 0}, {in_fd_, POLLIN, 0}};
+      const int ready = ::poll(p, in_fd_ == fd_ ? 1 : 2, millis_until(deadline));
+      if (ready == 0) return complain("the data store did not answer the session's hello in time");
+      if (ready < 0 && errno == EINTR) continue;
+      if (ready < 0) return false;
+      const int from = (p[0].revents & POLLIN) != 0 || p[1].revents == 0 ? fd_ : in_fd_;
+      const ssize_t n = ::recv(from, buffer_, sizeof buffer_, MSG_DONTWAIT);
+      if (n < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)) continue;
+      if (n <= 0) return false;  // closed by the daemon: nothing to say beyond "no session"
       if (!feed(static_cast<std::size_t>(n))) return false;
     }
     frames_.pop(&payload);
@@ -101,6 +137,13 @@ class Connection : public std::enable_shared_from_this<Connection> {
     wire::HelloAckInfo ack;
     if (!wire::parse_envelope(payload, &envelope, &error) || !wire::decode_hello_ack(envelope, &ack, &error))
       return complain(error);
+    if (!ack.answer_socket && in_fd_ != fd_) {
+      ::close(in_fd_);
+      in_fd_ = fd_;
+    }
+    // A handler's socket is also waited on by its event loop, which makes it
+    // non-blocking: its callers wait in poll().
+    blocking_ = in_fd_ != fd_ && !sink_;
     return true;
   }
 
@@ -113,7 +156,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
     if (!loop || !sink_ || !open_.load()) return;
     loop_ = loop;
     in_loop_ = std::move(in_loop);
-    loop_fd_ = std::make_unique<boost::asio::posix::stream_descriptor>(*loop, fd_);
+    loop_fd_ = std::make_unique<boost::asio::posix::stream_descriptor>(*loop, in_fd_);
     ++loop_generation_;
     read_later();  // on the loop's thread: what waits already is read there
   }
@@ -191,7 +234,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
     if (Clock::now().time_since_epoch().count() - last_heard_.load() < kQuietSpell.count()) return true;
     // POLLRDHUP shows the daemon's end even behind answers nobody has read
     // yet (a client that only sends leaves some): a peek would see the answers.
-    pollfd p{fd_, POLLRDHUP, 0};
+    pollfd p{in_fd_, POLLRDHUP, 0};
     if (::poll(&p, 1, 0) > 0 && (p.revents & (POLLRDHUP | POLLHUP | POLLERR | POLLNVAL)) != 0) {
       drain();  // hands out what came before the end, then sees the end
       if (open_.load()) broken();
@@ -223,6 +266,9 @@ class Connection : public std::enable_shared_from_this<Connection> {
   static constexpr int kReadsPerTurn = 16;
   // Time without reading after which is_open() looks at the socket.
   static constexpr std::chrono::duration<Clock::rep, Clock::period> kQuietSpell = std::chrono::milliseconds(20);
+  // How far past its deadline a caller's blocking read may end, to save
+  // setting the socket's receive timeout on each request.
+  static constexpr std::chrono::milliseconds kDeadlineSlack{1};
 
   enum class Sent { whole, nothing, broken };
 
@@ -276,6 +322,27 @@ class Connection : public std::enable_shared_from_this<Connection> {
     }
     broken();
     return Sent::broken;
+  }
+
+  // Sends what it can of `bytes` at once with `fd` attached; the bytes sent,
+  // -1 when none went (nor the descriptor).
+  ssize_t send_with_socket(const std::string& bytes, int fd) {
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof fd)] = {};
+    iovec part{const_cast<char*>(bytes.data()), bytes.size()};
+    msghdr message{};
+    message.msg_iov = &part;
+    message.msg_iovlen = 1;
+    message.msg_control = control;
+    message.msg_controllen = sizeof control;
+    cmsghdr* header = CMSG_FIRSTHDR(&message);
+    header->cmsg_level = SOL_SOCKET;
+    header->cmsg_type = SCM_RIGHTS;
+    header->cmsg_len = CMSG_LEN(sizeof fd);
+    std::memcpy(CMSG_DATA(header), &fd, sizeof fd);
+    ssize_t n;
+    do n = ::sendmsg(fd_, &message, MSG_NOSIGNAL | MSG_DONTWAIT);
+    while (n < 0 && errno == EINTR);
+    return n;
   }
 
   // Writes `batch` until the deadline; returns how much of it went, and
@@ -402,7 +469,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
     bool ok = true;
     for (int reads = 0; ok && reads < kReadsPerTurn; ++reads) {
       while (frames_.pop(&payload)) dispatch(payload, notes);
-      ssize_t n = ::recv(fd_, buffer_, sizeof buffer_, MSG_DONTWAIT);
+      ssize_t n = ::recv(in_fd_, buffer_, sizeof buffer_, MSG_DONTWAIT);
       if (n < 0 && errno == EINTR) continue;
       if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
       ok = n > 0 && feed(static_cast<std::size_t>(n));
@@ -426,21 +493,36 @@ class Connection : public std::enable_shared_from_this<Connection> {
     return false;
   }
 
-  // One read into buffer_ by `deadline`, waiting for it in poll(): the bytes
-  // read, 0 when the deadline passed, -1 when the session ended. Not a
-  // blocking recv(): a thread asleep in recv() is also woken, only to sleep
-  // again, each time the daemon reads a request this socket sent (the
-  // kernel's "room to write" wake-up reaches every sleeper on the socket): a
-  // wake-up per round trip besides the answer's. A poll for input sleeps
-  // through it.
+  // One read into buffer_ by `deadline`: the bytes read, 0 when the deadline
+  // passed, -1 when the session ended. A blocking recv() on the daemon's own
+  // socket, bounded by the socket's receive timeout, which is changed only
+  // when the deadline is nearer than it allows, or much further; else a wait
+  // in poll() (a handler's socket, or the connection itself, where a recv()
+  // would also be woken each time the daemon reads a request: a poll for
+  // input sleeps through that).
   ssize_t receive(Clock::time_point deadline) {
     for (;;) {
-      if (Clock::now() >= deadline) return 0;
-      pollfd p{fd_, POLLIN, 0};
-      const int ready = ::poll(&p, 1, millis_until(deadline + std::chrono::milliseconds(1)));
-      if (ready < 0 && errno != EINTR) return -1;
-      if (ready <= 0) continue;
-      ssize_t n = ::recv(fd_, buffer_, sizeof buffer_, MSG_DONTWAIT);
+      const auto left = deadline - Clock::now();
+      if (left <= Clock::duration::zero()) return 0;
+      ssize_t n;
+      if (blocking_) {
+        if (recv_timeout_ == Clock::duration::zero() || left + kDeadlineSlack < recv_timeout_ ||
+            left > 2 * recv_timeout_) {
+          const auto micros = std::chrono::duration_cast<std::chrono::microseconds>(left).count() + 1;
+          timeval tv{};
+          tv.tv_sec = static_cast<decltype(tv.tv_sec)>(micros / 1000000);
+          tv.tv_usec = static_cast<decltype(tv.tv_usec)>(micros % 1000000);
+          if (::setsockopt(in_fd_, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv) != 0) return -1;
+          recv_timeout_ = left;
+        }
+        n = ::recv(in_fd_, buffer_, sizeof buffer_, 0);
+      } else {
+        pollfd p{in_fd_, POLLIN, 0};
+        const int ready = ::poll(&p, 1, millis_until(deadline + std::chrono::milliseconds(1)));
+        if (ready < 0 && errno != EINTR) return -1;
+        if (ready <= 0) continue;
+        n = ::recv(in_fd_, buffer_, sizeof buffer_, MSG_DONTWAIT);
+      }
       if (n > 0) return n;
       if (n < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)) continue;
       return -1;  // closed by the daemon, or shut down by close()
@@ -460,6 +542,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
       waiters_.clear();
     }
     ::shutdown(fd_, SHUT_RDWR);
+    if (in_fd_ != fd_) ::shutdown(in_fd_, SHUT_RDWR);  // wakes a reader asleep in recv()
   }
 
   // Waits, in the event loop, for the socket to have something. Call with
@@ -651,7 +734,9 @@ class Connection : public std::enable_shared_from_this<Connection> {
     return correlation;
   }
 
-  const int fd_;
+  const int fd_;     // the connection: requests go here
+  int in_fd_;        // where the daemon sends: the pair's end, or fd_ (set by hello())
+  bool blocking_ = false;  // readers block in recv() on in_fd_
   const std::string endpoint_;
   const NotificationSink sink_;
   std::atomic<bool> open_{true};
@@ -668,6 +753,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
   bool reading_ = false;       // someone holds the read turn: the fields below are its
   wire::FrameReader frames_;
   char buffer_[65536];
+  Clock::duration recv_timeout_{};  // in_fd_'s receive timeout; zero: none set
   std::atomic<Clock::rep> last_heard_{0};         // when bytes last came, on the steady clock
   std::atomic<unsigned> unanswered_{0};           // sends since the socket was last drained
   std::mutex loop_mutex_;                         // guards the event loop's fields below
@@ -716,7 +802,7 @@ int connect_to(const std::string& path, Clock::time_point deadline) {
     ::close(fd);
     return -1;
   }
-  // Non-blocking throughout: readers wait in poll(), senders pass MSG_DONTWAIT.
+  // Non-blocking: senders pass MSG_DONTWAIT, and readers of it wait in poll().
   return fd;
 }
 

@@ -1144,6 +1144,7 @@ bool encode_hello(const HelloInfo& hello, std::uint64_t correlation, std::string
     m->set_client_name(hello.client_name);
     m->set_protocol_version(hello.protocol_version);
     m->set_handler(hello.handler);
+    m->set_answer_socket(hello.answer_socket);
     return serialize(env, "hello", frame_payload, error);
   } catch (const std::exception& ex) {
     set_error(error, std::string("encoding a hello failed: ") + ex.what());
@@ -1161,6 +1162,7 @@ bool decode_hello(const Envelope& envelope, HelloInfo* hello, std::string* error
     hello->client_name = m.client_name();
     hello->protocol_version = m.protocol_version();
     hello->handler = m.handler();
+    hello->answer_socket = m.answer_socket();
   } catch (const std::exception& ex) {
     set_error(error, std::string("decoding a hello failed: ") + ex.what());
     return false;
@@ -1181,6 +1183,7 @@ bool encode_hello_ack(const HelloAckInfo& ack, std::uint64_t correlation, std::s
     m->set_accepted(ack.accepted);
     m->set_message(ack.message);
     m->set_protocol_version(ack.protocol_version);
+    m->set_answer_socket(ack.answer_socket);
     return serialize(env, "hello answer", frame_payload, error);
   } catch (const std::exception& ex) {
     set_error(error, std::string("encoding a hello answer failed: ") + ex.what());
@@ -1198,6 +1201,7 @@ bool decode_hello_ack(const Envelope& envelope, HelloAckInfo* ack, std::string* 
     ack->accepted = m.accepted();
     ack->message = m.message();
     ack->protocol_version = m.protocol_version();
+    ack->answer_socket = m.answer_socket();
   } catch (const std::exception& ex) {
     set_error(error, std::string("decoding a hello answer failed: ") + ex.what());
     return false;

@@ -73,12 +73,14 @@ struct HelloInfo {
   std::string client_name;
   std::uint32_t protocol_version = kProtocolVersion;
   bool handler = false;  // the session receives notifications
+  bool answer_socket = false;  // the hello's message carries a socket for what the daemon sends
 };
 
 struct HelloAckInfo {
   bool accepted = false;
   std::string message;  // why the hello was refused
   std::uint32_t protocol_version = kProtocolVersion;
+  bool answer_socket = false;  // the daemon sends on the hello's socket from now on
 };
 
 bool encode_hello(const HelloInfo& hello, std::uint64_t correlation, std::string* frame_payload,
