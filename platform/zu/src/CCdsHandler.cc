@@ -43,6 +43,7 @@ struct CCdsHandler::Shared : std::enable_shared_from_this<CCdsHandler::Shared> {
   std::shared_ptr<cds::Session> session;
   boost::asio::io_context* io = nullptr;
   std::deque<std::shared_ptr<cds::CRequestResponse>> pending;
+  std::size_t dropped = 0;  // of `pending`'s oldest, since a loop was last attached
   std::size_t posted = 0;  // notifications posted to the loop and not yet run
   CCdsHandler* owner = nullptr;  // null once its callbacks ended
   std::size_t calls = 0;         // handle_response calls running
@@ -112,7 +113,12 @@ struct CCdsHandler::Shared : std::enable_shared_from_this<CCdsHandler::Shared> {
     if (io) {
       post(std::move(m));
     } else {
-      if (pending.size() >= kMaxPending) pending.pop_front();
+      if (pending.size() >= kMaxPending) {
+        pending.pop_front();
+        if (dropped++ == 0)
+          std::cerr << "zu: handler \"" << name << "\" has no event loop attached and " << kMaxPending
+                    << " notifications waiting for one: the oldest are dropped from now on" << std::endl;
+      }
       pending.push_back(std::move(m));
     }
   }
@@ -377,6 +383,10 @@ void CCdsHandler::attach(boost::asio::io_context* io) {
     std::deque<std::shared_ptr<cds::CRequestResponse>> waiting;
     waiting.swap(shared_->pending);
     for (auto& m : waiting) shared_->post(std::move(m));
+    if (shared_->dropped > 0)
+      std::cerr << "zu: handler \"" << shared_->name << "\": " << shared_->dropped
+                << " notifications were dropped before an event loop was attached" << std::endl;
+    shared_->dropped = 0;
   }
   if (shared_->session) shared_->read_in_loop(*shared_->session);
 }
