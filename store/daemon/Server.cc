@@ -81,9 +81,15 @@ struct Server::Impl {
   }
 
   // One event loop per thread, each with a hint that one thread runs it.
+  // Each loop's epoll descriptors are made here, by a timer: made on the
+  // first connection instead, they would fail (and throw out of the loop)
+  // when that connection came with the descriptors used up.
   static std::vector<std::unique_ptr<asio::io_context>> make_ios(unsigned threads) {
     std::vector<std::unique_ptr<asio::io_context>> made;
-    for (unsigned i = 0; i < (threads == 0 ? 1 : threads); ++i) made.push_back(std::make_unique<asio::io_context>(1));
+    for (unsigned i = 0; i < (threads == 0 ? 1 : threads); ++i) {
+      made.push_back(std::make_unique<asio::io_context>(1));
+      asio::steady_timer warm(*made.back());
+    }
     return made;
   }
 

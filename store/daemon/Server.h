@@ -3,12 +3,16 @@
 //
 // One engine session per connection. The first frame of a connection must be
 // a hello; every later frame carries one request record under a correlation
-// id and is answered with the engine's response under the same id. A
-// connection's requests are served one after the other, in arrival order, so
-// that its notifications can follow the responses that caused them; separate
-// connections are served in parallel by a small pool of threads, and none
-// waits for another's socket. A connection stays on one thread, which reads,
-// serves and answers its requests without handing them to another.
+// id and is answered with the engine's response under the same id. The
+// hello may pass a socket (SCM_RIGHTS) for the daemon to send everything on,
+// answers and notifications, so that the connection only brings requests: a
+// client asleep on a socket for its answer is then not woken each time the
+// daemon takes in a request it sent. A connection's requests are served one
+// after the other, in arrival order, so that its notifications can follow
+// the responses that caused them; separate connections are served in
+// parallel by a small pool of threads, and none waits for another's socket.
+// A connection stays on one thread, which reads, serves and answers its
+// requests without handing them to another.
 //
 // What a connection may hold before it proves useful is bounded: the number
 // of connections is capped (at the cap, a new connection pushes out the

@@ -1,6 +1,7 @@
 // cdsd: the data store daemon. Serves one store engine to the applications of
 // the appliance over a Unix socket (see docs/cdsd.md).
 #include <malloc.h>
+#include <sys/resource.h>
 
 #include <chrono>
 #include <csignal>
@@ -154,6 +155,13 @@ int main(int argc, char** argv) {
 
   // A client that vanishes is a failed write, never a signal that ends the daemon.
   std::signal(SIGPIPE, SIG_IGN);
+  // A session holds two descriptors here (its connection and the socket its
+  // hello passed): take as many as the system allows, not the usual 1024.
+  rlimit files{};
+  if (::getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
+    files.rlim_cur = files.rlim_max;
+    ::setrlimit(RLIMIT_NOFILE, &files);
+  }
 
   engine_options.warn = [](const std::string& text) { cdsd::warning(text); };
   std::shared_ptr<cds::store::Engine> engine;
