@@ -34,6 +34,7 @@ std::unique_ptr<cdsapi::InBandAccessor> inband;
 std::mutex mutex;
 std::condition_variable arrived;
 int callbacks = 0;
+bool written = false;  // the write that calls back has returned
 
 void count_callback() {
   {
@@ -108,6 +109,11 @@ int main(int argc, char** argv) {
       [exit_in_callback](unsigned long long, zu::CValue) {
         count_callback();
         if (exit_in_callback) {
+          // Not before the write has returned: the callback may run first,
+          // and exit() destroys what that call still uses.
+          std::unique_lock<std::mutex> lock(mutex);
+          arrived.wait(lock, [] { return written; });
+          lock.unlock();
           report();
           std::exit(0);
         }
@@ -115,6 +121,12 @@ int main(int argc, char** argv) {
       zu::sub::channel_value_written, &id);
   if (!ok) return 1;
   inband->setChannelCValue(channel, zu::CValue(1));
+  {
+    // Told under the lock: the exit that follows destroys the condition.
+    std::lock_guard<std::mutex> lock(mutex);
+    written = true;
+    arrived.notify_all();
+  }
   if (exit_in_callback) {
     // The callback ends the process; this thread only waits for it.
     for (;;) std::this_thread::sleep_for(std::chrono::seconds(1));

@@ -495,26 +495,16 @@ class Connection : public std::enable_shared_from_this<Connection> {
 
   // One read into buffer_ by `deadline`: the bytes read, 0 when the deadline
   // passed, -1 when the session ended. A blocking recv() on the daemon's own
-  // socket, bounded by the socket's receive timeout, which is changed only
-  // when the deadline is nearer than it allows, or much further; else a wait
-  // in poll() (a handler's socket, or the connection itself, where a recv()
-  // would also be woken each time the daemon reads a request: a poll for
-  // input sleeps through that).
+  // socket; else a wait in poll() (a handler's socket, or the connection
+  // itself, where a recv() would also be woken each time the daemon reads a
+  // request: a poll for input sleeps through that).
   ssize_t receive(Clock::time_point deadline) {
     for (;;) {
       const auto left = deadline - Clock::now();
       if (left <= Clock::duration::zero()) return 0;
       ssize_t n;
       if (blocking_) {
-        if (recv_timeout_ == Clock::duration::zero() || left + kDeadlineSlack < recv_timeout_ ||
-            left > 2 * recv_timeout_) {
-          const auto micros = std::chrono::duration_cast<std::chrono::microseconds>(left).count() + 1;
-          timeval tv{};
-          tv.tv_sec = static_cast<decltype(tv.tv_sec)>(micros / 1000000);
-          tv.tv_usec = static_cast<decltype(tv.tv_usec)>(micros % 1000000);
-          if (::setsockopt(in_fd_, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv) != 0) return -1;
-          recv_timeout_ = left;
-        }
+        if (!bound_wait(left)) return -1;
         n = ::recv(in_fd_, buffer_, sizeof buffer_, 0);
       } else {
         pollfd p{in_fd_, POLLIN, 0};
@@ -527,6 +517,22 @@ class Connection : public std::enable_shared_from_this<Connection> {
       if (n < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)) continue;
       return -1;  // closed by the daemon, or shut down by close()
     }
+  }
+
+  // Has a blocking recv() on in_fd_ end within `left`, give or take
+  // kDeadlineSlack: sets the socket's receive timeout when the one set ends
+  // too late or far too early. False when it cannot be set.
+  bool bound_wait(Clock::duration left) {
+    if (recv_timeout_ != Clock::duration::zero() && left + kDeadlineSlack >= recv_timeout_ &&
+        left <= 2 * recv_timeout_)
+      return true;
+    const auto micros = std::chrono::duration_cast<std::chrono::microseconds>(left).count() + 1;
+    timeval tv{};
+    tv.tv_sec = static_cast<decltype(tv.tv_sec)>(micros / 1000000);
+    tv.tv_usec = static_cast<decltype(tv.tv_usec)>(micros % 1000000);
+    if (::setsockopt(in_fd_, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv) != 0) return false;
+    recv_timeout_ = left;
+    return true;
   }
 
   // The session can carry nothing more: every waiting caller gets its answer
