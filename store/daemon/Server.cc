@@ -13,6 +13,7 @@
 #include <deque>
 #include <map>
 #include <mutex>
+#include <new>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -313,7 +314,13 @@ class Connection : public std::enable_shared_from_this<Connection> {
         close_now(ec == asio::error::eof ? "closed its connection" : "read failed: " + ec.message(), Level::debug);
       return;
     }
-    frames_.feed(input_.data(), n);
+    try {
+      frames_.feed(input_.data(), n);
+    } catch (const std::bad_alloc&) {
+      // A frame the daemon cannot hold ends its connection, not the daemon.
+      close_now("sent a frame there is no memory for; closed", Level::warning);
+      return;
+    }
     watch_frame();
     serve_frames();
   }
