@@ -17,5 +17,8 @@ if(CDS_SANITIZE)
     list(APPEND _cds_san_flags -Wno-maybe-uninitialized)
   endif()
   add_compile_options(${_cds_san_flags})
+  # Tests that starve a process of what the sanitizers need themselves
+  # (descriptors, address space) leave those steps out.
+  add_compile_definitions(CDS_SANITIZED=1)
   add_link_options(-fsanitize=${CDS_SANITIZE})
 endif()
