@@ -18,7 +18,7 @@ if(CDS_SANITIZE)
   endif()
   add_compile_options(${_cds_san_flags})
   # Tests that starve a process of what the sanitizers need themselves
-  # (descriptors, address space) leave those steps out.
+  # (file descriptors) leave those steps out.
   add_compile_definitions(CDS_SANITIZED=1)
   add_link_options(-fsanitize=${CDS_SANITIZE})
 endif()

@@ -100,18 +100,15 @@ class Connection : public std::enable_shared_from_this<Connection> {
     info.client_name = client_name;
     info.handler = static_cast<bool>(sink_);
     info.answer_socket = ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) == 0;
+    if (info.answer_socket) in_fd_ = pair[0];  // closed with the connection
     std::string payload;
     std::string error;
     if (!wire::encode_hello(info, 0, &payload, &error)) {
-      if (info.answer_socket) {
-        ::close(pair[0]);
-        ::close(pair[1]);
-      }
+      if (info.answer_socket) ::close(pair[1]);
       return complain("cannot open a session: " + error);
     }
     std::string frame = wire::frame(payload);
     if (info.answer_socket) {
-      in_fd_ = pair[0];
       const ssize_t sent = send_with_socket(frame, pair[1]);
       ::close(pair[1]);  // the daemon's now, or nobody's
       if (sent < 0) return false;
@@ -141,9 +138,6 @@ class Connection : public std::enable_shared_from_this<Connection> {
       ::close(in_fd_);
       in_fd_ = fd_;
     }
-    // A handler's socket is also waited on by its event loop, which makes it
-    // non-blocking: its callers wait in poll().
-    blocking_ = in_fd_ != fd_ && !sink_;
     return true;
   }
 
@@ -503,7 +497,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
       const auto left = deadline - Clock::now();
       if (left <= Clock::duration::zero()) return 0;
       ssize_t n;
-      if (blocking_) {
+      if (blocking()) {
         if (!bound_wait(left)) return -1;
         n = ::recv(in_fd_, buffer_, sizeof buffer_, 0);
       } else {
@@ -518,6 +512,11 @@ class Connection : public std::enable_shared_from_this<Connection> {
       return -1;  // closed by the daemon, or shut down by close()
     }
   }
+
+  // Whether readers block in recv() on in_fd_: on the daemon's own socket,
+  // unless an event loop also waits on it (a handler's), which makes it
+  // non-blocking: those wait in poll().
+  bool blocking() const { return in_fd_ != fd_ && !sink_; }
 
   // Has a blocking recv() on in_fd_ end within `left`, give or take
   // kDeadlineSlack: sets the socket's receive timeout when the one set ends
@@ -742,7 +741,6 @@ class Connection : public std::enable_shared_from_this<Connection> {
 
   const int fd_;     // the connection: requests go here
   int in_fd_;        // where the daemon sends: the pair's end, or fd_ (set by hello())
-  bool blocking_ = false;  // readers block in recv() on in_fd_
   const std::string endpoint_;
   const NotificationSink sink_;
   std::atomic<bool> open_{true};
