@@ -412,9 +412,10 @@ class Connection : public std::enable_shared_from_this<Connection> {
   }
 
   void serve(const std::string& payload) {
-    zu::wire::Envelope envelope;
+    zu::wire::ArenaEnvelope parsed;
+    const zu::wire::Envelope& envelope = *parsed;
     std::string error;
-    if (!zu::wire::parse_envelope(payload, &envelope, &error)) {
+    if (!zu::wire::parse_envelope(payload, parsed.get(), &error)) {
       warn(error);
       answer_error(zu::cds::status_invalid, error, 0);
       return;

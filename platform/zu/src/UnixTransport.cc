@@ -674,9 +674,10 @@ class Connection : public std::enable_shared_from_this<Connection> {
   // answer it delivered, else 0. Notifications go to the sink, or into
   // `notes` for the event loop to run.
   std::uint64_t dispatch(const std::string& payload, std::vector<std::shared_ptr<CRequestResponse>>* notes = nullptr) {
-    wire::Envelope envelope;
+    wire::ArenaEnvelope parsed;
+    const wire::Envelope& envelope = *parsed;
     std::string error;
-    if (!wire::parse_envelope(payload, &envelope, &error)) {
+    if (!wire::parse_envelope(payload, parsed.get(), &error)) {
       complain("unreadable frame from the data store: " + error);
       return 0;
     }

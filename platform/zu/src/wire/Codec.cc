@@ -5,6 +5,8 @@
 #include <exception>
 #include <limits>
 #include <type_traits>
+#include <typeindex>
+#include <unordered_map>
 #include <utility>
 #include <variant>
 
@@ -510,16 +512,33 @@ void put(const cds::CSubscriberNotify& r, SubscriberNotify* m, Encoder&) {
 }
 
 // The Envelope body of a record; false for a class this codec does not know.
+// Looked up by the record's exact class; a class derived from a record class
+// is found by casting.
 bool put_body(const cds::CRequestResponse& record, Envelope* env, Encoder& e) {
-#define ZU_WIRE_ENCODE(Class, field, Case)                            \
-  if (const auto* r = dynamic_cast<const cds::Class*>(&record)) {     \
-    auto* m = env->mutable_##field();                                 \
-    put_header(*r, m->mutable_header());                              \
-    put(*r, m, e);                                                    \
-    return true;                                                      \
-  }
-  ZU_WIRE_RECORDS(ZU_WIRE_ENCODE)
+  using Put = void (*)(const cds::CRequestResponse&, Envelope*, Encoder&);
+#define ZU_WIRE_ENCODE(Class, field, Case)                                      \
+  {typeid(cds::Class), [](const cds::CRequestResponse& record, Envelope* env, Encoder& e) { \
+     const auto& r = static_cast<const cds::Class&>(record);                    \
+     auto* m = env->mutable_##field();                                          \
+     put_header(r, m->mutable_header());                                        \
+     put(r, m, e);                                                              \
+   }},
+  static const std::unordered_map<std::type_index, Put> by_class{ZU_WIRE_RECORDS(ZU_WIRE_ENCODE)};
 #undef ZU_WIRE_ENCODE
+  auto found = by_class.find(typeid(record));
+  if (found != by_class.end()) {
+    found->second(record, env, e);
+    return true;
+  }
+#define ZU_WIRE_ENCODE_DERIVED(Class, field, Case)                 \
+  if (const auto* r = dynamic_cast<const cds::Class*>(&record)) { \
+    auto* m = env->mutable_##field();                              \
+    put_header(*r, m->mutable_header());                           \
+    put(*r, m, e);                                                 \
+    return true;                                                   \
+  }
+  ZU_WIRE_RECORDS(ZU_WIRE_ENCODE_DERIVED)
+#undef ZU_WIRE_ENCODE_DERIVED
   return false;
 }
 
@@ -1055,7 +1074,8 @@ std::string document_problem(const proto::toolkitStruct& document) {
 bool encode_record(const cds::CRequestResponse& record, std::uint64_t correlation, std::string* frame_payload,
                    std::string* error) {
   try {
-    Envelope env;
+    ArenaEnvelope arena_envelope;
+    Envelope& env = *arena_envelope;
     env.set_correlation_id(correlation);
     Encoder e;
     if (!put_body(record, &env, e)) {
@@ -1118,15 +1138,24 @@ bool parse_envelope(const std::string& payload, Envelope* envelope, std::string*
 std::shared_ptr<cds::CRequestResponse> decode_record(const std::string& payload, std::uint64_t* correlation,
                                                      std::string* error) {
   try {
-    Envelope env;
-    if (!parse_envelope(payload, &env, error)) return nullptr;
-    if (correlation) *correlation = env.correlation_id();
-    return decode_record(env, error);
+    ArenaEnvelope env;
+    if (!parse_envelope(payload, env.get(), error)) return nullptr;
+    if (correlation) *correlation = env->correlation_id();
+    return decode_record(*env, error);
   } catch (const std::exception& ex) {
     set_error(error, std::string("decoding a record failed: ") + ex.what());
     return nullptr;
   }
 }
+
+ArenaEnvelope::ArenaEnvelope()
+    : arena_([this] {
+        google::protobuf::ArenaOptions options;
+        options.initial_block = block_;
+        options.initial_block_size = sizeof block_;
+        return options;
+      }()),
+      envelope_(google::protobuf::Arena::CreateMessage<Envelope>(&arena_)) {}
 
 // ---- session opening and errors --------------------------------------------
 
