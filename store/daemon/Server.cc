@@ -437,7 +437,8 @@ class Connection : public std::enable_shared_from_this<Connection> {
       return;
     }
     auto response = server_.engine->handle(session_, *request);
-    if (!zu::wire::encode_record(*response, correlation, &payload_, &error)) {
+    std::string frame;
+    if (!zu::wire::encode_record_frame(*response, correlation, &frame, &error)) {
       // The answer cannot travel (too big, or a text it cannot carry): its
       // class and status still can.
       auto refused = response->clone();
@@ -445,12 +446,12 @@ class Connection : public std::enable_shared_from_this<Connection> {
       const bool too_big = error.find("frame limit") != std::string::npos;
       refused->status = too_big ? zu::cds::status_too_big : zu::cds::status_invalid;
       refused->message = error;
-      if (!zu::wire::encode_record(*refused, correlation, &payload_, &error)) {
+      if (!zu::wire::encode_record_frame(*refused, correlation, &frame, &error)) {
         answer_error(refused->status, refused->message, correlation);
         return;
       }
     }
-    queue(zu::wire::frame(payload_));
+    queue(std::move(frame));
   }
 
   void queue_hello_ack(const zu::wire::HelloAckInfo& ack) {
@@ -551,11 +552,11 @@ class Connection : public std::enable_shared_from_this<Connection> {
         auto n = notes_.pop();
         if (!n) break;
         std::string error;
-        if (!zu::wire::encode_record(*n, 0, &payload_, &error)) {
+        if (!zu::wire::encode_record_frame(*n, 0, &payload_, &error)) {
           warn("a notification of subscription " + std::to_string(n->subscription_id) + " cannot be sent: " + error);
           continue;
         }
-        output_ += zu::wire::frame(payload_);
+        output_ += payload_;
       }
     }
     return !output_.empty();
@@ -642,7 +643,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
   std::deque<std::string> answers_;  // framed answers, hello answer and errors, in order
   std::size_t queued_bytes_ = 0;
   std::string output_;   // the batch being written
-  std::string payload_;  // scratch for encoding
+  std::string payload_;  // scratch for encoding notifications
   bool writing_ = false;
   std::mutex out_mutex_;  // held by the strand's handlers, and by write_now
 

@@ -159,9 +159,9 @@ class Connection : public std::enable_shared_from_this<Connection> {
     if (!open_.load()) return nullptr;
     const Clock::time_point deadline = Clock::now() + timeout;
     const std::uint64_t correlation = next_correlation_.fetch_add(1);
-    std::string payload;
+    std::string frame;
     std::string error;
-    if (!wire::encode_record(request, correlation, &payload, &error)) {
+    if (!wire::encode_record_frame(request, correlation, &frame, &error)) {
       // Refused before it leaves: the daemon never sees a frame it could not read.
       const bool too_big = error.find("frame limit") != std::string::npos;
       return refusal(request, too_big ? status_too_big : status_invalid, error);
@@ -172,7 +172,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
       if (!open_.load()) return nullptr;
       waiters_.emplace(correlation, waiter);
     }
-    if (send_frame(wire::frame(payload), deadline) != Sent::whole) {
+    if (send_frame(std::move(frame), deadline) != Sent::whole) {
       forget(correlation);
       return nullptr;
     }
@@ -202,11 +202,11 @@ class Connection : public std::enable_shared_from_this<Connection> {
 
   bool send(const CRequestResponse& request) {
     if (!open_.load()) return false;
-    std::string payload;
+    std::string frame;
     // Correlation ids of requests nobody waits for are still unique, so that
     // their answers are recognised and dropped.
-    if (!wire::encode_record(request, next_correlation_.fetch_add(1), &payload, nullptr)) return false;
-    if (send_frame(wire::frame(payload), Clock::now() + CClient::get()->timeout()) != Sent::whole) return false;
+    if (!wire::encode_record_frame(request, next_correlation_.fetch_add(1), &frame, nullptr)) return false;
+    if (send_frame(std::move(frame), Clock::now() + CClient::get()->timeout()) != Sent::whole) return false;
     // The answers nobody waits for are read by the next reader; a client that
     // only sends reads them here now and then, so that they never fill the
     // socket and stall the daemon.

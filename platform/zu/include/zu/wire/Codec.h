@@ -49,6 +49,10 @@ constexpr std::size_t kFrameHeaderSize = 4;
 bool encode_record(const cds::CRequestResponse& record, std::uint64_t correlation, std::string* frame_payload,
                    std::string* error);
 
+// encode_record, framed: the length prefix and then the payload, ready to send.
+bool encode_record_frame(const cds::CRequestResponse& record, std::uint64_t correlation, std::string* frame,
+                         std::string* error);
+
 // Why a document cannot travel (a key or text that is not UTF-8, nesting deeper
 // than the codec carries); empty when it can. The data store checks documents
 // with it before keeping them, so that what it keeps can always be sent.
