@@ -412,30 +412,11 @@ class Connection : public std::enable_shared_from_this<Connection> {
   }
 
   void serve(const std::string& payload) {
-    zu::wire::ArenaEnvelope parsed;
-    const zu::wire::Envelope& envelope = *parsed;
+    std::uint64_t correlation = 0;
+    auto request = zu::wire::decode_quick(payload, &correlation);
+    if (!request || correlation == 0) request = decode(payload, &correlation);
+    if (!request) return;  // answered
     std::string error;
-    if (!zu::wire::parse_envelope(payload, parsed.get(), &error)) {
-      warn(error);
-      answer_error(zu::cds::status_invalid, error, 0);
-      return;
-    }
-    const std::uint64_t correlation = envelope.correlation_id();
-    if (envelope.body_case() == zu::wire::Envelope::kHello) {
-      answer_error(zu::cds::status_invalid, "the session is already open: a hello comes only first", correlation);
-      return;
-    }
-    if (correlation == 0) {
-      // Correlation id 0 marks notifications: an answer carrying it would be taken for one.
-      answer_error(zu::cds::status_invalid, "a request needs a correlation id other than 0", 0);
-      return;
-    }
-    auto request = zu::wire::decode_record(envelope, &error);
-    if (!request) {
-      warn(error);
-      answer_error(zu::cds::status_invalid, error, correlation);
-      return;
-    }
     auto response = server_.engine->handle(session_, *request);
     std::string frame;
     if (!zu::wire::encode_record_frame(*response, correlation, &frame, &error)) {
@@ -452,6 +433,35 @@ class Connection : public std::enable_shared_from_this<Connection> {
       }
     }
     queue(std::move(frame));
+  }
+
+  // The request in `payload` the general way; null once what is wrong with
+  // it has been answered.
+  std::shared_ptr<zu::cds::CRequestResponse> decode(const std::string& payload, std::uint64_t* correlation) {
+    zu::wire::ArenaEnvelope parsed;
+    const zu::wire::Envelope& envelope = *parsed;
+    std::string error;
+    if (!zu::wire::parse_envelope(payload, parsed.get(), &error)) {
+      warn(error);
+      answer_error(zu::cds::status_invalid, error, 0);
+      return nullptr;
+    }
+    *correlation = envelope.correlation_id();
+    if (envelope.body_case() == zu::wire::Envelope::kHello) {
+      answer_error(zu::cds::status_invalid, "the session is already open: a hello comes only first", *correlation);
+      return nullptr;
+    }
+    if (*correlation == 0) {
+      // Correlation id 0 marks notifications: an answer carrying it would be taken for one.
+      answer_error(zu::cds::status_invalid, "a request needs a correlation id other than 0", 0);
+      return nullptr;
+    }
+    auto request = zu::wire::decode_record(envelope, &error);
+    if (!request) {
+      warn(error);
+      answer_error(zu::cds::status_invalid, error, *correlation);
+    }
+    return request;
   }
 
   void queue_hello_ack(const zu::wire::HelloAckInfo& ack) {

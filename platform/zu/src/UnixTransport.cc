@@ -674,6 +674,9 @@ class Connection : public std::enable_shared_from_this<Connection> {
   // answer it delivered, else 0. Notifications go to the sink, or into
   // `notes` for the event loop to run.
   std::uint64_t dispatch(const std::string& payload, std::vector<std::shared_ptr<CRequestResponse>>* notes = nullptr) {
+    std::uint64_t quick_correlation = 0;
+    if (auto answer = wire::decode_quick(payload, &quick_correlation); answer && quick_correlation != 0)
+      return deliver(quick_correlation, std::move(answer), 0, std::string());
     wire::ArenaEnvelope parsed;
     const wire::Envelope& envelope = *parsed;
     std::string error;
@@ -724,6 +727,13 @@ class Connection : public std::enable_shared_from_this<Connection> {
         error_message = "the data store's answer could not be decoded: " + error;
       }
     }
+    return deliver(correlation, std::move(response), error_status, std::move(error_message));
+  }
+
+  // Hands the answer to `correlation` (a record, or an error) to its caller;
+  // returns `correlation`, or 0 when nobody waits for it any more.
+  std::uint64_t deliver(std::uint64_t correlation, std::shared_ptr<CRequestResponse> response,
+                        std::uint32_t error_status, std::string error_message) {
     std::shared_ptr<Waiter> waiter;  // keeps its condition alive past the lock
     {
       std::lock_guard<std::mutex> lock(mutex_);

@@ -11,6 +11,7 @@
 #include <memory>
 #include <ostream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "zu/proto/wire.pb.h"
@@ -120,14 +121,29 @@ TEST(CodecRecordTest, EveryRecordClassCarriesEveryFieldBothWaysAndCleansToItsSca
     if (body->field(i)->number() < 10) continue;  // hello, hello answer and error are no records
     SCOPED_TRACE(body->field(i)->name());
     zw::Envelope sent;
-    sent.set_correlation_id(4242);
-    unsigned n = 0;
-    fill(sent.GetReflection()->MutableMessage(&sent, body->field(i)), n);
+    std::shared_ptr<zc::CRequestResponse> record;
     std::string error;
-    auto record = decoded(sent.SerializeAsString(), &error);
-    ASSERT_TRUE(record) << error;
-    EXPECT_TRUE(same_message(encoded(*record), sent)) << encoded(*record).DebugString();
-    EXPECT_TRUE(same_message(encoded(*record->clone()), sent));
+    // Each start puts other alternatives in the oneofs: a value's eleven types.
+    for (unsigned start = 0; start < 11; ++start) {
+      sent.Clear();
+      sent.set_correlation_id(4242);
+      unsigned n = start;
+      fill(sent.GetReflection()->MutableMessage(&sent, body->field(i)), n);
+      record = decoded(sent.SerializeAsString(), &error);
+      ASSERT_TRUE(record) << error;
+      EXPECT_TRUE(same_message(encoded(*record), sent)) << encoded(*record).DebugString();
+      EXPECT_TRUE(same_message(encoded(*record->clone()), sent));
+      if (sent.has_get_channel_value()) {
+        // Read and written the quick way: protobuf's very bytes, and what the
+        // general way reads from them.
+        std::string payload;
+        ASSERT_TRUE(zw::encode_record(*record, 4242, &payload, &error)) << error;
+        EXPECT_EQ(payload, sent.SerializeAsString());
+        auto general = zw::decode_record(sent, &error);
+        ASSERT_TRUE(general) << error;
+        EXPECT_TRUE(same_message(encoded(*general), sent));
+      }
+    }
 
     gp::Message* expected = sent.GetReflection()->MutableMessage(&sent, body->field(i));
     for (int k = 0; k < expected->GetDescriptor()->field_count(); ++k) {
@@ -185,6 +201,40 @@ TEST(CodecRecordTest, ExtremeValuesFormatsOrderAndWhatIsNotEngagedComeBackAsSent
   EXPECT_TRUE(out->time == r.time);
   EXPECT_STREQ(out->time.format, "%F %T");
   EXPECT_STREQ(out->time_format, "%F %T");
+
+  // The read of a value, which travels the quick way: the same values, the
+  // header's extremes, a result at its defaults; protobuf's bytes, and the
+  // record the general way reads from them.
+  zc::CGetChannelValue g;
+  g.status = std::numeric_limits<std::uint32_t>::max();
+  g.kind = std::numeric_limits<std::uint16_t>::max();
+  g.timeout = std::numeric_limits<std::int32_t>::min();
+  g.origin = std::string("o\0", 2);
+  g.ids = {0, std::numeric_limits<std::uint64_t>::max()};
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    g.values.push_back({i, values[i], "t", zu::CStateBits(~0U), zu::CWallTime{}});
+    g.values.back().time.seconds = std::numeric_limits<std::int32_t>::min();
+  }
+  g.values.emplace_back();
+  std::string payload, error;
+  ASSERT_TRUE(zw::encode_record(g, ~0ULL, &payload, &error)) << error;
+  zw::Envelope read;
+  ASSERT_TRUE(zw::parse_envelope(payload, &read, &error)) << error;
+  EXPECT_EQ(read.SerializeAsString(), payload);
+  const auto general = std::dynamic_pointer_cast<zc::CGetChannelValue>(zw::decode_record(read, &error));
+  for (const auto& back : {round_trip(g), general}) {
+    ASSERT_TRUE(back);
+    EXPECT_EQ(std::tie(back->status, back->kind, back->timeout, back->origin, back->ids),
+              std::tie(g.status, g.kind, g.timeout, g.origin, g.ids));
+    ASSERT_EQ(back->values.size(), g.values.size());
+    for (std::size_t i = 0; i < g.values.size(); ++i) {
+      const auto& a = back->values[i];
+      const auto& b = g.values[i];
+      EXPECT_EQ(std::tie(a.channel_id, a.value, a.text), std::tie(b.channel_id, b.value, b.text)) << "result " << i;
+      EXPECT_EQ(a.state.bits(), b.state.bits());
+      EXPECT_TRUE(a.time == b.time);
+    }
+  }
 
   zc::CSubscriberNotify n;
   zu::CAlarmUpdate u;

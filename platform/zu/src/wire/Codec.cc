@@ -14,6 +14,7 @@
 #include <google/protobuf/unknown_field_set.h>
 
 #include "zu/proto/wire.pb.h"
+#include "QuickCodec.h"
 
 namespace zu {
 namespace wire {
@@ -1084,6 +1085,9 @@ namespace {
 bool encode_record_after(const cds::CRequestResponse& record, std::uint64_t correlation, std::string* out,
                          std::string* error, std::size_t room) {
   try {
+    if (out && typeid(record) == typeid(cds::CGetChannelValue) &&
+        quick::encode(static_cast<const cds::CGetChannelValue&>(record), correlation, out, room, kMaxFrame))
+      return true;
     ArenaEnvelope arena_envelope;
     Envelope& env = *arena_envelope;
     env.set_correlation_id(correlation);
@@ -1171,6 +1175,7 @@ bool parse_envelope(const std::string& payload, Envelope* envelope, std::string*
 std::shared_ptr<cds::CRequestResponse> decode_record(const std::string& payload, std::uint64_t* correlation,
                                                      std::string* error) {
   try {
+    if (auto record = quick::decode(payload, correlation)) return record;
     ArenaEnvelope env;
     if (!parse_envelope(payload, env.get(), error)) return nullptr;
     if (correlation) *correlation = env->correlation_id();
@@ -1189,6 +1194,14 @@ ArenaEnvelope::ArenaEnvelope()
         return options;
       }()),
       envelope_(google::protobuf::Arena::CreateMessage<Envelope>(&arena_)) {}
+
+std::shared_ptr<cds::CRequestResponse> decode_quick(const std::string& payload, std::uint64_t* correlation) {
+  try {
+    return quick::decode(payload, correlation);
+  } catch (const std::exception&) {
+    return nullptr;  // the general way says what went wrong
+  }
+}
 
 // ---- session opening and errors --------------------------------------------
 

@@ -1,0 +1,461 @@
+#include "QuickCodec.h"
+
+#include <cstring>
+#include <type_traits>
+#include <variant>
+
+namespace zu {
+namespace wire {
+namespace quick {
+namespace {
+
+// Protobuf's wire types, and the field numbers of zu.wire's messages that
+// the read of a value uses (proto/wire.proto).
+enum Wire : std::uint32_t { kVarint = 0, kFixed64 = 1, kLength = 2, kFixed32 = 5 };
+constexpr std::uint32_t kEnvelopeCorrelation = 1;
+constexpr std::uint32_t kEnvelopeGetChannelValue = 17;
+
+std::size_t varint_size(std::uint64_t v) {
+  std::size_t n = 1;
+  for (; v >= 0x80; v >>= 7) ++n;
+  return n;
+}
+
+std::uint64_t zigzag(std::int32_t v) {
+  return (static_cast<std::uint32_t>(v) << 1) ^ static_cast<std::uint32_t>(v >> 31);
+}
+std::uint64_t zigzag(std::int64_t v) { return (static_cast<std::uint64_t>(v) << 1) ^ static_cast<std::uint64_t>(v >> 63); }
+std::int32_t unzigzag32(std::uint64_t v) {
+  const auto z = static_cast<std::uint32_t>(v);
+  return static_cast<std::int32_t>((z >> 1) ^ (~(z & 1) + 1));
+}
+std::int64_t unzigzag64(std::uint64_t z) { return static_cast<std::int64_t>((z >> 1) ^ (~(z & 1) + 1)); }
+
+// ---- sizes: what protobuf writes, field by field (nothing for a scalar or a
+// text at its default; a message field that is set, always)
+
+std::size_t tag_size(std::uint32_t field) { return varint_size(field << 3); }
+std::size_t scalar_size(std::uint32_t field, std::uint64_t v) { return v ? tag_size(field) + varint_size(v) : 0; }
+std::size_t nested_size(std::uint32_t field, std::size_t n) { return tag_size(field) + varint_size(n) + n; }
+std::size_t text_size(std::uint32_t field, std::size_t n) { return n ? nested_size(field, n) : 0; }
+
+std::size_t header_size(const cds::CRequestResponse& r) {
+  return scalar_size(1, r.status) + scalar_size(2, r.kind) + scalar_size(3, r.sequence) + scalar_size(4, r.flags) +
+         text_size(5, r.origin.size()) + text_size(6, r.message.size()) + scalar_size(7, zigzag(r.timeout)) +
+         scalar_size(8, r.reserved);
+}
+
+std::size_t timestamp_size(const CTimestamp& t) {
+  return scalar_size(1, zigzag(static_cast<std::int64_t>(t.seconds))) + scalar_size(2, t.nanoseconds);
+}
+
+// A oneof alternative is written even at its default.
+std::size_t value_size(const CValue& v) {
+  return std::visit(
+      [](const auto& x) -> std::size_t {
+        using X = std::decay_t<decltype(x)>;
+        if constexpr (std::is_same_v<X, invalid_t>) return nested_size(1, 0);
+        else if constexpr (std::is_same_v<X, bool>) return tag_size(2) + 1;
+        else if constexpr (std::is_same_v<X, int>) return tag_size(3) + varint_size(zigzag(static_cast<std::int32_t>(x)));
+        else if constexpr (std::is_same_v<X, long long>) return tag_size(4) + varint_size(zigzag(static_cast<std::int64_t>(x)));
+        else if constexpr (std::is_same_v<X, unsigned int>) return tag_size(5) + varint_size(x);
+        else if constexpr (std::is_same_v<X, unsigned long long>) return tag_size(6) + varint_size(x);
+        else if constexpr (std::is_same_v<X, float>) return tag_size(7) + 4;
+        else if constexpr (std::is_same_v<X, double>) return tag_size(8) + 8;
+        else if constexpr (std::is_same_v<X, CTimestamp>) return nested_size(9, timestamp_size(x));
+        else if constexpr (std::is_same_v<X, std::string>) return nested_size(10, x.size());
+        else if constexpr (std::is_same_v<X, CBytes>) return nested_size(11, x.size());
+        else static_assert(!sizeof(X), "every alternative of CValue has a wire form");
+      },
+      v.variant());
+}
+
+std::size_t wall_time_size(const CWallTime& t) {
+  return scalar_size(1, zigzag(static_cast<std::int32_t>(t.seconds))) + scalar_size(2, t.nanoseconds);
+}
+
+std::size_t result_size(const cds::CChannelValueResult& r) {
+  return scalar_size(1, r.channel_id) + nested_size(2, value_size(r.value)) + text_size(3, r.text.size()) +
+         scalar_size(4, r.state.bits()) + nested_size(5, wall_time_size(r.time));
+}
+
+std::size_t ids_size(const cds::IdList& ids) {
+  std::size_t n = 0;
+  for (auto id : ids) n += varint_size(id);
+  return n;
+}
+
+std::size_t body_size(const cds::CGetChannelValue& r) {
+  std::size_t n = nested_size(1, header_size(r));
+  if (!r.ids.empty()) n += nested_size(2, ids_size(r.ids));
+  for (const auto& v : r.values) n += nested_size(3, result_size(v));
+  return n;
+}
+
+// ---- writing, in field order, as the sizes above say
+
+class Writer {
+ public:
+  explicit Writer(char* at) : p_(reinterpret_cast<unsigned char*>(at)) {}
+
+  void varint(std::uint64_t v) {
+    for (; v >= 0x80; v >>= 7) *p_++ = static_cast<unsigned char>(v | 0x80);
+    *p_++ = static_cast<unsigned char>(v);
+  }
+  void tag(std::uint32_t field, Wire wire) { varint((field << 3) | wire); }
+  void scalar(std::uint32_t field, std::uint64_t v) {
+    if (v == 0) return;
+    tag(field, kVarint);
+    varint(v);
+  }
+  // The tag and length of a message field; its fields follow.
+  void nested(std::uint32_t field, std::size_t n) {
+    tag(field, kLength);
+    varint(n);
+  }
+  void bytes(std::uint32_t field, const void* data, std::size_t n) {
+    nested(field, n);
+    if (n) std::memcpy(p_, data, n);
+    p_ += n;
+  }
+  void text(std::uint32_t field, const std::string& s) {
+    if (!s.empty()) bytes(field, s.data(), s.size());
+  }
+  // Little-endian, as protobuf's fixed32 and fixed64 are on any machine.
+  void fixed(std::uint32_t field, Wire wire, std::uint64_t v, int n) {
+    tag(field, wire);
+    for (int i = 0; i < n; ++i) *p_++ = static_cast<unsigned char>(v >> (8 * i));
+  }
+
+ private:
+  unsigned char* p_;
+};
+
+void write_header(Writer& w, const cds::CRequestResponse& r) {
+  w.scalar(1, r.status);
+  w.scalar(2, r.kind);
+  w.scalar(3, r.sequence);
+  w.scalar(4, r.flags);
+  w.text(5, r.origin);
+  w.text(6, r.message);
+  w.scalar(7, zigzag(r.timeout));
+  w.scalar(8, r.reserved);
+}
+
+void write_value(Writer& w, const CValue& v) {
+  std::visit(
+      [&w](const auto& x) {
+        using X = std::decay_t<decltype(x)>;
+        if constexpr (std::is_same_v<X, invalid_t>) w.nested(1, 0);
+        else if constexpr (std::is_same_v<X, bool>) {
+          w.tag(2, kVarint);
+          w.varint(x ? 1 : 0);
+        } else if constexpr (std::is_same_v<X, int>) {
+          w.tag(3, kVarint);
+          w.varint(zigzag(static_cast<std::int32_t>(x)));
+        } else if constexpr (std::is_same_v<X, long long>) {
+          w.tag(4, kVarint);
+          w.varint(zigzag(static_cast<std::int64_t>(x)));
+        } else if constexpr (std::is_same_v<X, unsigned int>) {
+          w.tag(5, kVarint);
+          w.varint(x);
+        } else if constexpr (std::is_same_v<X, unsigned long long>) {
+          w.tag(6, kVarint);
+          w.varint(x);
+        } else if constexpr (std::is_same_v<X, float>) {
+          std::uint32_t bits;
+          std::memcpy(&bits, &x, sizeof bits);
+          w.fixed(7, kFixed32, bits, 4);
+        } else if constexpr (std::is_same_v<X, double>) {
+          std::uint64_t bits;
+          std::memcpy(&bits, &x, sizeof bits);
+          w.fixed(8, kFixed64, bits, 8);
+        } else if constexpr (std::is_same_v<X, CTimestamp>) {
+          w.nested(9, timestamp_size(x));
+          w.scalar(1, zigzag(static_cast<std::int64_t>(x.seconds)));
+          w.scalar(2, x.nanoseconds);
+        } else if constexpr (std::is_same_v<X, std::string>) w.bytes(10, x.data(), x.size());
+        else if constexpr (std::is_same_v<X, CBytes>) w.bytes(11, x.data(), x.size());
+        else static_assert(!sizeof(X), "every alternative of CValue has a wire form");
+      },
+      v.variant());
+}
+
+void write_result(Writer& w, const cds::CChannelValueResult& r) {
+  w.scalar(1, r.channel_id);
+  w.nested(2, value_size(r.value));
+  write_value(w, r.value);
+  w.text(3, r.text);
+  w.scalar(4, r.state.bits());
+  w.nested(5, wall_time_size(r.time));
+  w.scalar(1, zigzag(static_cast<std::int32_t>(r.time.seconds)));
+  w.scalar(2, r.time.nanoseconds);
+}
+
+// ---- reading: any order, every field once at most, nothing unknown; what
+// is read is then written again and compared, which refuses the rest
+
+class Reader {
+ public:
+  Reader() = default;
+  Reader(const unsigned char* p, const unsigned char* end) : p_(p), end_(end) {}
+
+  bool done() const { return p_ == end_; }
+  bool varint(std::uint64_t* v) {
+    *v = 0;
+    for (int shift = 0; shift < 64 && p_ != end_; shift += 7) {
+      const unsigned char b = *p_++;
+      *v |= static_cast<std::uint64_t>(b & 0x7F) << shift;
+      if ((b & 0x80) == 0) return true;
+    }
+    return false;
+  }
+  bool tag(std::uint32_t* field, std::uint32_t* wire) {
+    std::uint64_t t;
+    if (!varint(&t) || t > 0xFFFFFFFFU) return false;
+    *field = static_cast<std::uint32_t>(t >> 3);
+    *wire = static_cast<std::uint32_t>(t & 7);
+    return true;
+  }
+  bool nested(Reader* inner) {
+    std::uint64_t n;
+    if (!varint(&n) || n > static_cast<std::uint64_t>(end_ - p_)) return false;
+    *inner = Reader(p_, p_ + n);
+    p_ += n;
+    return true;
+  }
+  template <typename Text>
+  bool text(Text* out) {
+    Reader inner;
+    if (!nested(&inner)) return false;
+    out->assign(inner.p_, inner.end_);
+    return true;
+  }
+  bool fixed(int n, std::uint64_t* v) {
+    if (end_ - p_ < n) return false;
+    *v = 0;
+    for (int i = 0; i < n; ++i) *v |= static_cast<std::uint64_t>(*p_++) << (8 * i);
+    return true;
+  }
+
+ private:
+  const unsigned char* p_ = nullptr;
+  const unsigned char* end_ = nullptr;
+};
+
+// Reads each field of a message once: `read(field, wire)` takes one field and
+// says whether it was one the message has, in the form expected.
+template <typename Read>
+bool read_fields(Reader& in, Read read) {
+  std::uint32_t seen = 0;
+  while (!in.done()) {
+    std::uint32_t field, wire;
+    if (!in.tag(&field, &wire) || field == 0 || field > 31 || (seen & (1U << field)) != 0) return false;
+    seen |= 1U << field;
+    if (!read(field, wire)) return false;
+  }
+  return true;
+}
+
+bool read_header(Reader in, cds::CRequestResponse* r) {
+  // A field not sent is at its default, which for a record is not always its
+  // own (the timeout's -1).
+  r->status = 0;
+  r->kind = 0;
+  r->sequence = 0;
+  r->flags = 0;
+  r->timeout = 0;
+  r->reserved = 0;
+  return read_fields(in, [&](std::uint32_t field, std::uint32_t wire) {
+    std::uint64_t v = 0;
+    if (field == 5 || field == 6) return wire == kLength && in.text(field == 5 ? &r->origin : &r->message);
+    if (wire != kVarint || field > 8 || !in.varint(&v)) return false;
+    switch (field) {
+      case 1: r->status = static_cast<std::uint32_t>(v); break;
+      case 2: r->kind = static_cast<std::uint16_t>(v); break;
+      case 3: r->sequence = static_cast<std::uint32_t>(v); break;
+      case 4: r->flags = static_cast<std::uint16_t>(v); break;
+      case 7: r->timeout = unzigzag32(v); break;
+      default: r->reserved = static_cast<std::uint32_t>(v); break;
+    }
+    return true;
+  });
+}
+
+bool read_timestamp(Reader in, CTimestamp* t) {
+  return read_fields(in, [&](std::uint32_t field, std::uint32_t wire) {
+    std::uint64_t v = 0;
+    if (wire != kVarint || field > 2 || !in.varint(&v)) return false;
+    if (field == 1) t->seconds = unzigzag64(v);
+    else t->nanoseconds = static_cast<std::uint32_t>(v);
+    return true;
+  });
+}
+
+bool read_value(Reader in, CValue* out) {
+  bool one = false;
+  return read_fields(in, [&](std::uint32_t field, std::uint32_t wire) {
+    if (one) return false;  // a oneof holds one alternative
+    one = true;
+    std::uint64_t v = 0;
+    switch (field) {
+      case 1: {
+        Reader empty;
+        if (wire != kLength || !in.nested(&empty) || !empty.done()) return false;
+        *out = CValue();
+        return true;
+      }
+      case 2:
+      case 3:
+      case 4:
+      case 5:
+      case 6:
+        if (wire != kVarint || !in.varint(&v)) return false;
+        if (field == 2) *out = CValue(v != 0);
+        else if (field == 3) *out = CValue(static_cast<int>(unzigzag32(v)));
+        else if (field == 4) *out = CValue(static_cast<long long>(unzigzag64(v)));
+        else if (field == 5) *out = CValue(static_cast<unsigned int>(v));
+        else *out = CValue(static_cast<unsigned long long>(v));
+        return true;
+      case 7: {
+        if (wire != kFixed32 || !in.fixed(4, &v)) return false;
+        const auto bits = static_cast<std::uint32_t>(v);
+        float f;
+        std::memcpy(&f, &bits, sizeof f);
+        *out = CValue(f);
+        return true;
+      }
+      case 8: {
+        if (wire != kFixed64 || !in.fixed(8, &v)) return false;
+        double d;
+        std::memcpy(&d, &v, sizeof d);
+        *out = CValue(d);
+        return true;
+      }
+      case 9: {
+        Reader inner;
+        CTimestamp t;
+        if (wire != kLength || !in.nested(&inner) || !read_timestamp(inner, &t)) return false;
+        *out = CValue(t);
+        return true;
+      }
+      case 10: {
+        std::string s;
+        if (wire != kLength || !in.text(&s)) return false;
+        *out = CValue(std::move(s));
+        return true;
+      }
+      case 11: {
+        CBytes b;
+        if (wire != kLength || !in.text(&b)) return false;
+        *out = CValue(std::move(b));
+        return true;
+      }
+      default: return false;
+    }
+  });
+}
+
+bool read_wall_time(Reader in, CWallTime* t) {
+  t->seconds = 0;  // sent, the time is set: a field not sent is 0
+  t->nanoseconds = 0;
+  return read_fields(in, [&](std::uint32_t field, std::uint32_t wire) {
+    std::uint64_t v = 0;
+    if (wire != kVarint || field > 2 || !in.varint(&v)) return false;
+    if (field == 1) t->seconds = unzigzag32(v);
+    else t->nanoseconds = static_cast<std::uint32_t>(v);
+    return true;
+  });
+}
+
+bool read_result(Reader in, cds::CChannelValueResult* r) {
+  r->channel_id = 0;
+  return read_fields(in, [&](std::uint32_t field, std::uint32_t wire) {
+    std::uint64_t v = 0;
+    Reader inner;
+    switch (field) {
+      case 1: return wire == kVarint && in.varint(&r->channel_id);
+      case 2: return wire == kLength && in.nested(&inner) && read_value(inner, &r->value);
+      case 3: return wire == kLength && in.text(&r->text);
+      case 4:
+        if (wire != kVarint || !in.varint(&v)) return false;
+        r->state = CStateBits(static_cast<std::uint32_t>(v));
+        return true;
+      case 5: return wire == kLength && in.nested(&inner) && read_wall_time(inner, &r->time);
+      default: return false;
+    }
+  });
+}
+
+bool read_body(Reader in, cds::CGetChannelValue* r) {
+  std::uint32_t seen = 0;
+  while (!in.done()) {
+    std::uint32_t field, wire;
+    Reader inner;
+    if (!in.tag(&field, &wire) || wire != kLength || !in.nested(&inner)) return false;
+    if (field == 3) {
+      r->values.emplace_back();
+      if (!read_result(inner, &r->values.back())) return false;
+      continue;
+    }
+    if ((field != 1 && field != 2) || (seen & (1U << field)) != 0) return false;
+    seen |= 1U << field;
+    if (field == 1 && !read_header(inner, r)) return false;
+    while (field == 2 && !inner.done()) {
+      std::uint64_t id;
+      if (!inner.varint(&id)) return false;
+      r->ids.push_back(id);
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+bool encode(const cds::CGetChannelValue& r, std::uint64_t correlation, std::string* out, std::size_t room,
+            std::size_t limit) {
+  const std::size_t body = body_size(r);
+  const std::size_t size = scalar_size(kEnvelopeCorrelation, correlation) + nested_size(kEnvelopeGetChannelValue, body);
+  if (size > limit) return false;
+  out->resize(room + size);
+  Writer w(&(*out)[room]);
+  w.scalar(kEnvelopeCorrelation, correlation);
+  w.nested(kEnvelopeGetChannelValue, body);
+  w.nested(1, header_size(r));
+  write_header(w, r);
+  if (!r.ids.empty()) {
+    w.nested(2, ids_size(r.ids));
+    for (auto id : r.ids) w.varint(id);
+  }
+  for (const auto& v : r.values) {
+    w.nested(3, result_size(v));
+    write_result(w, v);
+  }
+  return true;
+}
+
+std::shared_ptr<cds::CGetChannelValue> decode(const std::string& payload, std::uint64_t* correlation) {
+  const auto* p = reinterpret_cast<const unsigned char*>(payload.data());
+  Reader in(p, p + payload.size());
+  std::uint64_t id = 0;
+  Reader body;
+  bool has_body = false;
+  const bool read = read_fields(in, [&](std::uint32_t field, std::uint32_t wire) {
+    if (field == kEnvelopeCorrelation) return wire == kVarint && in.varint(&id);
+    if (field != kEnvelopeGetChannelValue || wire != kLength) return false;
+    has_body = true;
+    return in.nested(&body);
+  });
+  if (!read || !has_body) return nullptr;
+  auto r = std::make_shared<cds::CGetChannelValue>();
+  if (!read_body(body, r.get())) return nullptr;
+  // Only the very form written here: protobuf may read any other one differently.
+  std::string again;
+  if (!encode(*r, id, &again, 0, payload.size()) || again != payload) return nullptr;
+  if (correlation) *correlation = id;
+  return r;
+}
+
+}  // namespace quick
+}  // namespace wire
+}  // namespace zu
