@@ -3,6 +3,7 @@
 #include <cctype>
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <limits>
@@ -109,10 +110,46 @@ T read_as(const CValue::variant_type& v) {
       v);
 }
 
+// The text below for a value that is a short decimal (21.5, 0.001, -3), the
+// common case, without formatting and parsing it back: a value is the
+// decimal m / 10^k with m of at most digits10 digits when that division
+// gives it back, and then "%.<digits10>g" prints exactly that decimal (the
+// value is nearer to it than half the last digit). Empty for other values;
+// tiny ones, which %g writes with an exponent, among them.
+template <typename F>
+std::string decimal_text(F f) {
+  constexpr int kDigits = std::numeric_limits<F>::digits10;
+  static constexpr double kPow10[] = {1, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+  const double x = static_cast<double>(f);
+  if (x == 0) return std::signbit(x) ? "-0" : "0";
+  const double magnitude = std::fabs(x);
+  if (!(magnitude >= 1e-4 && magnitude < kPow10[kDigits])) return std::string();
+  for (int k = 0; k <= 8; ++k) {
+    const double scaled = std::nearbyint(magnitude * kPow10[k]);
+    if (scaled >= kPow10[kDigits]) return std::string();
+    if (static_cast<F>(scaled / kPow10[k]) != static_cast<F>(magnitude)) continue;
+    char digits[24];
+    const char* end = std::to_chars(digits, digits + sizeof digits, static_cast<std::uint64_t>(scaled)).ptr;
+    const int n = static_cast<int>(end - digits);
+    std::string out;
+    if (x < 0) out += '-';
+    if (n <= k) {
+      out.append("0.").append(static_cast<std::size_t>(k - n), '0').append(digits, static_cast<std::size_t>(n));
+    } else {
+      out.append(digits, static_cast<std::size_t>(n - k));
+      if (k > 0) out.append(1, '.').append(digits + n - k, static_cast<std::size_t>(k));
+    }
+    return out;
+  }
+  return std::string();
+}
+
 template <typename F>
 std::string float_text(F f) {
   if (std::isnan(f)) return "nan";
   if (std::isinf(f)) return f > 0 ? "inf" : "-inf";
+  std::string decimal = decimal_text(f);
+  if (!decimal.empty()) return decimal;
   // The shortest "%.*g" text that reads back to the same value. to_chars
   // writes what printf would, without its locale and at a third of its cost
   // (every value read carries this text).

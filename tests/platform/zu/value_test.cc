@@ -108,6 +108,9 @@ TEST(CValueTest, EachAccessorConvertsWithSaturationAndNoPartialReading) {
       // Printed as text that reads back.
       {ULLONG_MAX, type_string, "18446744073709551615"}, {true, type_string, "true"}, {0.1, type_string, "0.1"},
       {0.1F, type_string, "0.1"}, {kNaN, type_string, "nan"}, {-kInf, type_string, "-inf"},
+      // %g's own forms: short decimals as they are, an exponent past its bounds.
+      {-0.25, type_string, "-0.25"}, {0.00012, type_string, "0.00012"}, {-0.0, type_string, "-0"},
+      {1e-5, type_string, "1e-05"}, {1e15, type_string, "1e+15"}, {120.0F, type_string, "120"},
       {CTimestamp{12, 5}, type_string, "12.000000005"}, {CBytes{'h', 'i'}, type_string, "hi"},
       {CValue(), type_string, ""},
   };

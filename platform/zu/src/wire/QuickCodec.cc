@@ -410,15 +410,14 @@ bool read_body(Reader in, cds::CGetChannelValue* r) {
   return true;
 }
 
-}  // namespace
+// ---- the whole envelope
 
-bool encode(const cds::CGetChannelValue& r, std::uint64_t correlation, std::string* out, std::size_t room,
-            std::size_t limit) {
-  const std::size_t body = body_size(r);
-  const std::size_t size = scalar_size(kEnvelopeCorrelation, correlation) + nested_size(kEnvelopeGetChannelValue, body);
-  if (size > limit) return false;
-  out->resize(room + size);
-  Writer w(&(*out)[room]);
+std::size_t envelope_size(std::uint64_t correlation, std::size_t body) {
+  return scalar_size(kEnvelopeCorrelation, correlation) + nested_size(kEnvelopeGetChannelValue, body);
+}
+
+void write_envelope(char* at, const cds::CGetChannelValue& r, std::uint64_t correlation, std::size_t body) {
+  Writer w(at);
   w.scalar(kEnvelopeCorrelation, correlation);
   w.nested(kEnvelopeGetChannelValue, body);
   w.nested(1, header_size(r));
@@ -431,6 +430,17 @@ bool encode(const cds::CGetChannelValue& r, std::uint64_t correlation, std::stri
     w.nested(3, result_size(v));
     write_result(w, v);
   }
+}
+
+}  // namespace
+
+bool encode(const cds::CGetChannelValue& r, std::uint64_t correlation, std::string* out, std::size_t room,
+            std::size_t limit) {
+  const std::size_t body = body_size(r);
+  const std::size_t size = envelope_size(correlation, body);
+  if (size > limit) return false;
+  out->resize(room + size);
+  write_envelope(&(*out)[room], r, correlation, body);
   return true;
 }
 
@@ -450,8 +460,17 @@ std::shared_ptr<cds::CGetChannelValue> decode(const std::string& payload, std::u
   auto r = std::make_shared<cds::CGetChannelValue>();
   if (!read_body(body, r.get())) return nullptr;
   // Only the very form written here: protobuf may read any other one differently.
-  std::string again;
-  if (!encode(*r, id, &again, 0, payload.size()) || again != payload) return nullptr;
+  const std::size_t body_bytes = body_size(*r);
+  if (envelope_size(id, body_bytes) != payload.size()) return nullptr;
+  char small[512];
+  std::string large;
+  char* again = small;
+  if (payload.size() > sizeof small) {
+    large.resize(payload.size());
+    again = &large[0];
+  }
+  write_envelope(again, *r, id, body_bytes);
+  if (std::memcmp(again, payload.data(), payload.size()) != 0) return nullptr;
   if (correlation) *correlation = id;
   return r;
 }
