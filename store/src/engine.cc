@@ -5,7 +5,11 @@
 #include <new>
 #include <shared_mutex>
 #include <string>
+#include <typeindex>
+#include <typeinfo>
+#include <unordered_map>
 #include <utility>
+#include <vector>
 
 #include "alarms.h"
 #include "answer_fields.h"
@@ -195,41 +199,71 @@ struct Engine::Impl {
       std::fprintf(stderr, "cds-store: warning: %s\n", text.c_str());
   }
 
-  std::shared_ptr<CRequestResponse> dispatch(SessionId session, const CRequestResponse& request) {
+  // Where each record class goes. Looked up by the record's exact class; a
+  // class derived from a record class goes where its base does, the first
+  // that fits in this order.
+  struct Route {
+    const std::type_info* type;
+    bool (*fits)(const CRequestResponse&);
+    std::shared_ptr<CRequestResponse> (*handle)(Impl&, SessionId, const CRequestResponse&);
+  };
+
+  static const std::vector<Route>& routes() {
     using namespace zu::cds;
     namespace d = detail;
-    // Value reads first: they are most of a store's requests.
-    if (auto r = dynamic_cast<const CGetChannelValue*>(&request)) return read(*r, &d::get_channel_value);
-    if (auto r = dynamic_cast<const CGetDevice*>(&request)) return read(*r, &d::get_device);
-    if (auto r = dynamic_cast<const CCreateDevice*>(&request)) return write(session, *r, &d::create_device);
-    if (auto r = dynamic_cast<const CUpdateDevice*>(&request)) return write(session, *r, &d::update_device);
-    if (auto r = dynamic_cast<const CDeleteDevice*>(&request)) return write(session, *r, &d::delete_device);
-    if (auto r = dynamic_cast<const CCreateChannel*>(&request)) return write(session, *r, &d::create_channel);
-    if (auto r = dynamic_cast<const CGetChannel*>(&request)) return read(*r, &d::get_channel);
-    if (auto r = dynamic_cast<const CDeleteChannel*>(&request)) return write(session, *r, &d::delete_channel);
-    if (auto r = dynamic_cast<const CUpdateChannelValue*>(&request))
-      return write(session, *r, &d::update_channel_value);
-    if (auto r = dynamic_cast<const CGetChannelSettings*>(&request)) return read(*r, &d::get_channel_settings);
-    if (auto r = dynamic_cast<const CUpdateChannelSettings*>(&request))
-      return write(session, *r, &d::update_channel_settings);
-    if (auto r = dynamic_cast<const CGetFieldValue*>(&request)) return read(*r, &d::get_field_value);
-    if (auto r = dynamic_cast<const CSetFieldValue*>(&request)) return write(session, *r, &d::set_field_value);
-    if (auto r = dynamic_cast<const CGetOOBData*>(&request)) return read(*r, &d::get_oob_data);
-    if (auto r = dynamic_cast<const CSetOOBData*>(&request)) return write(session, *r, &d::set_oob_data);
-    if (auto r = dynamic_cast<const CSetDeviceState*>(&request)) return write(session, *r, &d::set_device_state);
-    if (auto r = dynamic_cast<const CSetChannelState*>(&request)) return write(session, *r, &d::set_channel_state);
-    if (auto r = dynamic_cast<const CGetAlarmConfig*>(&request)) return read(*r, &d::get_alarm_config);
-    if (auto r = dynamic_cast<const CSetAlarmConfig*>(&request)) return write(session, *r, &d::set_alarm_config);
-    if (auto r = dynamic_cast<const CGetAlarms*>(&request)) return read(*r, &d::get_alarms);
-    if (auto r = dynamic_cast<const CDeleteAlarms*>(&request)) return write(session, *r, &d::delete_alarms);
-    if (auto r = dynamic_cast<const CGetAlarmUpdateGlobalCount*>(&request))
-      return read(*r, &d::get_alarm_global_count);
-    if (auto r = dynamic_cast<const CGetStoreInfo*>(&request)) return store_info(*r);
-    if (auto r = dynamic_cast<const CManageSubscriberIDs*>(&request)) return manage_ids(session, *r);
-    if (auto r = dynamic_cast<const CSubscribe*>(&request)) return subscribe(session, *r);
+#define CDS_ROUTE(Class, call)                                                                    \
+  Route {                                                                                          \
+    &typeid(Class), [](const CRequestResponse& q) { return dynamic_cast<const Class*>(&q) != nullptr; }, \
+        [](Impl& impl, SessionId session, const CRequestResponse& q) {                            \
+          const auto& r = static_cast<const Class&>(q);                                           \
+          (void)session;                                                                          \
+          return call;                                                                            \
+        }                                                                                         \
+  }
+    static const std::vector<Route> table{
+        CDS_ROUTE(CGetChannelValue, impl.read(r, &d::get_channel_value)),
+        CDS_ROUTE(CGetDevice, impl.read(r, &d::get_device)),
+        CDS_ROUTE(CCreateDevice, impl.write(session, r, &d::create_device)),
+        CDS_ROUTE(CUpdateDevice, impl.write(session, r, &d::update_device)),
+        CDS_ROUTE(CDeleteDevice, impl.write(session, r, &d::delete_device)),
+        CDS_ROUTE(CCreateChannel, impl.write(session, r, &d::create_channel)),
+        CDS_ROUTE(CGetChannel, impl.read(r, &d::get_channel)),
+        CDS_ROUTE(CDeleteChannel, impl.write(session, r, &d::delete_channel)),
+        CDS_ROUTE(CUpdateChannelValue, impl.write(session, r, &d::update_channel_value)),
+        CDS_ROUTE(CGetChannelSettings, impl.read(r, &d::get_channel_settings)),
+        CDS_ROUTE(CUpdateChannelSettings, impl.write(session, r, &d::update_channel_settings)),
+        CDS_ROUTE(CGetFieldValue, impl.read(r, &d::get_field_value)),
+        CDS_ROUTE(CSetFieldValue, impl.write(session, r, &d::set_field_value)),
+        CDS_ROUTE(CGetOOBData, impl.read(r, &d::get_oob_data)),
+        CDS_ROUTE(CSetOOBData, impl.write(session, r, &d::set_oob_data)),
+        CDS_ROUTE(CSetDeviceState, impl.write(session, r, &d::set_device_state)),
+        CDS_ROUTE(CSetChannelState, impl.write(session, r, &d::set_channel_state)),
+        CDS_ROUTE(CGetAlarmConfig, impl.read(r, &d::get_alarm_config)),
+        CDS_ROUTE(CSetAlarmConfig, impl.write(session, r, &d::set_alarm_config)),
+        CDS_ROUTE(CGetAlarms, impl.read(r, &d::get_alarms)),
+        CDS_ROUTE(CDeleteAlarms, impl.write(session, r, &d::delete_alarms)),
+        CDS_ROUTE(CGetAlarmUpdateGlobalCount, impl.read(r, &d::get_alarm_global_count)),
+        CDS_ROUTE(CGetStoreInfo, impl.store_info(r)),
+        CDS_ROUTE(CManageSubscriberIDs, impl.manage_ids(session, r)),
+        CDS_ROUTE(CSubscribe, impl.subscribe(session, r)),
+    };
+#undef CDS_ROUTE
+    return table;
+  }
+
+  std::shared_ptr<CRequestResponse> dispatch(SessionId session, const CRequestResponse& request) {
+    static const std::unordered_map<std::type_index, const Route*> by_class = [] {
+      std::unordered_map<std::type_index, const Route*> made;
+      for (const Route& route : routes()) made.emplace(*route.type, &route);
+      return made;
+    }();
+    auto found = by_class.find(typeid(request));
+    if (found != by_class.end()) return found->second->handle(*this, session, request);
+    for (const Route& route : routes())
+      if (route.fits(request)) return route.handle(*this, session, request);
 
     auto response = request.clone();
-    response->status = status_invalid;
+    response->status = zu::cds::status_invalid;
     response->message = std::string("the store does not answer ") + request.class_name();
     return response;
   }
