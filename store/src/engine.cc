@@ -211,15 +211,14 @@ struct Engine::Impl {
   static const std::vector<Route>& routes() {
     using namespace zu::cds;
     namespace d = detail;
-#define CDS_ROUTE(Class, call)                                                                    \
-  Route {                                                                                          \
-    &typeid(Class), [](const CRequestResponse& q) { return dynamic_cast<const Class*>(&q) != nullptr; }, \
-        [](Impl& impl, SessionId session, const CRequestResponse& q) {                            \
-          const auto& r = static_cast<const Class&>(q);                                           \
-          (void)session;                                                                          \
-          return call;                                                                            \
-        }                                                                                         \
-  }
+#define CDS_ROUTE(Class, call)                                                      \
+  Route{&typeid(Class),                                                            \
+        [](const CRequestResponse& q) { return dynamic_cast<const Class*>(&q) != nullptr; }, \
+        [](Impl& impl, SessionId session, const CRequestResponse& q) {             \
+          const auto& r = static_cast<const Class&>(q);                            \
+          (void)session;                                                           \
+          return call;                                                             \
+        }}
     static const std::vector<Route> table{
         CDS_ROUTE(CGetChannelValue, impl.read(r, &d::get_channel_value)),
         CDS_ROUTE(CGetDevice, impl.read(r, &d::get_device)),

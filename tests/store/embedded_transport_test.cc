@@ -33,6 +33,13 @@ TEST(EmbeddedTransportTest, SessionsOfTheProcessEngineShareItUntilClosed) {
   auto seen = ask(*second, get);
   ASSERT_TRUE(seen);
   EXPECT_EQ(seen->devices.size(), 1u);
+  // A class derived from a record class is answered as that record.
+  struct DerivedGet : zu::cds::CGetDevice {};
+  DerivedGet derived;
+  derived.ids = get.ids;
+  auto seen_derived = ask(*second, static_cast<const zu::cds::CGetDevice&>(derived));
+  ASSERT_TRUE(seen_derived);
+  EXPECT_EQ(seen_derived->devices.size(), 1u);
 
   first->close();
   first->close();

@@ -236,6 +236,12 @@ TEST(CodecRecordTest, ExtremeValuesFormatsOrderAndWhatIsNotEngagedComeBackAsSent
     }
   }
 
+  // A class derived from a record class travels as that record.
+  struct Derived : zc::CGetDevice {};
+  Derived derived;
+  derived.ids = {7};
+  EXPECT_EQ(round_trip(static_cast<const zc::CGetDevice&>(derived))->ids, derived.ids);
+
   zc::CSubscriberNotify n;
   zu::CAlarmUpdate u;
   for (unsigned seed = 0; seed < 16; ++seed) {

@@ -527,20 +527,13 @@ bool put_body(const cds::CRequestResponse& record, Envelope* env, Encoder& e) {
   static const std::unordered_map<std::type_index, Put> by_class{ZU_WIRE_RECORDS(ZU_WIRE_ENCODE)};
 #undef ZU_WIRE_ENCODE
   auto found = by_class.find(typeid(record));
-  if (found != by_class.end()) {
-    found->second(record, env, e);
-    return true;
-  }
-#define ZU_WIRE_ENCODE_DERIVED(Class, field, Case)                 \
-  if (const auto* r = dynamic_cast<const cds::Class*>(&record)) { \
-    auto* m = env->mutable_##field();                              \
-    put_header(*r, m->mutable_header());                           \
-    put(*r, m, e);                                                 \
-    return true;                                                   \
-  }
-  ZU_WIRE_RECORDS(ZU_WIRE_ENCODE_DERIVED)
-#undef ZU_WIRE_ENCODE_DERIVED
-  return false;
+#define ZU_WIRE_FIND_BASE(Class, field, Case) \
+  if (found == by_class.end() && dynamic_cast<const cds::Class*>(&record)) found = by_class.find(typeid(cds::Class));
+  ZU_WIRE_RECORDS(ZU_WIRE_FIND_BASE)
+#undef ZU_WIRE_FIND_BASE
+  if (found == by_class.end()) return false;
+  found->second(record, env, e);
+  return true;
 }
 
 // Serializes `env` into `*out`, after `room` bytes left for a frame's header.
@@ -1153,7 +1146,8 @@ bool parse_envelope(const std::string& payload, Envelope* envelope, std::string*
     // a payload this short cannot reach the parser's default depth limit: it
     // is parsed without the stream that raises the limit, which costs more
     // than the parse of a small frame itself.
-    if (payload.size() < 2 * static_cast<std::size_t>(google::protobuf::io::CodedInputStream::GetDefaultRecursionLimit())) {
+    const auto default_limit = google::protobuf::io::CodedInputStream::GetDefaultRecursionLimit();
+    if (payload.size() < 2 * static_cast<std::size_t>(default_limit)) {
       if (envelope->ParseFromArray(payload.data(), static_cast<int>(payload.size()))) return true;
       set_error(error, "the payload of " + std::to_string(payload.size()) + " bytes is not a valid envelope");
       return false;
