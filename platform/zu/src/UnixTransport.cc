@@ -675,8 +675,10 @@ class Connection : public std::enable_shared_from_this<Connection> {
   // `notes` for the event loop to run.
   std::uint64_t dispatch(const std::string& payload, std::vector<std::shared_ptr<CRequestResponse>>* notes = nullptr) {
     std::uint64_t quick_correlation = 0;
-    if (auto answer = wire::decode_quick(payload, &quick_correlation); answer && quick_correlation != 0)
-      return deliver(quick_correlation, std::move(answer), 0, std::string());
+    if (auto record = wire::decode_quick(payload, &quick_correlation)) {
+      if (quick_correlation == 0) return notify(std::move(record), notes);
+      return deliver(quick_correlation, std::move(record), 0, std::string());
+    }
     wire::ArenaEnvelope parsed;
     const wire::Envelope& envelope = *parsed;
     std::string error;
@@ -695,21 +697,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
         complain("undecodable notification from the data store: " + error);
         return 0;
       }
-      if (notes) {
-        notes->push_back(std::move(record));
-        return 0;
-      }
-      {
-        // While the loop runs the callbacks of what it read, what others
-        // read (a callback's own request, say) comes after those.
-        std::lock_guard<std::mutex> lock(mutex_);
-        if (delivering_) {
-          deferred_.push_back(std::move(record));
-          return 0;
-        }
-      }
-      if (sink_) sink_(std::move(record));
-      return 0;
+      return notify(std::move(record), notes);
     }
     // Decoded before the lock, and the caller woken after it: with many
     // callers on one session, a caller woken under the lock would at once
@@ -728,6 +716,26 @@ class Connection : public std::enable_shared_from_this<Connection> {
       }
     }
     return deliver(correlation, std::move(response), error_status, std::move(error_message));
+  }
+
+  // Hands a notification to the event loop's batch (`notes`) or the sink; 0.
+  std::uint64_t notify(std::shared_ptr<CRequestResponse> record,
+                       std::vector<std::shared_ptr<CRequestResponse>>* notes) {
+    if (notes) {
+      notes->push_back(std::move(record));
+      return 0;
+    }
+    {
+      // While the loop runs the callbacks of what it read, what others
+      // read (a callback's own request, say) comes after those.
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (delivering_) {
+        deferred_.push_back(std::move(record));
+        return 0;
+      }
+    }
+    if (sink_) sink_(std::move(record));
+    return 0;
   }
 
   // Hands the answer to `correlation` (a record, or an error) to its caller;

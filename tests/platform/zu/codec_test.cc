@@ -59,6 +59,22 @@ std::shared_ptr<T> round_trip(const T& in) {
   return typed ? typed : std::make_shared<T>();
 }
 
+// `in` written the quick way: the bytes protobuf writes for it, read by the
+// quick way (when `quick_reads`) and the general way; both records read.
+template <typename T>
+std::vector<std::shared_ptr<T>> both_ways(const T& in, bool quick_reads = true) {
+  std::string payload, error;
+  EXPECT_TRUE(zw::encode_record(in, 4242, &payload, &error)) << error;
+  zw::Envelope read;
+  EXPECT_TRUE(zw::parse_envelope(payload, &read, &error)) << error;
+  EXPECT_EQ(read.SerializeAsString(), payload);
+  std::uint64_t correlation = 0;
+  EXPECT_TRUE(!quick_reads || zw::decode_quick(payload, &correlation));
+  auto general = std::dynamic_pointer_cast<T>(zw::decode_record(read, &error));
+  EXPECT_TRUE(general) << error;
+  return {round_trip(in), general ? general : std::make_shared<T>()};
+}
+
 // Fills every field of `m` (of a oneof, one alternative by turns) with a value
 // no other field holds: wide and negative numbers, texts with a NUL and a byte
 // that is not UTF-8, two entries per list. So a field dropped, cut, or read
@@ -133,7 +149,7 @@ TEST(CodecRecordTest, EveryRecordClassCarriesEveryFieldBothWaysAndCleansToItsSca
       ASSERT_TRUE(record) << error;
       EXPECT_TRUE(same_message(encoded(*record), sent)) << encoded(*record).DebugString();
       EXPECT_TRUE(same_message(encoded(*record->clone()), sent));
-      if (sent.has_get_channel_value()) {
+      if (sent.has_get_channel_value() || sent.has_update_channel_value()) {
         // Read and written the quick way: protobuf's very bytes, and what the
         // general way reads from them.
         std::string payload;
@@ -190,21 +206,25 @@ TEST(CodecRecordTest, ExtremeValuesFormatsOrderAndWhatIsNotEngagedComeBackAsSent
       CValue(std::numeric_limits<unsigned long long>::max()), CValue(std::numeric_limits<double>::quiet_NaN()),
       CValue(zu::CTimestamp{-4102444800LL, 999999999}), CValue(std::string("s\0\xff", 3)), CValue(zu::CBytes{0, 255}),
       CValue(std::string()), CValue(zu::CBytes{})};
+  // A value write, the read of a value and a notification of values travel
+  // the quick way: protobuf's bytes, and the same record read both ways.
   zc::CUpdateChannelValue r;
   for (std::size_t i = 0; i < values.size(); ++i) r.values.push_back({i, values[i]});
   r.time = zu::CWallTime::from_seconds(1700000000, 123456789);
   r.time.format = "%s";
   r.time_format = "%H";
-  auto out = round_trip(r);
-  ASSERT_EQ(out->values.size(), values.size());
-  for (std::size_t i = 0; i < values.size(); ++i) EXPECT_EQ(out->values[i].value, values[i]) << "value " << i;
-  EXPECT_TRUE(out->time == r.time);
-  EXPECT_STREQ(out->time.format, "%F %T");
-  EXPECT_STREQ(out->time_format, "%F %T");
+  for (bool flag : {false, true}) {
+    r.flag = flag;
+    for (const auto& out : both_ways(r)) {
+      ASSERT_EQ(out->values.size(), values.size());
+      for (std::size_t i = 0; i < values.size(); ++i) EXPECT_EQ(out->values[i].value, values[i]) << "value " << i;
+      EXPECT_TRUE(out->time == r.time && out->flag == flag);
+      EXPECT_STREQ(out->time.format, "%F %T");
+      EXPECT_STREQ(out->time_format, "%F %T");
+    }
+  }
 
-  // The read of a value, which travels the quick way: the same values, the
-  // header's extremes, a result at its defaults; protobuf's bytes, and the
-  // record the general way reads from them.
+  // The header's extremes, and a result at its defaults.
   zc::CGetChannelValue g;
   g.status = std::numeric_limits<std::uint32_t>::max();
   g.kind = std::numeric_limits<std::uint16_t>::max();
@@ -216,14 +236,7 @@ TEST(CodecRecordTest, ExtremeValuesFormatsOrderAndWhatIsNotEngagedComeBackAsSent
     g.values.back().time.seconds = std::numeric_limits<std::int32_t>::min();
   }
   g.values.emplace_back();
-  std::string payload, error;
-  ASSERT_TRUE(zw::encode_record(g, ~0ULL, &payload, &error)) << error;
-  zw::Envelope read;
-  ASSERT_TRUE(zw::parse_envelope(payload, &read, &error)) << error;
-  EXPECT_EQ(read.SerializeAsString(), payload);
-  const auto general = std::dynamic_pointer_cast<zc::CGetChannelValue>(zw::decode_record(read, &error));
-  for (const auto& back : {round_trip(g), general}) {
-    ASSERT_TRUE(back);
+  for (const auto& back : both_ways(g)) {
     EXPECT_EQ(std::tie(back->status, back->kind, back->timeout, back->origin, back->ids),
               std::tie(g.status, g.kind, g.timeout, g.origin, g.ids));
     ASSERT_EQ(back->values.size(), g.values.size());
@@ -235,6 +248,18 @@ TEST(CodecRecordTest, ExtremeValuesFormatsOrderAndWhatIsNotEngagedComeBackAsSent
       EXPECT_TRUE(a.time == b.time);
     }
   }
+
+  // A notification of one value, and of many (in no particular order, which
+  // the quick way may decline to read).
+  zc::CSubscriberNotify note;
+  note.subscription_id = std::numeric_limits<std::uint64_t>::max();
+  note.type = std::numeric_limits<std::uint8_t>::max();
+  note.values.emplace(9, values[4]);
+  for (const auto& back : both_ways(note))
+    EXPECT_EQ(std::tie(back->subscription_id, back->type, back->kind, back->values),
+              std::tie(note.subscription_id, note.type, note.kind, note.values));
+  for (std::size_t i = 0; i < values.size(); ++i) note.values.emplace(100 + i, values[i]);
+  for (const auto& back : both_ways(note, false)) EXPECT_EQ(back->values, note.values);
 
   // A class derived from a record class travels as that record.
   struct Derived : zc::CGetDevice {};

@@ -1078,9 +1078,7 @@ namespace {
 bool encode_record_after(const cds::CRequestResponse& record, std::uint64_t correlation, std::string* out,
                          std::string* error, std::size_t room) {
   try {
-    if (out && typeid(record) == typeid(cds::CGetChannelValue) &&
-        quick::encode(static_cast<const cds::CGetChannelValue&>(record), correlation, out, room, kMaxFrame))
-      return true;
+    if (out && quick::encode(record, correlation, out, room, kMaxFrame)) return true;
     ArenaEnvelope arena_envelope;
     Envelope& env = *arena_envelope;
     env.set_correlation_id(correlation);

@@ -1,6 +1,8 @@
 #include "QuickCodec.h"
 
+#include <cstdlib>
 #include <cstring>
+#include <typeinfo>
 #include <type_traits>
 #include <variant>
 
@@ -14,6 +16,8 @@ namespace {
 enum Wire : std::uint32_t { kVarint = 0, kFixed64 = 1, kLength = 2, kFixed32 = 5 };
 constexpr std::uint32_t kEnvelopeCorrelation = 1;
 constexpr std::uint32_t kEnvelopeGetChannelValue = 17;
+constexpr std::uint32_t kEnvelopeUpdateChannelValue = 18;
+constexpr std::uint32_t kEnvelopeSubscriberNotify = 34;
 
 std::size_t varint_size(std::uint64_t v) {
   std::size_t n = 1;
@@ -92,11 +96,37 @@ std::size_t body_size(const cds::CGetChannelValue& r) {
   return n;
 }
 
+// A value with the channel it is of: a write's entry, a notification's.
+std::size_t channel_value_size(std::uint64_t channel_id, const CValue& v) {
+  return scalar_size(1, channel_id) + nested_size(2, value_size(v));
+}
+
+std::size_t body_size(const cds::CUpdateChannelValue& r) {
+  std::size_t n = nested_size(1, header_size(r));
+  for (const auto& v : r.values) n += nested_size(2, channel_value_size(v.channel_id, v.value));
+  return n + nested_size(3, wall_time_size(r.time)) + scalar_size(4, r.flag ? 1 : 0);
+}
+
+std::size_t body_size(const cds::CSubscriberNotify& r) {
+  std::size_t n = nested_size(1, header_size(r)) + scalar_size(2, r.subscription_id) + scalar_size(3, r.type);
+  for (const auto& v : r.values) n += nested_size(4, channel_value_size(v.first, v.second));
+  return n;
+}
+
+// What the quick way writes of a notification: its values, not its sets.
+bool quick_form(const cds::CSubscriberNotify& r) {
+  return r.numbers_5.empty() && r.numbers_2.empty() && r.device_ids.empty() && r.paths.empty() &&
+         r.alarm_updates.empty() && r.device_ids_14.empty();
+}
+
 // ---- writing, in field order, as the sizes above say
 
 class Writer {
  public:
   explicit Writer(char* at) : p_(reinterpret_cast<unsigned char*>(at)) {}
+  std::size_t written(const char* from) const {
+    return static_cast<std::size_t>(p_ - reinterpret_cast<const unsigned char*>(from));
+  }
 
   void varint(std::uint64_t v) {
     for (; v >= 0x80; v >>= 7) *p_++ = static_cast<unsigned char>(v | 0x80);
@@ -181,15 +211,56 @@ void write_value(Writer& w, const CValue& v) {
       v.variant());
 }
 
+
+void write_wall_time(Writer& w, std::uint32_t field, const CWallTime& t) {
+  w.nested(field, wall_time_size(t));
+  w.scalar(1, zigzag(static_cast<std::int32_t>(t.seconds)));
+  w.scalar(2, t.nanoseconds);
+}
+
 void write_result(Writer& w, const cds::CChannelValueResult& r) {
   w.scalar(1, r.channel_id);
   w.nested(2, value_size(r.value));
   write_value(w, r.value);
   w.text(3, r.text);
   w.scalar(4, r.state.bits());
-  w.nested(5, wall_time_size(r.time));
-  w.scalar(1, zigzag(static_cast<std::int32_t>(r.time.seconds)));
-  w.scalar(2, r.time.nanoseconds);
+  write_wall_time(w, 5, r.time);
+}
+
+void write_channel_value(Writer& w, std::uint32_t field, std::uint64_t channel_id, const CValue& v) {
+  w.nested(field, channel_value_size(channel_id, v));
+  w.scalar(1, channel_id);
+  w.nested(2, value_size(v));
+  write_value(w, v);
+}
+
+void write_body(Writer& w, const cds::CGetChannelValue& r) {
+  w.nested(1, header_size(r));
+  write_header(w, r);
+  if (!r.ids.empty()) {
+    w.nested(2, ids_size(r.ids));
+    for (auto id : r.ids) w.varint(id);
+  }
+  for (const auto& v : r.values) {
+    w.nested(3, result_size(v));
+    write_result(w, v);
+  }
+}
+
+void write_body(Writer& w, const cds::CUpdateChannelValue& r) {
+  w.nested(1, header_size(r));
+  write_header(w, r);
+  for (const auto& v : r.values) write_channel_value(w, 2, v.channel_id, v.value);
+  write_wall_time(w, 3, r.time);
+  w.scalar(4, r.flag ? 1 : 0);
+}
+
+void write_body(Writer& w, const cds::CSubscriberNotify& r) {
+  w.nested(1, header_size(r));
+  write_header(w, r);
+  w.scalar(2, r.subscription_id);
+  w.scalar(3, r.type);
+  for (const auto& v : r.values) write_channel_value(w, 4, v.first, v.second);
 }
 
 // ---- reading: any order, every field once at most, nothing unknown; what
@@ -247,11 +318,11 @@ class Reader {
 // says whether it was one the message has, in the form expected.
 template <typename Read>
 bool read_fields(Reader& in, Read read) {
-  std::uint32_t seen = 0;
+  std::uint64_t seen = 0;
   while (!in.done()) {
     std::uint32_t field, wire;
-    if (!in.tag(&field, &wire) || field == 0 || field > 31 || (seen & (1U << field)) != 0) return false;
-    seen |= 1U << field;
+    if (!in.tag(&field, &wire) || field == 0 || field > 63 || (seen & (1ULL << field)) != 0) return false;
+    seen |= 1ULL << field;
     if (!read(field, wire)) return false;
   }
   return true;
@@ -410,58 +481,113 @@ bool read_body(Reader in, cds::CGetChannelValue* r) {
   return true;
 }
 
-// ---- the whole envelope
-
-std::size_t envelope_size(std::uint64_t correlation, std::size_t body) {
-  return scalar_size(kEnvelopeCorrelation, correlation) + nested_size(kEnvelopeGetChannelValue, body);
+bool read_channel_value(Reader in, std::uint64_t* channel_id, CValue* value) {
+  *channel_id = 0;
+  return read_fields(in, [&](std::uint32_t field, std::uint32_t wire) {
+    Reader inner;
+    if (field == 1) return wire == kVarint && in.varint(channel_id);
+    return field == 2 && wire == kLength && in.nested(&inner) && read_value(inner, value);
+  });
 }
 
-void write_envelope(char* at, const cds::CGetChannelValue& r, std::uint64_t correlation, std::size_t body) {
-  Writer w(at);
-  w.scalar(kEnvelopeCorrelation, correlation);
-  w.nested(kEnvelopeGetChannelValue, body);
-  w.nested(1, header_size(r));
-  write_header(w, r);
-  if (!r.ids.empty()) {
-    w.nested(2, ids_size(r.ids));
-    for (auto id : r.ids) w.varint(id);
+bool read_body(Reader in, cds::CUpdateChannelValue* r) {
+  r->flag = false;
+  std::uint64_t seen = 0;
+  while (!in.done()) {
+    std::uint32_t field, wire;
+    std::uint64_t v = 0;
+    if (!in.tag(&field, &wire) || field == 0 || field > 4) return false;
+    if (field == 2) {
+      Reader inner;
+      r->values.emplace_back();
+      if (wire != kLength || !in.nested(&inner) ||
+          !read_channel_value(inner, &r->values.back().channel_id, &r->values.back().value))
+        return false;
+      continue;
+    }
+    if ((seen & (1ULL << field)) != 0) return false;
+    seen |= 1ULL << field;
+    Reader inner;
+    if (field == 1 && (wire != kLength || !in.nested(&inner) || !read_header(inner, r))) return false;
+    if (field == 3 && (wire != kLength || !in.nested(&inner) || !read_wall_time(inner, &r->time))) return false;
+    if (field == 4) {
+      if (wire != kVarint || !in.varint(&v)) return false;
+      r->flag = v != 0;
+    }
   }
-  for (const auto& v : r.values) {
-    w.nested(3, result_size(v));
-    write_result(w, v);
-  }
-}
-
-}  // namespace
-
-bool encode(const cds::CGetChannelValue& r, std::uint64_t correlation, std::string* out, std::size_t room,
-            std::size_t limit) {
-  const std::size_t body = body_size(r);
-  const std::size_t size = envelope_size(correlation, body);
-  if (size > limit) return false;
-  out->resize(room + size);
-  write_envelope(&(*out)[room], r, correlation, body);
   return true;
 }
 
-std::shared_ptr<cds::CGetChannelValue> decode(const std::string& payload, std::uint64_t* correlation) {
-  const auto* p = reinterpret_cast<const unsigned char*>(payload.data());
-  Reader in(p, p + payload.size());
-  std::uint64_t id = 0;
-  Reader body;
-  bool has_body = false;
-  const bool read = read_fields(in, [&](std::uint32_t field, std::uint32_t wire) {
-    if (field == kEnvelopeCorrelation) return wire == kVarint && in.varint(&id);
-    if (field != kEnvelopeGetChannelValue || wire != kLength) return false;
-    has_body = true;
-    return in.nested(&body);
-  });
-  if (!read || !has_body) return nullptr;
-  auto r = std::make_shared<cds::CGetChannelValue>();
+bool read_body(Reader in, cds::CSubscriberNotify* r) {
+  r->subscription_id = 0;
+  std::uint64_t seen = 0;
+  while (!in.done()) {
+    std::uint32_t field, wire;
+    std::uint64_t v = 0;
+    if (!in.tag(&field, &wire) || field == 0 || field > 4) return false;
+    if (field == 4) {
+      Reader inner;
+      std::uint64_t channel_id = 0;
+      CValue value;
+      if (wire != kLength || !in.nested(&inner) || !read_channel_value(inner, &channel_id, &value) ||
+          !r->values.emplace(channel_id, std::move(value)).second)
+        return false;
+      continue;
+    }
+    if ((seen & (1ULL << field)) != 0) return false;
+    seen |= 1ULL << field;
+    Reader inner;
+    if (field == 1) {
+      if (wire != kLength || !in.nested(&inner) || !read_header(inner, r)) return false;
+    } else {
+      if (wire != kVarint || !in.varint(&v)) return false;
+      if (field == 2) r->subscription_id = v;
+      else r->type = static_cast<std::uint8_t>(v);
+    }
+  }
+  return true;
+}
+
+// ---- the whole envelope
+
+std::size_t envelope_size(std::uint32_t field, std::uint64_t correlation, std::size_t body) {
+  return scalar_size(kEnvelopeCorrelation, correlation) + nested_size(field, body);
+}
+
+// Writes exactly `size` bytes at `at`, as envelope_size() says.
+template <typename R>
+void write_envelope(char* at, std::size_t size, std::uint32_t field, const R& r, std::uint64_t correlation,
+                    std::size_t body) {
+  Writer w(at);
+  w.scalar(kEnvelopeCorrelation, correlation);
+  w.nested(field, body);
+  write_body(w, r);
+  // Sizes and writing that disagree are a fault of this file, whatever the record: stop
+  // rather than send or compare what was not meant.
+  if (w.written(at) != size) std::abort();
+}
+
+template <typename R>
+bool encode_as(const cds::CRequestResponse& record, std::uint32_t field, std::uint64_t correlation, std::string* out,
+               std::size_t room, std::size_t limit) {
+  const auto& r = static_cast<const R&>(record);
+  const std::size_t body = body_size(r);
+  const std::size_t size = envelope_size(field, correlation, body);
+  if (size > limit) return false;
+  out->resize(room + size);
+  write_envelope(&(*out)[room], size, field, r, correlation, body);
+  return true;
+}
+
+// The record in a body, when writing it again gives the very payload.
+template <typename R>
+std::shared_ptr<cds::CRequestResponse> decode_as(Reader body, std::uint32_t field, std::uint64_t correlation,
+                                                 const std::string& payload) {
+  auto r = std::make_shared<R>();
   if (!read_body(body, r.get())) return nullptr;
   // Only the very form written here: protobuf may read any other one differently.
   const std::size_t body_bytes = body_size(*r);
-  if (envelope_size(id, body_bytes) != payload.size()) return nullptr;
+  if (envelope_size(field, correlation, body_bytes) != payload.size()) return nullptr;
   char small[512];
   std::string large;
   char* again = small;
@@ -469,9 +595,43 @@ std::shared_ptr<cds::CGetChannelValue> decode(const std::string& payload, std::u
     large.resize(payload.size());
     again = &large[0];
   }
-  write_envelope(again, *r, id, body_bytes);
+  write_envelope(again, payload.size(), field, *r, correlation, body_bytes);
   if (std::memcmp(again, payload.data(), payload.size()) != 0) return nullptr;
-  if (correlation) *correlation = id;
+  return r;
+}
+
+}  // namespace
+
+bool encode(const cds::CRequestResponse& r, std::uint64_t correlation, std::string* out, std::size_t room,
+            std::size_t limit) {
+  const std::type_info& type = typeid(r);
+  if (type == typeid(cds::CGetChannelValue))
+    return encode_as<cds::CGetChannelValue>(r, kEnvelopeGetChannelValue, correlation, out, room, limit);
+  if (type == typeid(cds::CUpdateChannelValue))
+    return encode_as<cds::CUpdateChannelValue>(r, kEnvelopeUpdateChannelValue, correlation, out, room, limit);
+  if (type == typeid(cds::CSubscriberNotify) && quick_form(static_cast<const cds::CSubscriberNotify&>(r)))
+    return encode_as<cds::CSubscriberNotify>(r, kEnvelopeSubscriberNotify, correlation, out, room, limit);
+  return false;
+}
+
+std::shared_ptr<cds::CRequestResponse> decode(const std::string& payload, std::uint64_t* correlation) {
+  const auto* p = reinterpret_cast<const unsigned char*>(payload.data());
+  Reader in(p, p + payload.size());
+  std::uint64_t id = 0;
+  std::uint32_t field = 0;
+  Reader body;
+  const bool read = read_fields(in, [&](std::uint32_t f, std::uint32_t wire) {
+    if (f == kEnvelopeCorrelation) return wire == kVarint && in.varint(&id);
+    if (field != 0 || wire != kLength) return false;  // one body
+    field = f;
+    return in.nested(&body);
+  });
+  if (!read) return nullptr;
+  std::shared_ptr<cds::CRequestResponse> r;
+  if (field == kEnvelopeGetChannelValue) r = decode_as<cds::CGetChannelValue>(body, field, id, payload);
+  else if (field == kEnvelopeUpdateChannelValue) r = decode_as<cds::CUpdateChannelValue>(body, field, id, payload);
+  else if (field == kEnvelopeSubscriberNotify) r = decode_as<cds::CSubscriberNotify>(body, field, id, payload);
+  if (r && correlation) *correlation = id;
   return r;
 }
 

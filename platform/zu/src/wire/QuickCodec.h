@@ -1,8 +1,10 @@
 #pragma once
-// The read of a channel value, the request every application makes most,
-// written and read without building protobuf messages: the bytes are the
-// ones protobuf writes for the same record (field order, packed ids, no
-// field at its default), so either side may use either way. A payload is
+// The records every application sends and receives most, written and read
+// without building protobuf messages: the read of a channel value
+// (CGetChannelValue), a value write (CUpdateChannelValue), and a notification
+// that carries values only (CSubscriberNotify without its sets). The bytes
+// are the ones protobuf writes for the same record (field order, packed ids,
+// no field at its default), so either side may use either way. A payload is
 // read here only when it is exactly what this side writes for the record it
 // holds (checked by writing it again); anything else is left to the general
 // codec, which reads every form protobuf accepts and explains what it refuses.
@@ -18,14 +20,14 @@ namespace wire {
 namespace quick {
 
 // Writes the Envelope of `r` into `*out` after `room` bytes left for a
-// frame's header. False, with `*out` untouched, when it would pass `limit`
-// bytes (the general codec says why).
-bool encode(const cds::CGetChannelValue& r, std::uint64_t correlation, std::string* out, std::size_t room,
+// frame's header. False, with `*out` untouched, for a record this way does
+// not write, or when it would pass `limit` bytes (the general codec says why).
+bool encode(const cds::CRequestResponse& r, std::uint64_t correlation, std::string* out, std::size_t room,
             std::size_t limit);
 
-// The record `payload` carries when it is the Envelope of a CGetChannelValue
-// in exactly the form encode() writes; else null.
-std::shared_ptr<cds::CGetChannelValue> decode(const std::string& payload, std::uint64_t* correlation);
+// The record `payload` carries when it is the Envelope of one of those
+// records in exactly the form encode() writes; else null.
+std::shared_ptr<cds::CRequestResponse> decode(const std::string& payload, std::uint64_t* correlation);
 
 }  // namespace quick
 }  // namespace wire

@@ -92,9 +92,10 @@ std::shared_ptr<cds::CRequestResponse> decode_record(const std::string& payload,
                                                      std::string* error);
 
 // The record in `payload` read without parsing an Envelope, for the few
-// records this side writes that way (a channel value's read) when the payload
-// is in exactly that form; `*correlation` receives its correlation id. Null
-// for any other payload: parse_envelope and decode_record read it.
+// records this side writes that way (a value's read, a value write, a
+// notification of values) when the payload is in exactly that form;
+// `*correlation` receives its correlation id. Null for any other payload:
+// parse_envelope and decode_record read it.
 std::shared_ptr<cds::CRequestResponse> decode_quick(const std::string& payload, std::uint64_t* correlation);
 
 // ---- session opening and errors --------------------------------------------
