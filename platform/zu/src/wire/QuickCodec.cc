@@ -314,14 +314,16 @@ class Reader {
   const unsigned char* end_ = nullptr;
 };
 
-// Reads each field of a message once: `read(field, wire)` takes one field and
-// says whether it was one the message has, in the form expected.
+// Reads the fields of a message, each once but the `repeated` one:
+// `read(field, wire)` takes one field and says whether it was one the message
+// has, in the form expected.
 template <typename Read>
-bool read_fields(Reader& in, Read read) {
+bool read_fields(Reader& in, Read read, std::uint32_t repeated = 0) {
   std::uint64_t seen = 0;
   while (!in.done()) {
     std::uint32_t field, wire;
-    if (!in.tag(&field, &wire) || field == 0 || field > 63 || (seen & (1ULL << field)) != 0) return false;
+    if (!in.tag(&field, &wire) || field == 0 || field > 63) return false;
+    if (field != repeated && (seen & (1ULL << field)) != 0) return false;
     seen |= 1ULL << field;
     if (!read(field, wire)) return false;
   }
@@ -459,26 +461,25 @@ bool read_result(Reader in, cds::CChannelValueResult* r) {
 }
 
 bool read_body(Reader in, cds::CGetChannelValue* r) {
-  std::uint32_t seen = 0;
-  while (!in.done()) {
-    std::uint32_t field, wire;
-    Reader inner;
-    if (!in.tag(&field, &wire) || wire != kLength || !in.nested(&inner)) return false;
-    if (field == 3) {
-      r->values.emplace_back();
-      if (!read_result(inner, &r->values.back())) return false;
-      continue;
-    }
-    if ((field != 1 && field != 2) || (seen & (1U << field)) != 0) return false;
-    seen |= 1U << field;
-    if (field == 1 && !read_header(inner, r)) return false;
-    while (field == 2 && !inner.done()) {
-      std::uint64_t id;
-      if (!inner.varint(&id)) return false;
-      r->ids.push_back(id);
-    }
-  }
-  return true;
+  return read_fields(
+      in,
+      [&](std::uint32_t field, std::uint32_t wire) {
+        Reader inner;
+        if (wire != kLength || !in.nested(&inner)) return false;
+        switch (field) {
+          case 1: return read_header(inner, r);
+          case 2:
+            while (!inner.done()) {
+              std::uint64_t id;
+              if (!inner.varint(&id)) return false;
+              r->ids.push_back(id);
+            }
+            return true;
+          case 3: r->values.emplace_back(); return read_result(inner, &r->values.back());
+          default: return false;
+        }
+      },
+      3);
 }
 
 bool read_channel_value(Reader in, std::uint64_t* channel_id, CValue* value) {
@@ -492,60 +493,52 @@ bool read_channel_value(Reader in, std::uint64_t* channel_id, CValue* value) {
 
 bool read_body(Reader in, cds::CUpdateChannelValue* r) {
   r->flag = false;
-  std::uint64_t seen = 0;
-  while (!in.done()) {
-    std::uint32_t field, wire;
-    std::uint64_t v = 0;
-    if (!in.tag(&field, &wire) || field == 0 || field > 4) return false;
-    if (field == 2) {
-      Reader inner;
-      r->values.emplace_back();
-      if (wire != kLength || !in.nested(&inner) ||
-          !read_channel_value(inner, &r->values.back().channel_id, &r->values.back().value))
-        return false;
-      continue;
-    }
-    if ((seen & (1ULL << field)) != 0) return false;
-    seen |= 1ULL << field;
-    Reader inner;
-    if (field == 1 && (wire != kLength || !in.nested(&inner) || !read_header(inner, r))) return false;
-    if (field == 3 && (wire != kLength || !in.nested(&inner) || !read_wall_time(inner, &r->time))) return false;
-    if (field == 4) {
-      if (wire != kVarint || !in.varint(&v)) return false;
-      r->flag = v != 0;
-    }
-  }
-  return true;
+  return read_fields(
+      in,
+      [&](std::uint32_t field, std::uint32_t wire) {
+        Reader inner;
+        std::uint64_t v = 0;
+        switch (field) {
+          case 1: return wire == kLength && in.nested(&inner) && read_header(inner, r);
+          case 2:
+            r->values.emplace_back();
+            return wire == kLength && in.nested(&inner) &&
+                   read_channel_value(inner, &r->values.back().channel_id, &r->values.back().value);
+          case 3: return wire == kLength && in.nested(&inner) && read_wall_time(inner, &r->time);
+          case 4:
+            if (wire != kVarint || !in.varint(&v)) return false;
+            r->flag = v != 0;
+            return true;
+          default: return false;
+        }
+      },
+      2);
 }
 
 bool read_body(Reader in, cds::CSubscriberNotify* r) {
   r->subscription_id = 0;
-  std::uint64_t seen = 0;
-  while (!in.done()) {
-    std::uint32_t field, wire;
-    std::uint64_t v = 0;
-    if (!in.tag(&field, &wire) || field == 0 || field > 4) return false;
-    if (field == 4) {
-      Reader inner;
-      std::uint64_t channel_id = 0;
-      CValue value;
-      if (wire != kLength || !in.nested(&inner) || !read_channel_value(inner, &channel_id, &value) ||
-          !r->values.emplace(channel_id, std::move(value)).second)
-        return false;
-      continue;
-    }
-    if ((seen & (1ULL << field)) != 0) return false;
-    seen |= 1ULL << field;
-    Reader inner;
-    if (field == 1) {
-      if (wire != kLength || !in.nested(&inner) || !read_header(inner, r)) return false;
-    } else {
-      if (wire != kVarint || !in.varint(&v)) return false;
-      if (field == 2) r->subscription_id = v;
-      else r->type = static_cast<std::uint8_t>(v);
-    }
-  }
-  return true;
+  return read_fields(
+      in,
+      [&](std::uint32_t field, std::uint32_t wire) {
+        Reader inner;
+        std::uint64_t v = 0;
+        CValue value;
+        switch (field) {
+          case 1: return wire == kLength && in.nested(&inner) && read_header(inner, r);
+          case 2:
+          case 3:
+            if (wire != kVarint || !in.varint(&v)) return false;
+            if (field == 2) r->subscription_id = v;
+            else r->type = static_cast<std::uint8_t>(v);
+            return true;
+          case 4:
+            // A channel twice is no map's: the general way explains it.
+            return wire == kLength && in.nested(&inner) && read_channel_value(inner, &v, &value) &&
+                   r->values.emplace(v, std::move(value)).second;
+          default: return false;
+        }
+      },
+      4);
 }
 
 // ---- the whole envelope
