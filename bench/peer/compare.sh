@@ -7,7 +7,8 @@
 # built with hiredis). Rounds (3 by default) interleave ours and the peer's
 # figures; the table shows the median over rounds of each figure, and the
 # load average before each round. System calls and context switches per read
-# are counted with `perf stat` when it is allowed to count them.
+# are counted with `perf stat` when it is allowed to count them, instructions
+# per read with bench/instructions_per_read.sh when valgrind is installed.
 set -euo pipefail
 build=${1:?usage: compare.sh BUILD_DIR [ROUNDS]}
 rounds=${2:-3}
@@ -68,6 +69,11 @@ count_peer() {
 }
 if perf stat -x, -e "$events" true >/dev/null 2>&1; then
   for t in 0.2 1; do count_ours "$t" && count_peer "$t" || true; done
+fi
+
+# Instructions per read, which this machine's load does not move (needs valgrind).
+if command -v valgrind >/dev/null; then
+  bash "$(dirname "$0")/../instructions_per_read.sh" "$build" > "$dir/instructions" 2>/dev/null || true
 fi
 
 python3 - "$dir" "$rounds" <<'PY'
@@ -139,6 +145,15 @@ print(f"| requests/s, 1 thread / 8 threads | {k(t1)} / {k(t8)} | redis-benchmark
 print(f"| memory per channel with a value | {f(mem,' B',0)} (cdsd RSS growth over 10 000) | {f(pmem,' B',0)} per key (redis RSS growth over 10 000) | {ratio(mem, pmem)} × |")
 sc = lambda c: "n/a" if c is None else f"{c[0]:.1f} / {c[1]:.1f}"
 print(f"| system calls / context switches per read (client + server) | {sc(cost)} | {sc(pcost)} | |")
+def instructions(label):
+    try:
+        for line in open(f"{d}/instructions"):
+            if line.startswith(label): return float(line.split()[-1])
+    except (OSError, ValueError):
+        pass
+    return None
+ins, pins = instructions("this project"), instructions("hiredis")
+print(f"| instructions per read (client + server, callgrind) | {f(ins,'',0)} | {f(pins,'',0)} | {ratio(ins, pins)} × |")
 print()
 print("load average (1, 5, 15 min) before each round: " +
       "; ".join(open(f"{d}/load-{r}").read().strip() for r in range(1, rounds + 1)))
