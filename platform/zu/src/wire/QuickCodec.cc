@@ -49,9 +49,15 @@ std::size_t header_size(const cds::CRequestResponse& r) {
          scalar_size(8, r.reserved);
 }
 
-std::size_t timestamp_size(const CTimestamp& t) {
-  return scalar_size(1, zigzag(static_cast<std::int64_t>(t.seconds))) + scalar_size(2, t.nanoseconds);
-}
+// A time as it travels, a value's Timestamp (64-bit seconds) or a WallTime
+// (32-bit): zigzag seconds in field 1, nanoseconds in field 2.
+struct WireTime {
+  std::uint64_t seconds = 0;
+  std::uint32_t nanoseconds = 0;
+};
+WireTime wire_time(const CTimestamp& t) { return {zigzag(static_cast<std::int64_t>(t.seconds)), t.nanoseconds}; }
+WireTime wire_time(const CWallTime& t) { return {zigzag(static_cast<std::int32_t>(t.seconds)), t.nanoseconds}; }
+std::size_t time_size(WireTime t) { return scalar_size(1, t.seconds) + scalar_size(2, t.nanoseconds); }
 
 // A oneof alternative is written even at its default.
 std::size_t value_size(const CValue& v) {
@@ -66,7 +72,7 @@ std::size_t value_size(const CValue& v) {
         else if constexpr (std::is_same_v<X, unsigned long long>) return tag_size(6) + varint_size(x);
         else if constexpr (std::is_same_v<X, float>) return tag_size(7) + 4;
         else if constexpr (std::is_same_v<X, double>) return tag_size(8) + 8;
-        else if constexpr (std::is_same_v<X, CTimestamp>) return nested_size(9, timestamp_size(x));
+        else if constexpr (std::is_same_v<X, CTimestamp>) return nested_size(9, time_size(wire_time(x)));
         else if constexpr (std::is_same_v<X, std::string>) return nested_size(10, x.size());
         else if constexpr (std::is_same_v<X, CBytes>) return nested_size(11, x.size());
         else static_assert(!sizeof(X), "every alternative of CValue has a wire form");
@@ -74,13 +80,9 @@ std::size_t value_size(const CValue& v) {
       v.variant());
 }
 
-std::size_t wall_time_size(const CWallTime& t) {
-  return scalar_size(1, zigzag(static_cast<std::int32_t>(t.seconds))) + scalar_size(2, t.nanoseconds);
-}
-
 std::size_t result_size(const cds::CChannelValueResult& r) {
   return scalar_size(1, r.channel_id) + nested_size(2, value_size(r.value)) + text_size(3, r.text.size()) +
-         scalar_size(4, r.state.bits()) + nested_size(5, wall_time_size(r.time));
+         scalar_size(4, r.state.bits()) + nested_size(5, time_size(wire_time(r.time)));
 }
 
 std::size_t ids_size(const cds::IdList& ids) {
@@ -104,7 +106,7 @@ std::size_t channel_value_size(std::uint64_t channel_id, const CValue& v) {
 std::size_t body_size(const cds::CUpdateChannelValue& r) {
   std::size_t n = nested_size(1, header_size(r));
   for (const auto& v : r.values) n += nested_size(2, channel_value_size(v.channel_id, v.value));
-  return n + nested_size(3, wall_time_size(r.time)) + scalar_size(4, r.flag ? 1 : 0);
+  return n + nested_size(3, time_size(wire_time(r.time))) + scalar_size(4, r.flag ? 1 : 0);
 }
 
 std::size_t body_size(const cds::CSubscriberNotify& r) {
@@ -172,6 +174,12 @@ void write_header(Writer& w, const cds::CRequestResponse& r) {
   w.scalar(8, r.reserved);
 }
 
+void write_time(Writer& w, std::uint32_t field, WireTime t) {
+  w.nested(field, time_size(t));
+  w.scalar(1, t.seconds);
+  w.scalar(2, t.nanoseconds);
+}
+
 void write_value(Writer& w, const CValue& v) {
   std::visit(
       [&w](const auto& x) {
@@ -201,9 +209,7 @@ void write_value(Writer& w, const CValue& v) {
           std::memcpy(&bits, &x, sizeof bits);
           w.fixed(8, kFixed64, bits, 8);
         } else if constexpr (std::is_same_v<X, CTimestamp>) {
-          w.nested(9, timestamp_size(x));
-          w.scalar(1, zigzag(static_cast<std::int64_t>(x.seconds)));
-          w.scalar(2, x.nanoseconds);
+          write_time(w, 9, wire_time(x));
         } else if constexpr (std::is_same_v<X, std::string>) w.bytes(10, x.data(), x.size());
         else if constexpr (std::is_same_v<X, CBytes>) w.bytes(11, x.data(), x.size());
         else static_assert(!sizeof(X), "every alternative of CValue has a wire form");
@@ -212,19 +218,13 @@ void write_value(Writer& w, const CValue& v) {
 }
 
 
-void write_wall_time(Writer& w, std::uint32_t field, const CWallTime& t) {
-  w.nested(field, wall_time_size(t));
-  w.scalar(1, zigzag(static_cast<std::int32_t>(t.seconds)));
-  w.scalar(2, t.nanoseconds);
-}
-
 void write_result(Writer& w, const cds::CChannelValueResult& r) {
   w.scalar(1, r.channel_id);
   w.nested(2, value_size(r.value));
   write_value(w, r.value);
   w.text(3, r.text);
   w.scalar(4, r.state.bits());
-  write_wall_time(w, 5, r.time);
+  write_time(w, 5, wire_time(r.time));
 }
 
 void write_channel_value(Writer& w, std::uint32_t field, std::uint64_t channel_id, const CValue& v) {
@@ -251,7 +251,7 @@ void write_body(Writer& w, const cds::CUpdateChannelValue& r) {
   w.nested(1, header_size(r));
   write_header(w, r);
   for (const auto& v : r.values) write_channel_value(w, 2, v.channel_id, v.value);
-  write_wall_time(w, 3, r.time);
+  write_time(w, 3, wire_time(r.time));
   w.scalar(4, r.flag ? 1 : 0);
 }
 
@@ -355,11 +355,13 @@ bool read_header(Reader in, cds::CRequestResponse* r) {
   });
 }
 
-bool read_timestamp(Reader in, CTimestamp* t) {
+// The fields of a time not sent are 0.
+bool read_time(Reader in, WireTime* t) {
+  *t = WireTime{};
   return read_fields(in, [&](std::uint32_t field, std::uint32_t wire) {
     std::uint64_t v = 0;
     if (wire != kVarint || field > 2 || !in.varint(&v)) return false;
-    if (field == 1) t->seconds = unzigzag64(v);
+    if (field == 1) t->seconds = v;
     else t->nanoseconds = static_cast<std::uint32_t>(v);
     return true;
   });
@@ -407,9 +409,9 @@ bool read_value(Reader in, CValue* out) {
       }
       case 9: {
         Reader inner;
-        CTimestamp t;
-        if (wire != kLength || !in.nested(&inner) || !read_timestamp(inner, &t)) return false;
-        *out = CValue(t);
+        WireTime t;
+        if (wire != kLength || !in.nested(&inner) || !read_time(inner, &t)) return false;
+        *out = CValue(CTimestamp{unzigzag64(t.seconds), t.nanoseconds});
         return true;
       }
       case 10: {
@@ -429,16 +431,13 @@ bool read_value(Reader in, CValue* out) {
   });
 }
 
+// Sent, a wall time is set: seconds not sent are 0, not the unset -1.
 bool read_wall_time(Reader in, CWallTime* t) {
-  t->seconds = 0;  // sent, the time is set: a field not sent is 0
-  t->nanoseconds = 0;
-  return read_fields(in, [&](std::uint32_t field, std::uint32_t wire) {
-    std::uint64_t v = 0;
-    if (wire != kVarint || field > 2 || !in.varint(&v)) return false;
-    if (field == 1) t->seconds = unzigzag32(v);
-    else t->nanoseconds = static_cast<std::uint32_t>(v);
-    return true;
-  });
+  WireTime read;
+  if (!read_time(in, &read)) return false;
+  t->seconds = unzigzag32(read.seconds);
+  t->nanoseconds = read.nanoseconds;
+  return true;
 }
 
 bool read_result(Reader in, cds::CChannelValueResult* r) {
