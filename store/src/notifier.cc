@@ -177,12 +177,17 @@ void Outboxes::deliver() {
   std::vector<std::shared_ptr<Outbox>> due;
   {
     std::lock_guard<std::mutex> lock(mutex_);
+    if (pending_.empty()) return;
     due.swap(pending_);
   }
   for (const std::shared_ptr<Outbox>& outbox : due) {
     // Another thread already draining this outbox delivers these too, in order.
     outbox->queue.drain([&](const Notification& n) { outbox->sink(n); });
   }
+  // The list's memory serves the next write, which would otherwise allocate it again.
+  due.clear();
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (pending_.empty()) pending_.swap(due);
 }
 
 }  // namespace detail

@@ -35,6 +35,7 @@ bool NotificationQueue::push(Notification n) {
   if (closed_) return false;
   const Key key(n->subscription_id, n->type);
   if (queue_.size() >= limit_ && mergeable(*n)) {
+    if (!indexed_) index_merge_targets();
     auto target = newest_.find(key);
     if (target != newest_.end()) {
       merge(*target->second, *n);
@@ -47,14 +48,21 @@ bool NotificationQueue::push(Notification n) {
     drop_alarms(*n);
     return true;
   }
-  if (mergeable(*n)) newest_[key] = n;
+  if (indexed_ && mergeable(*n)) newest_[key] = n;
   queue_.push_back(std::move(n));
+  size_.store(queue_.size());
   return true;
+}
+
+void NotificationQueue::index_merge_targets() {
+  for (const Notification& n : queue_)
+    if (mergeable(*n)) newest_[Key(n->subscription_id, n->type)] = n;  // the later the newer
+  indexed_ = true;
 }
 
 void NotificationQueue::drop_alarms(const zu::cds::CSubscriberNotify& n) {
   const std::size_t updates = std::max<std::size_t>(n.alarm_updates.size(), 1);
-  dropped_ += updates;
+  dropped_.store(dropped_.load() + updates);
   Notice& notice = notices_[n.subscription_id];
   if (!notice.notification) {
     notice.notification = std::make_shared<zu::cds::CSubscriberNotify>();
@@ -62,23 +70,34 @@ void NotificationQueue::drop_alarms(const zu::cds::CSubscriberNotify& n) {
     notice.notification->type = n.type;
     notice.notification->status = zu::cds::status_no_queue;
     queue_.push_back(notice.notification);
+    size_.store(queue_.size());
   }
   notice.updates += updates;
   notice.notification->message = dropped_text(notice.updates);
 }
 
 void NotificationQueue::unindex(const Notification& n) {
-  auto it = newest_.find(Key(n->subscription_id, n->type));
-  if (it != newest_.end() && it->second == n) newest_.erase(it);
+  if (queue_.empty()) {
+    newest_.clear();
+    indexed_ = false;
+  } else if (indexed_) {
+    auto it = newest_.find(Key(n->subscription_id, n->type));
+    if (it != newest_.end() && it->second == n) newest_.erase(it);
+  }
+  if (notices_.empty()) return;
   auto notice = notices_.find(n->subscription_id);
   if (notice != notices_.end() && notice->second.notification == n) notices_.erase(notice);
 }
 
 NotificationQueue::Notification NotificationQueue::pop() {
+  // Mostly asked when nothing waits: no lock for that. A push racing with
+  // this is taken by the pump its pusher starts.
+  if (size_.load() == 0) return nullptr;
   std::lock_guard<std::mutex> lock(mutex_);
   if (queue_.empty()) return nullptr;
   Notification n = std::move(queue_.front());
   queue_.pop_front();
+  size_.store(queue_.size());
   unindex(n);
   return n;
 }
@@ -91,6 +110,7 @@ bool NotificationQueue::drain(const Deliver& deliver) {
   while (!queue_.empty()) {
     in_delivery_ = std::move(queue_.front());
     queue_.pop_front();
+    size_.store(queue_.size());
     unindex(in_delivery_);
     Notification n = in_delivery_;
     lock.unlock();
@@ -122,6 +142,7 @@ void NotificationQueue::drop_subscription(std::uint64_t subscription_id) {
   queue_.erase(std::remove_if(queue_.begin(), queue_.end(),
                               [&](const Notification& n) { return n->subscription_id == subscription_id; }),
                queue_.end());
+  size_.store(queue_.size());
   for (auto it = newest_.begin(); it != newest_.end();) {
     if (it->first.first == subscription_id) it = newest_.erase(it);
     else ++it;
@@ -134,7 +155,9 @@ void NotificationQueue::close() {
   std::unique_lock<std::mutex> lock(mutex_);
   closed_ = true;
   queue_.clear();
+  size_.store(0);
   newest_.clear();
+  indexed_ = false;
   notices_.clear();
   wait_delivery(lock, [](const zu::cds::CSubscriberNotify&) { return true; });
 }
@@ -144,20 +167,14 @@ bool NotificationQueue::closed() const {
   return closed_;
 }
 
-std::size_t NotificationQueue::size() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return queue_.size();
-}
+std::size_t NotificationQueue::size() const { return size_.load(); }
 
 std::size_t NotificationQueue::merged() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return merged_;
 }
 
-std::size_t NotificationQueue::dropped() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return dropped_;
-}
+std::size_t NotificationQueue::dropped() const { return dropped_.load(); }
 
 }  // namespace store
 }  // namespace cds

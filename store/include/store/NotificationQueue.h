@@ -25,6 +25,7 @@
 // the bound the queue grows by at most one entry per subscription, besides
 // alarm updates: it never holds more than twice `limit` plus one entry per
 // subscription.
+#include <atomic>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -87,6 +88,9 @@ class NotificationQueue {
   // Forgets `n` as the merge target of its key, or as the notice of its
   // subscription's dropped updates, when it is that.
   void unindex(const Notification& n);
+  // The merge targets of what is queued, built when the queue first reaches
+  // its bound: below it nothing merges, so nothing is indexed.
+  void index_merge_targets();
   // Counts the updates of `n` as dropped in its subscription's notice, queued
   // when the subscription has none waiting.
   void drop_alarms(const zu::cds::CSubscriberNotify& n);
@@ -98,14 +102,17 @@ class NotificationQueue {
   mutable std::mutex mutex_;
   std::condition_variable delivered_;
   std::deque<Notification> queue_;
-  std::map<Key, Notification> newest_;  // the merge target of each key, while queued
+  std::map<Key, Notification> newest_;  // the merge target of each key, while queued and indexed_
+  bool indexed_ = false;                // from the bound reached until the queue is empty again
   std::size_t merged_ = 0;
   struct Notice {
     Notification notification;
     std::size_t updates = 0;
   };
   std::map<std::uint64_t, Notice> notices_;  // subscription -> its queued notice of dropped updates
-  std::size_t dropped_ = 0;
+  // Changed under mutex_, read without it.
+  std::atomic<std::size_t> size_{0};
+  std::atomic<std::size_t> dropped_{0};
   bool closed_ = false;
   bool draining_ = false;
   Notification in_delivery_;            // what drain() hands over right now
