@@ -338,6 +338,48 @@ TEST(CodecDecodeTest, WhatDoesNotFitARecordIsRefusedWithAClearError) {
   }
 }
 
+// Protobuf's pieces, for payloads in forms protobuf reads but never writes.
+std::string varint(std::uint64_t v) {
+  std::string s;
+  for (; v >= 0x80; v >>= 7) s += static_cast<char>(v | 0x80);
+  return s + static_cast<char>(v);
+}
+std::string number(std::uint32_t field, std::uint64_t v) { return varint(field << 3) + varint(v); }
+std::string nested(std::uint32_t field, const std::string& m) { return varint(field << 3 | 2) + varint(m.size()) + m; }
+
+// The quick way reads only the very form protobuf writes; a value write in
+// any other form that protobuf still reads is left to the general way.
+TEST(CodecQuickTest, OnlyTheFormProtobufWritesIsReadTheQuickWay) {
+  const std::string header = nested(1, ""), value = nested(2, number(3, 10)), time = nested(3, number(1, 2));
+  auto write = [](const std::string& body) { return number(1, 7) + nested(18, body); };
+  auto entry = [](const std::string& id, const std::string& v) { return nested(2, id + v); };
+  const std::string as_written = write(header + entry(number(1, 5), value) + time);
+  std::uint64_t correlation = 0;
+  auto read = std::dynamic_pointer_cast<zc::CUpdateChannelValue>(zw::decode_quick(as_written, &correlation));
+  ASSERT_TRUE(read);
+  ASSERT_EQ(read->values.size(), 1U);
+  EXPECT_EQ(std::tie(correlation, read->values[0].channel_id, read->values[0].value, read->time.seconds),
+            std::make_tuple(std::uint64_t{7}, std::uint64_t{5}, CValue(5), 1));
+
+  const std::pair<const char*, std::string> others[] = {
+      {"the time before the values", write(header + time + entry(number(1, 5), value))},
+      {"a channel id a byte longer than needed", write(header + entry(varint(1 << 3) + std::string("\x85\x00", 2), value) + time)},
+      {"a status of 0 sent", write(nested(1, number(1, 0)) + entry(number(1, 5), value) + time)},
+      {"a kind past 16 bits", write(nested(1, number(2, 70000)) + entry(number(1, 5), value) + time)},
+      {"an empty origin sent", write(nested(1, nested(5, "")) + entry(number(1, 5), value) + time)},
+      {"no header", write(entry(number(1, 5), value) + time)},
+      {"a value of no alternative", write(header + entry(number(1, 5), nested(2, "")) + time)},
+      {"a bool of 2", write(header + entry(number(1, 5), nested(2, number(2, 2))) + time)},
+  };
+  for (const auto& other : others) {
+    SCOPED_TRACE(other.first);
+    zw::Envelope parsed;
+    std::string error;
+    EXPECT_TRUE(zw::parse_envelope(other.second, &parsed, &error)) << error;
+    EXPECT_EQ(zw::decode_quick(other.second, &correlation), nullptr);
+  }
+}
+
 // What the daemon makes of a hello is proven against cdsd; here the client's side.
 TEST(CodecHelloTest, TheAnswerToAHelloSaysWhetherTheSessionIsOpen) {
   const std::pair<zw::HelloAckInfo, std::string> cases[] = {  // answer, error ("" when open)

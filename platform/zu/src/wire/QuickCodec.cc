@@ -263,8 +263,11 @@ void write_body(Writer& w, const cds::CSubscriberNotify& r) {
   for (const auto& v : r.values) write_channel_value(w, 4, v.first, v.second);
 }
 
-// ---- reading: any order, every field once at most, nothing unknown; what
-// is read is then written again and compared, which refuses the rest
+// ---- reading: only the form written above, which protobuf reads as the
+// same record. Fields come in order, each once but a repeated one; none is
+// sent at its default (a oneof's alternative and a message field that is set
+// always are); every varint is at its shortest and every number fits its
+// record field. The rest is left to the general codec.
 
 class Reader {
  public:
@@ -272,14 +275,20 @@ class Reader {
   Reader(const unsigned char* p, const unsigned char* end) : p_(p), end_(end) {}
 
   bool done() const { return p_ == end_; }
+  // At its shortest, within 64 bits.
   bool varint(std::uint64_t* v) {
     *v = 0;
     for (int shift = 0; shift < 64 && p_ != end_; shift += 7) {
       const unsigned char b = *p_++;
+      if (shift == 63 && b > 1) return false;
       *v |= static_cast<std::uint64_t>(b & 0x7F) << shift;
-      if ((b & 0x80) == 0) return true;
+      if ((b & 0x80) == 0) return b != 0 || shift == 0;  // a last byte of 0 only lengthens it
     }
     return false;
+  }
+  // A field sent only when it is not 0, at most `max`.
+  bool scalar(std::uint32_t wire, std::uint64_t max, std::uint64_t* v) {
+    return wire == kVarint && varint(v) && *v != 0 && *v <= max;
   }
   bool tag(std::uint32_t* field, std::uint32_t* wire) {
     std::uint64_t t;
@@ -288,17 +297,18 @@ class Reader {
     *wire = static_cast<std::uint32_t>(t & 7);
     return true;
   }
-  bool nested(Reader* inner) {
+  bool nested(std::uint32_t wire, Reader* inner) {
     std::uint64_t n;
-    if (!varint(&n) || n > static_cast<std::uint64_t>(end_ - p_)) return false;
+    if (wire != kLength || !varint(&n) || n > static_cast<std::uint64_t>(end_ - p_)) return false;
     *inner = Reader(p_, p_ + n);
     p_ += n;
     return true;
   }
+  // A text field, sent only when not empty unless it is a oneof's alternative.
   template <typename Text>
-  bool text(Text* out) {
+  bool text(std::uint32_t wire, bool may_be_empty, Text* out) {
     Reader inner;
-    if (!nested(&inner)) return false;
+    if (!nested(wire, &inner) || (inner.done() && !may_be_empty)) return false;
     out->assign(inner.p_, inner.end_);
     return true;
   }
@@ -314,17 +324,20 @@ class Reader {
   const unsigned char* end_ = nullptr;
 };
 
-// Reads the fields of a message, each once but the `repeated` one:
-// `read(field, wire)` takes one field and says whether it was one the message
-// has, in the form expected.
+constexpr std::uint64_t k16 = 0xFFFF;
+constexpr std::uint64_t k32 = 0xFFFFFFFF;
+constexpr std::uint64_t k64 = ~std::uint64_t{0};
+
+// Reads the fields of a message in increasing order, each once but the
+// `repeated` one: `read(field, wire)` takes one field and says whether it was
+// one the message has, in the form expected.
 template <typename Read>
 bool read_fields(Reader& in, Read read, std::uint32_t repeated = 0) {
-  std::uint64_t seen = 0;
+  std::uint32_t last = 0;
   while (!in.done()) {
     std::uint32_t field, wire;
-    if (!in.tag(&field, &wire) || field == 0 || field > 63) return false;
-    if (field != repeated && (seen & (1ULL << field)) != 0) return false;
-    seen |= 1ULL << field;
+    if (!in.tag(&field, &wire) || field == 0 || field < last || (field == last && field != repeated)) return false;
+    last = field;
     if (!read(field, wire)) return false;
   }
   return true;
@@ -340,9 +353,11 @@ bool read_header(Reader in, cds::CRequestResponse* r) {
   r->timeout = 0;
   r->reserved = 0;
   return read_fields(in, [&](std::uint32_t field, std::uint32_t wire) {
+    if (field == 5 || field == 6) return in.text(wire, false, field == 5 ? &r->origin : &r->message);
+    // The widest each number's record field holds, by field.
+    static constexpr std::uint64_t widest[] = {0, k32, k16, k32, k16, 0, 0, k32, k32};
     std::uint64_t v = 0;
-    if (field == 5 || field == 6) return wire == kLength && in.text(field == 5 ? &r->origin : &r->message);
-    if (wire != kVarint || field > 8 || !in.varint(&v)) return false;
+    if (field > 8 || !in.scalar(wire, widest[field], &v)) return false;
     switch (field) {
       case 1: r->status = static_cast<std::uint32_t>(v); break;
       case 2: r->kind = static_cast<std::uint16_t>(v); break;
@@ -355,43 +370,44 @@ bool read_header(Reader in, cds::CRequestResponse* r) {
   });
 }
 
-// The fields of a time not sent are 0.
-bool read_time(Reader in, WireTime* t) {
+// The fields of a time not sent are 0; `seconds_max` bounds the zigzag
+// seconds (a WallTime's are 32 bits).
+bool read_time(Reader in, std::uint64_t seconds_max, WireTime* t) {
   *t = WireTime{};
   return read_fields(in, [&](std::uint32_t field, std::uint32_t wire) {
     std::uint64_t v = 0;
-    if (wire != kVarint || field > 2 || !in.varint(&v)) return false;
-    if (field == 1) t->seconds = v;
-    else t->nanoseconds = static_cast<std::uint32_t>(v);
+    if (field == 1) return in.scalar(wire, seconds_max, &t->seconds);
+    if (field != 2 || !in.scalar(wire, k32, &v)) return false;
+    t->nanoseconds = static_cast<std::uint32_t>(v);
     return true;
   });
 }
 
 bool read_value(Reader in, CValue* out) {
   bool one = false;
-  return read_fields(in, [&](std::uint32_t field, std::uint32_t wire) {
+  const bool read = read_fields(in, [&](std::uint32_t field, std::uint32_t wire) {
     if (one) return false;  // a oneof holds one alternative
     one = true;
     std::uint64_t v = 0;
+    Reader inner;
     switch (field) {
-      case 1: {
-        Reader empty;
-        if (wire != kLength || !in.nested(&empty) || !empty.done()) return false;
+      case 1:
+        if (!in.nested(wire, &inner) || !inner.done()) return false;
         *out = CValue();
         return true;
-      }
       case 2:
       case 3:
       case 4:
       case 5:
       case 6:
+        // An alternative is sent at 0 too.
         if (wire != kVarint || !in.varint(&v)) return false;
         if (field == 2) *out = CValue(v != 0);
         else if (field == 3) *out = CValue(static_cast<int>(unzigzag32(v)));
         else if (field == 4) *out = CValue(static_cast<long long>(unzigzag64(v)));
         else if (field == 5) *out = CValue(static_cast<unsigned int>(v));
         else *out = CValue(static_cast<unsigned long long>(v));
-        return true;
+        return v <= (field == 2 ? 1 : field == 3 || field == 5 ? k32 : k64);
       case 7: {
         if (wire != kFixed32 || !in.fixed(4, &v)) return false;
         const auto bits = static_cast<std::uint32_t>(v);
@@ -408,33 +424,33 @@ bool read_value(Reader in, CValue* out) {
         return true;
       }
       case 9: {
-        Reader inner;
         WireTime t;
-        if (wire != kLength || !in.nested(&inner) || !read_time(inner, &t)) return false;
+        if (!in.nested(wire, &inner) || !read_time(inner, k64, &t)) return false;
         *out = CValue(CTimestamp{unzigzag64(t.seconds), t.nanoseconds});
         return true;
       }
       case 10: {
         std::string s;
-        if (wire != kLength || !in.text(&s)) return false;
+        if (!in.text(wire, true, &s)) return false;
         *out = CValue(std::move(s));
         return true;
       }
       case 11: {
         CBytes b;
-        if (wire != kLength || !in.text(&b)) return false;
+        if (!in.text(wire, true, &b)) return false;
         *out = CValue(std::move(b));
         return true;
       }
       default: return false;
     }
   });
+  return read && one;
 }
 
 // Sent, a wall time is set: seconds not sent are 0, not the unset -1.
 bool read_wall_time(Reader in, CWallTime* t) {
   WireTime read;
-  if (!read_time(in, &read)) return false;
+  if (!read_time(in, k32, &read)) return false;
   t->seconds = unzigzag32(read.seconds);
   t->nanoseconds = read.nanoseconds;
   return true;
@@ -442,32 +458,36 @@ bool read_wall_time(Reader in, CWallTime* t) {
 
 bool read_result(Reader in, cds::CChannelValueResult* r) {
   r->channel_id = 0;
-  return read_fields(in, [&](std::uint32_t field, std::uint32_t wire) {
+  bool value = false, time = false;
+  const bool read = read_fields(in, [&](std::uint32_t field, std::uint32_t wire) {
     std::uint64_t v = 0;
     Reader inner;
     switch (field) {
-      case 1: return wire == kVarint && in.varint(&r->channel_id);
-      case 2: return wire == kLength && in.nested(&inner) && read_value(inner, &r->value);
-      case 3: return wire == kLength && in.text(&r->text);
+      case 1: return in.scalar(wire, k64, &r->channel_id);
+      case 2: return value = in.nested(wire, &inner) && read_value(inner, &r->value);
+      case 3: return in.text(wire, false, &r->text);
       case 4:
-        if (wire != kVarint || !in.varint(&v)) return false;
+        if (!in.scalar(wire, k32, &v)) return false;
         r->state = CStateBits(static_cast<std::uint32_t>(v));
         return true;
-      case 5: return wire == kLength && in.nested(&inner) && read_wall_time(inner, &r->time);
+      case 5: return time = in.nested(wire, &inner) && read_wall_time(inner, &r->time);
       default: return false;
     }
   });
+  return read && value && time;
 }
 
 bool read_body(Reader in, cds::CGetChannelValue* r) {
-  return read_fields(
+  bool header = false;
+  const bool read = read_fields(
       in,
       [&](std::uint32_t field, std::uint32_t wire) {
         Reader inner;
-        if (wire != kLength || !in.nested(&inner)) return false;
+        if (!in.nested(wire, &inner)) return false;
         switch (field) {
-          case 1: return read_header(inner, r);
+          case 1: return header = read_header(inner, r);
           case 2:
+            if (inner.done()) return false;  // no ids, no field
             while (!inner.done()) {
               std::uint64_t id;
               if (!inner.varint(&id)) return false;
@@ -479,65 +499,71 @@ bool read_body(Reader in, cds::CGetChannelValue* r) {
         }
       },
       3);
+  return read && header;
 }
 
 bool read_channel_value(Reader in, std::uint64_t* channel_id, CValue* value) {
   *channel_id = 0;
-  return read_fields(in, [&](std::uint32_t field, std::uint32_t wire) {
+  bool has_value = false;
+  const bool read = read_fields(in, [&](std::uint32_t field, std::uint32_t wire) {
     Reader inner;
-    if (field == 1) return wire == kVarint && in.varint(channel_id);
-    return field == 2 && wire == kLength && in.nested(&inner) && read_value(inner, value);
+    if (field == 1) return in.scalar(wire, k64, channel_id);
+    return has_value = field == 2 && in.nested(wire, &inner) && read_value(inner, value);
   });
+  return read && has_value;
 }
 
 bool read_body(Reader in, cds::CUpdateChannelValue* r) {
   r->flag = false;
-  return read_fields(
+  bool header = false, time = false;
+  const bool read = read_fields(
       in,
       [&](std::uint32_t field, std::uint32_t wire) {
         Reader inner;
         std::uint64_t v = 0;
         switch (field) {
-          case 1: return wire == kLength && in.nested(&inner) && read_header(inner, r);
+          case 1: return header = in.nested(wire, &inner) && read_header(inner, r);
           case 2:
             r->values.emplace_back();
-            return wire == kLength && in.nested(&inner) &&
+            return in.nested(wire, &inner) &&
                    read_channel_value(inner, &r->values.back().channel_id, &r->values.back().value);
-          case 3: return wire == kLength && in.nested(&inner) && read_wall_time(inner, &r->time);
+          case 3: return time = in.nested(wire, &inner) && read_wall_time(inner, &r->time);
           case 4:
-            if (wire != kVarint || !in.varint(&v)) return false;
-            r->flag = v != 0;
+            if (!in.scalar(wire, 1, &v)) return false;
+            r->flag = true;
             return true;
           default: return false;
         }
       },
       2);
+  return read && header && time;
 }
 
 bool read_body(Reader in, cds::CSubscriberNotify* r) {
   r->subscription_id = 0;
-  return read_fields(
+  bool header = false;
+  const bool read = read_fields(
       in,
       [&](std::uint32_t field, std::uint32_t wire) {
         Reader inner;
         std::uint64_t v = 0;
         CValue value;
         switch (field) {
-          case 1: return wire == kLength && in.nested(&inner) && read_header(inner, r);
-          case 2:
+          case 1: return header = in.nested(wire, &inner) && read_header(inner, r);
+          case 2: return in.scalar(wire, k64, &r->subscription_id);
           case 3:
-            if (wire != kVarint || !in.varint(&v)) return false;
-            if (field == 2) r->subscription_id = v;
-            else r->type = static_cast<std::uint8_t>(v);
+            if (!in.scalar(wire, 0xFF, &v)) return false;
+            r->type = static_cast<std::uint8_t>(v);
             return true;
           case 4:
             // A channel twice is no map's: the general way explains it.
-            return wire == kLength && in.nested(&inner) && read_channel_value(inner, &v, &value) &&
+            return in.nested(wire, &inner) && read_channel_value(inner, &v, &value) &&
                    r->values.emplace(v, std::move(value)).second;
           default: return false;
         }
       },
       4);
+  return read && header;
 }
 
 // ---- the whole envelope
@@ -571,15 +597,11 @@ bool encode_as(const cds::CRequestResponse& record, std::uint32_t field, std::ui
   return true;
 }
 
-// The record in a body, when writing it again gives the very payload.
+// Whether writing `r` again gives the very payload.
 template <typename R>
-std::shared_ptr<cds::CRequestResponse> decode_as(Reader body, std::uint32_t field, std::uint64_t correlation,
-                                                 const std::string& payload) {
-  auto r = std::make_shared<R>();
-  if (!read_body(body, r.get())) return nullptr;
-  // Only the very form written here: protobuf may read any other one differently.
-  const std::size_t body_bytes = body_size(*r);
-  if (envelope_size(field, correlation, body_bytes) != payload.size()) return nullptr;
+bool writes_back(const R& r, std::uint32_t field, std::uint64_t correlation, const std::string& payload) {
+  const std::size_t body_bytes = body_size(r);
+  if (envelope_size(field, correlation, body_bytes) != payload.size()) return false;
   char small[512];
   std::string large;
   char* again = small;
@@ -587,8 +609,20 @@ std::shared_ptr<cds::CRequestResponse> decode_as(Reader body, std::uint32_t fiel
     large.resize(payload.size());
     again = &large[0];
   }
-  write_envelope(again, payload.size(), field, *r, correlation, body_bytes);
-  if (std::memcmp(again, payload.data(), payload.size()) != 0) return nullptr;
+  write_envelope(again, payload.size(), field, r, correlation, body_bytes);
+  return std::memcmp(again, payload.data(), payload.size()) == 0;
+}
+
+template <typename R>
+std::shared_ptr<cds::CRequestResponse> decode_as(Reader body, std::uint32_t field, std::uint64_t correlation,
+                                                 const std::string& payload) {
+  auto r = std::make_shared<R>();
+  if (!read_body(body, r.get())) return nullptr;
+  // The values of a notification leave in the order of the writer's map, which
+  // this side's map need not keep: several are read here only when written
+  // back in the same order.
+  if constexpr (std::is_same_v<R, cds::CSubscriberNotify>)
+    if (r->values.size() > 1 && !writes_back(*r, field, correlation, payload)) return nullptr;
   return r;
 }
 
@@ -613,10 +647,10 @@ std::shared_ptr<cds::CRequestResponse> decode(const std::string& payload, std::u
   std::uint32_t field = 0;
   Reader body;
   const bool read = read_fields(in, [&](std::uint32_t f, std::uint32_t wire) {
-    if (f == kEnvelopeCorrelation) return wire == kVarint && in.varint(&id);
-    if (field != 0 || wire != kLength) return false;  // one body
+    if (f == kEnvelopeCorrelation) return in.scalar(wire, k64, &id);
+    if (field != 0) return false;  // one body
     field = f;
-    return in.nested(&body);
+    return in.nested(wire, &body);
   });
   if (!read) return nullptr;
   std::shared_ptr<cds::CRequestResponse> r;

@@ -5,8 +5,9 @@
 // that carries values only (CSubscriberNotify without its sets). The bytes
 // are the ones protobuf writes for the same record (field order, packed ids,
 // no field at its default), so either side may use either way. A payload is
-// read here only when it is exactly what this side writes for the record it
-// holds (checked by writing it again); anything else is left to the general
+// read here only in that very form, which protobuf reads as the same record
+// (fields in order, no default sent, every varint at its shortest, every
+// number within its record field); anything else is left to the general
 // codec, which reads every form protobuf accepts and explains what it refuses.
 #include <cstddef>
 #include <cstdint>
