@@ -1,6 +1,7 @@
 #include "cdsapi/dataHandler.h"
 
 #include <iostream>
+#include <optional>
 
 #include "cdsapi/DataAlarms.h"
 #include "common/Response.h"
@@ -114,12 +115,12 @@ void dataHandler::handle_response(std::shared_ptr<zu::cds::CRequestResponse> mes
 
 bool dataHandler::handleSubscriptions(std::shared_ptr<zu::cds::CSubscriberNotify> notification) {
   const unsigned long long id = notification->subscription_id;
-  std::unique_ptr<SubscriptionCallback> callback;
+  std::optional<SubscriptionCallback> callback;  // a copy: the callback may release its own entry
   {
     std::lock_guard<std::mutex> lock(table_mutex_);
     auto it = subscriptions.find(id);
     if (it == subscriptions.end()) return false;
-    callback = std::make_unique<SubscriptionCallback>(it->second);
+    callback.emplace(it->second);
     dispatching_ = id;
     dispatch_thread_ = std::this_thread::get_id();
   }
