@@ -6,7 +6,7 @@
 # redis-server, redis-benchmark and libhiredis-dev (cds_peer_bench is only
 # built with hiredis). Rounds (3 by default) interleave ours and the peer's
 # figures; the table shows the median over rounds of each figure, and the
-# load average before each round. System calls and context switches per read
+# load average before each round. System calls and thread wake-ups per read
 # are counted with `perf stat` when it is allowed to count them, instructions
 # per read with bench/instructions_per_read.sh when valgrind is installed.
 set -euo pipefail
@@ -52,23 +52,30 @@ for r in $(seq "$rounds"); do
   CDS_PEER_SOCKET=$sock "$peer" --benchmark_filter='^BM_PeerMemoryPerKey' --benchmark_format=json > "$dir/peer-mem-$r.json"
 done
 
-# Per read: the difference between a short and a long run, so start-up and
-# shut-down cancel out. Ours counts the client and the cdsd it forks; the
-# peer's the client and redis-server (attached by pid).
-events=context-switches,raw_syscalls:sys_enter
-count_ours() {
-  perf stat -x, -e "$events" -o "$dir/perf-ours-$1" -- "$ours" --benchmark_filter='^BM_DaemonGetChannelCValue' \
-    --benchmark_min_time="$1" --benchmark_format=json > "$dir/perf-ours-$1.json" 2>/dev/null
-}
-count_peer() {
-  perf stat -x, -e "$events" -o "$dir/perf-redis-$1" -p "$redis_pid" & local server=$!
-  sleep 0.5
-  CDS_PEER_SOCKET=$sock perf stat -x, -e "$events" -o "$dir/perf-peer-$1" -- "$peer" --benchmark_filter='^BM_PeerGet' \
-    --benchmark_min_time="$1" --benchmark_format=json > "$dir/perf-peer-$1.json" 2>/dev/null
-  kill -INT "$server"; wait "$server" || true
+# Per read, counted over one second in the middle of a read benchmark, the
+# client and its server at once (as bench/syscalls_per_read.sh does): ours
+# the benchmark and the cdsd it forks, the peer's the benchmark and
+# redis-server. The client sends one request per read (sendto, or write for
+# hiredis), which counts the reads. A wake-up is counted by the thread that
+# makes it (sched_waking).
+events=raw_syscalls:sys_enter,sched:sched_waking,syscalls:sys_enter_sendto,syscalls:sys_enter_write
+count_mid() {  # label, client pid, server pid
+  perf stat -x, -e "$events" -p "$2" -o "$dir/perf-$1-client" -- sleep 1 &
+  local client_perf=$!
+  perf stat -x, -e "$events" -p "$3" -o "$dir/perf-$1-server" -- sleep 1
+  wait "$client_perf"
 }
 if perf stat -x, -e "$events" true >/dev/null 2>&1; then
-  for t in 0.2 1; do count_ours "$t" && count_peer "$t" || true; done
+  "$ours" --benchmark_filter='^BM_DaemonGetChannelCValue' --benchmark_min_time=4 >/dev/null 2>&1 &
+  client=$!
+  sleep 2
+  count_mid ours "$client" "$(pgrep -P "$client" cdsd)" || true
+  wait "$client" || true
+  CDS_PEER_SOCKET=$sock "$peer" --benchmark_filter='^BM_PeerGet' --benchmark_min_time=4 >/dev/null 2>&1 &
+  client=$!
+  sleep 2
+  count_mid peer "$client" "$redis_pid" || true
+  wait "$client" || true
 fi
 
 # Instructions per read, which this machine's load does not move (needs valgrind).
@@ -115,25 +122,22 @@ t8 = field("ours", "BM_DaemonClientThreads/real_time/threads:8", "items_per_seco
 r1, r8 = rps(0), rps(1)
 mem, pmem = field("ours-mem", "BM_DaemonMemoryPerChannel", "bytes_per_channel"), field("peer-mem", "BM_PeerMemoryPerKey", "bytes_per_key")
 
-def per_read(prefixes):
-    # (events in the long run - in the short run) / (reads in the long run - in the short run)
+def per_read(label):
+    # (system calls, wake-ups) of client and server, per request the client sent
     totals = {}
-    for t in ("0.2", "1"):
-        ev = {}
-        for p in prefixes:
-            try:
-                for line in open(f"{d}/perf-{p}-{t}"):
-                    parts = line.strip().split(",")
-                    if len(parts) > 2 and parts[0].isdigit(): ev[parts[2]] = ev.get(parts[2], 0) + int(parts[0])
-            except OSError:
-                return None
-        b = bench(f"{d}/perf-{prefixes[0]}-{t}.json")
-        if not b: return None
-        totals[t] = (ev, next(iter(b.values()))["iterations"])
-    (e0, n0), (e1, n1) = totals["0.2"], totals["1"]
-    if n1 <= n0: return None
-    return tuple((e1.get(k, 0) - e0.get(k, 0)) / (n1 - n0) for k in ("raw_syscalls:sys_enter", "context-switches"))
-cost, pcost = per_read(["ours"]), per_read(["peer", "redis"])
+    for side in ("client", "server"):
+        try:
+            for line in open(f"{d}/perf-{label}-{side}"):
+                parts = line.strip().split(",")
+                if len(parts) > 2 and parts[0].isdigit():
+                    totals[(side, parts[2])] = int(parts[0])
+        except OSError:
+            return None
+    reads = totals.get(("client", "syscalls:sys_enter_sendto"), 0) + totals.get(("client", "syscalls:sys_enter_write"), 0)
+    if not reads: return None
+    return tuple(sum(totals.get((side, e), 0) for side in ("client", "server")) / reads
+                 for e in ("raw_syscalls:sys_enter", "sched:sched_waking"))
+cost, pcost = per_read("ours"), per_read("peer")
 
 print("| what | this project over cdsd | peer or floor | ratio |")
 print("|---|---|---|---|")
@@ -144,7 +148,7 @@ k = lambda v: "n/a" if v is None else f"{v / 1000:.1f} k"
 print(f"| requests/s, 1 thread / 8 threads | {k(t1)} / {k(t8)} | redis-benchmark GET `-c 1` {k(r1)} / `-c 8` {k(r8)} | {ratio(t1, r1)} / {ratio(t8, r8)} |")
 print(f"| memory per channel with a value | {f(mem,' B',0)} (cdsd RSS growth over 10 000) | {f(pmem,' B',0)} per key (redis RSS growth over 10 000) | {ratio(mem, pmem)} × |")
 sc = lambda c: "n/a" if c is None else f"{c[0]:.1f} / {c[1]:.1f}"
-print(f"| system calls / context switches per read (client + server) | {sc(cost)} | {sc(pcost)} | |")
+print(f"| system calls / thread wake-ups per read (client + server) | {sc(cost)} | {sc(pcost)} | |")
 def instructions(label):
     try:
         for line in open(f"{d}/instructions"):
