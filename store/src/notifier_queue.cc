@@ -62,7 +62,7 @@ void NotificationQueue::index_merge_targets() {
 
 void NotificationQueue::drop_alarms(const zu::cds::CSubscriberNotify& n) {
   const std::size_t updates = std::max<std::size_t>(n.alarm_updates.size(), 1);
-  dropped_.store(dropped_.load() + updates);
+  dropped_ += updates;
   Notice& notice = notices_[n.subscription_id];
   if (!notice.notification) {
     notice.notification = std::make_shared<zu::cds::CSubscriberNotify>();

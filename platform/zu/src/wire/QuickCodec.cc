@@ -458,34 +458,34 @@ bool read_wall_time(Reader in, CWallTime* t) {
 
 bool read_result(Reader in, cds::CChannelValueResult* r) {
   r->channel_id = 0;
-  bool value = false, time = false;
+  bool has_value = false, has_time = false;
   const bool read = read_fields(in, [&](std::uint32_t field, std::uint32_t wire) {
     std::uint64_t v = 0;
     Reader inner;
     switch (field) {
       case 1: return in.scalar(wire, k64, &r->channel_id);
-      case 2: return value = in.nested(wire, &inner) && read_value(inner, &r->value);
+      case 2: return has_value = in.nested(wire, &inner) && read_value(inner, &r->value);
       case 3: return in.text(wire, false, &r->text);
       case 4:
         if (!in.scalar(wire, k32, &v)) return false;
         r->state = CStateBits(static_cast<std::uint32_t>(v));
         return true;
-      case 5: return time = in.nested(wire, &inner) && read_wall_time(inner, &r->time);
+      case 5: return has_time = in.nested(wire, &inner) && read_wall_time(inner, &r->time);
       default: return false;
     }
   });
-  return read && value && time;
+  return read && has_value && has_time;
 }
 
 bool read_body(Reader in, cds::CGetChannelValue* r) {
-  bool header = false;
+  bool has_header = false;
   const bool read = read_fields(
       in,
       [&](std::uint32_t field, std::uint32_t wire) {
         Reader inner;
         if (!in.nested(wire, &inner)) return false;
         switch (field) {
-          case 1: return header = read_header(inner, r);
+          case 1: return has_header = read_header(inner, r);
           case 2:
             if (inner.done()) return false;  // no ids, no field
             while (!inner.done()) {
@@ -499,7 +499,7 @@ bool read_body(Reader in, cds::CGetChannelValue* r) {
         }
       },
       3);
-  return read && header;
+  return read && has_header;
 }
 
 bool read_channel_value(Reader in, std::uint64_t* channel_id, CValue* value) {
@@ -515,19 +515,19 @@ bool read_channel_value(Reader in, std::uint64_t* channel_id, CValue* value) {
 
 bool read_body(Reader in, cds::CUpdateChannelValue* r) {
   r->flag = false;
-  bool header = false, time = false;
+  bool has_header = false, has_time = false;
   const bool read = read_fields(
       in,
       [&](std::uint32_t field, std::uint32_t wire) {
         Reader inner;
         std::uint64_t v = 0;
         switch (field) {
-          case 1: return header = in.nested(wire, &inner) && read_header(inner, r);
+          case 1: return has_header = in.nested(wire, &inner) && read_header(inner, r);
           case 2:
             r->values.emplace_back();
             return in.nested(wire, &inner) &&
                    read_channel_value(inner, &r->values.back().channel_id, &r->values.back().value);
-          case 3: return time = in.nested(wire, &inner) && read_wall_time(inner, &r->time);
+          case 3: return has_time = in.nested(wire, &inner) && read_wall_time(inner, &r->time);
           case 4:
             if (!in.scalar(wire, 1, &v)) return false;
             r->flag = true;
@@ -536,12 +536,12 @@ bool read_body(Reader in, cds::CUpdateChannelValue* r) {
         }
       },
       2);
-  return read && header && time;
+  return read && has_header && has_time;
 }
 
 bool read_body(Reader in, cds::CSubscriberNotify* r) {
   r->subscription_id = 0;
-  bool header = false;
+  bool has_header = false;
   const bool read = read_fields(
       in,
       [&](std::uint32_t field, std::uint32_t wire) {
@@ -549,7 +549,7 @@ bool read_body(Reader in, cds::CSubscriberNotify* r) {
         std::uint64_t v = 0;
         CValue value;
         switch (field) {
-          case 1: return header = in.nested(wire, &inner) && read_header(inner, r);
+          case 1: return has_header = in.nested(wire, &inner) && read_header(inner, r);
           case 2: return in.scalar(wire, k64, &r->subscription_id);
           case 3:
             if (!in.scalar(wire, 0xFF, &v)) return false;
@@ -563,7 +563,7 @@ bool read_body(Reader in, cds::CSubscriberNotify* r) {
         }
       },
       4);
-  return read && header;
+  return read && has_header;
 }
 
 // ---- the whole envelope
