@@ -127,17 +127,17 @@ struct Server::Impl {
 };
 
 // One client connection: its socket, its engine session, its outbound frames.
-// Everything but on_notification runs on the connection's strand, holding
-// out_mutex_: another connection's thread may then write a notification
-// itself while the strand is idle (write_now), and the lock keeps it off the
-// socket while the strand is at work.
+// Everything but on_notification runs on the connection's loop (one thread
+// runs each loop, so its handlers never overlap), holding out_mutex_: another
+// connection's thread may then write a notification itself while the
+// connection is idle (write_now), and the lock keeps it off the socket while
+// the connection's own handlers are at work.
 class Connection : public std::enable_shared_from_this<Connection> {
  public:
   Connection(Server::Impl& server, asio::io_context& io, stream::socket socket, std::uint64_t number)
       : server_(server),
         socket_(std::move(socket)),
         out_socket_(io),
-        strand_(asio::make_strand(io)),
         timer_(io),
         frame_timer_(io),
         number_(number),
@@ -148,14 +148,14 @@ class Connection : public std::enable_shared_from_this<Connection> {
 
   void start() {
     auto self = shared_from_this();
-    asio::post(strand_, [self] {
-      Held held(self->out_mutex_);
+    asio::post(loop(), [self] {
+      Held held(*self);
       self->timer_.expires_after(kHelloTimeout);
-      self->timer_.async_wait(asio::bind_executor(self->strand_, [self](error_code ec) {
-        Held held(self->out_mutex_);
+      self->timer_.async_wait([self](error_code ec) {
+        Held held(*self);
         if (!ec && self->state_ == State::awaiting_hello)
           self->close_now("sent no hello in time", Level::warning, "no hello");
-      }));
+      });
       self->read_more();
     });
   }
@@ -163,8 +163,8 @@ class Connection : public std::enable_shared_from_this<Connection> {
   // Closes the connection from any thread.
   void close(const std::string& why) {
     auto self = shared_from_this();
-    asio::post(strand_, [self, why] {
-      Held held(self->out_mutex_);
+    asio::post(loop(), [self, why] {
+      Held held(*self);
       self->close_now(why, Level::debug);
     });
   }
@@ -173,8 +173,8 @@ class Connection : public std::enable_shared_from_this<Connection> {
   // one; from any thread.
   void push_out() {
     auto self = shared_from_this();
-    asio::post(strand_, [self] {
-      Held held(self->out_mutex_);
+    asio::post(loop(), [self] {
+      Held held(*self);
       self->close_now("had sent no hello when the connections reached their maximum; closed to make room",
                       Level::warning, "pushed out");
     });
@@ -201,10 +201,10 @@ class Connection : public std::enable_shared_from_this<Connection> {
     // Sent from here when the writer is another connection's thread and this
     // one is idle: no wake-up of this connection's thread. The notifications
     // of this connection's own request wait for its answer, which leaves first.
-    if (!strand_.running_in_this_thread() && write_now()) return;
+    if (holder_.load() != std::this_thread::get_id() && write_now()) return;
     if (!kicked_.exchange(true)) {
-      asio::post(strand_, [self] {
-        Held held(self->out_mutex_);
+      asio::post(loop(), [self] {
+        Held held(*self);
         self->kicked_.store(false);
         self->pump();
       });
@@ -213,12 +213,26 @@ class Connection : public std::enable_shared_from_this<Connection> {
 
  private:
   enum class State { awaiting_hello, serving, flushing, closed };
-  using Held = std::lock_guard<std::mutex>;
+  // Holds out_mutex_ and marks the thread as the connection's own meanwhile:
+  // a notification its own request causes then waits for the answer.
+  class Held {
+   public:
+    explicit Held(Connection& c) : c_(c), lock_(c.out_mutex_) { c_.holder_.store(std::this_thread::get_id()); }
+    ~Held() { c_.holder_.store(std::thread::id()); }
+    Held(const Held&) = delete;
+    Held& operator=(const Held&) = delete;
+
+   private:
+    Connection& c_;
+    std::lock_guard<std::mutex> lock_;
+  };
+
+  asio::any_io_executor loop() { return socket_.get_executor(); }
 
   std::string who() const {
     return "connection " + std::to_string(number_) + (name_.empty() ? "" : " (\"" + name_ + "\")");
   }
-  // who() without the name, which only the strand may read.
+  // who() without the name, which only the connection's own handlers may read.
   std::string who_any_thread() const { return "connection " + std::to_string(number_); }
 
   void read_more() {
@@ -237,18 +251,18 @@ class Connection : public std::enable_shared_from_this<Connection> {
     auto self = shared_from_this();
     if (state_ == State::awaiting_hello) {
       // The hello may bring the socket to send on, which only recvmsg takes.
-      socket_.async_wait(stream::socket::wait_read, asio::bind_executor(strand_, [self](error_code ec) {
-                           Held held(self->out_mutex_);
-                           std::size_t n = 0;
-                           if (!ec) n = self->read_with_sockets(&ec);
-                           self->on_read(ec, n);
-                         }));
+      socket_.async_wait(stream::socket::wait_read, [self](error_code ec) {
+        Held held(*self);
+        std::size_t n = 0;
+        if (!ec) n = self->read_with_sockets(&ec);
+        self->on_read(ec, n);
+      });
       return;
     }
-    socket_.async_read_some(asio::buffer(input_), asio::bind_executor(strand_, [self](error_code ec, std::size_t n) {
-                              Held held(self->out_mutex_);
-                              self->on_read(ec, n);
-                            }));
+    socket_.async_read_some(asio::buffer(input_), [self](error_code ec, std::size_t n) {
+      Held held(*self);
+      self->on_read(ec, n);
+    });
   }
 
   // One read into input_ that also takes the descriptors sent with the bytes:
@@ -340,10 +354,10 @@ class Connection : public std::enable_shared_from_this<Connection> {
     frame_timer_.expires_after(after);
     auto self = shared_from_this();
     const std::uint64_t mark = frame_mark_;
-    frame_timer_.async_wait(asio::bind_executor(strand_, [self, mark](error_code ec) {
-      Held held(self->out_mutex_);
+    frame_timer_.async_wait([self, mark](error_code ec) {
+      Held held(*self);
       if (!ec) self->frame_deadline(mark);
-    }));
+    });
   }
 
   void frame_deadline(std::uint64_t mark) {
@@ -481,9 +495,9 @@ class Connection : public std::enable_shared_from_this<Connection> {
   }
 
   // Hands the next batch to the socket: answers first, then, once none waits,
-  // notifications. An answer is queued on this strand right after its request
-  // was handled, and the notifications it caused cannot exist before that, so
-  // they always leave after it.
+  // notifications. An answer is queued by the connection's own handler right
+  // after its request was handled, and the notifications it caused cannot
+  // exist before that, so they always leave after it.
   void pump() {
     while (!writing_ && state_ != State::closed) {
       if (!fill_output()) {
@@ -519,15 +533,15 @@ class Connection : public std::enable_shared_from_this<Connection> {
   // What the socket did not take at once, written when it can.
   void write_rest() {
     auto self = shared_from_this();
-    asio::async_write(out(), asio::buffer(output_), asio::bind_executor(strand_, [self](error_code ec, std::size_t) {
-                        Held held(self->out_mutex_);
-                        self->on_written(ec);
-                      }));
+    asio::async_write(out(), asio::buffer(output_), [self](error_code ec, std::size_t) {
+      Held held(*self);
+      self->on_written(ec);
+    });
   }
 
-  // Another thread's pump of the notifications, while the strand is idle and
-  // nothing else waits to be written. True when they are sent, or their rest
-  // handed to the strand; false leaves them to the strand.
+  // Another thread's pump of the notifications, while the connection is idle
+  // and nothing else waits to be written. True when they are sent, or their
+  // rest handed to the connection's loop; false leaves them to it.
   bool write_now() {
     std::unique_lock<std::mutex> held(out_mutex_, std::try_to_lock);
     if (!held.owns_lock() || writing_ || !answers_.empty() || state_ != State::serving) return false;
@@ -535,12 +549,12 @@ class Connection : public std::enable_shared_from_this<Connection> {
       const Sent sent = send_at_once();
       if (sent == Sent::all) continue;
       if (sent == Sent::failed) {
-        close("write failed: " + errno_text(errno));  // on the strand, which owns the socket's end
+        close("write failed: " + errno_text(errno));  // on the connection's loop, which owns the socket's end
         return true;
       }
       auto self = shared_from_this();
-      asio::post(strand_, [self] {
-        Held again(self->out_mutex_);
+      asio::post(loop(), [self] {
+        Held again(*self);
         if (self->state_ != State::closed) self->write_rest();
       });
       return true;
@@ -592,10 +606,10 @@ class Connection : public std::enable_shared_from_this<Connection> {
     timer_.cancel();
     timer_.expires_after(kFlushTimeout);
     auto self = shared_from_this();
-    timer_.async_wait(asio::bind_executor(strand_, [self](error_code ec) {
-      Held held(self->out_mutex_);
+    timer_.async_wait([self](error_code ec) {
+      Held held(*self);
       if (!ec) self->close_now("did not read the error answer in time", Level::debug);
-    }));
+    });
   }
 
   // Closes at once. With a `topic`, the line is rate-limited under it: a
@@ -632,7 +646,6 @@ class Connection : public std::enable_shared_from_this<Connection> {
   stream::socket socket_;      // the connection: requests come, and without out_socket_ everything goes
   stream::socket out_socket_;  // the socket the hello passed: answers and notifications go
   int passed_ = -1;            // a descriptor that came with the hello's bytes, until the hello is read
-  asio::strand<asio::io_context::executor_type> strand_;
   asio::steady_timer timer_;        // the hello's deadline, then the error answer's
   asio::steady_timer frame_timer_;  // the deadline of the frame being received
   const std::uint64_t number_;
@@ -655,7 +668,8 @@ class Connection : public std::enable_shared_from_this<Connection> {
   std::string output_;   // the batch being written
   std::string payload_;  // scratch for encoding notifications
   bool writing_ = false;
-  std::mutex out_mutex_;  // held by the strand's handlers, and by write_now
+  std::mutex out_mutex_;  // held by the connection's handlers (Held), and by write_now
+  std::atomic<std::thread::id> holder_{};  // the thread inside a handler of this connection, if any
 
   cds::store::NotificationQueue notes_;
   std::atomic<bool> kicked_{false};
