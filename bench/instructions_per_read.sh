@@ -8,6 +8,13 @@
 # The client counts from the library's call to its return (the peer's from
 # hiredis' command to its reply); the daemon counts its whole event loop,
 # divided by the reads it served.
+#
+# Then the same of a value write until its callback, in one process
+# (BM_WriteToCallbackLatency/daemon:1): the writer's call, the subscriber's
+# reading and callback on its event thread, and cdsd's loop, per write; beside
+# it redis-server's loop per PUBLISH to one subscriber (the peer's publisher
+# and subscriber are not counted: its subscriber is another process, which
+# callgrind cannot start from /proc/self/exe).
 set -eu
 build=$(cd "${1:-build}" && pwd)
 command -v valgrind >/dev/null || { echo "instructions_per_read: valgrind is not installed" >&2; exit 2; }
@@ -19,27 +26,50 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# cdsd under callgrind, started by the benchmark through CDS_TEST_CDSD.
+# cdsd under callgrind, started by the benchmark through CDS_TEST_CDSD; it
+# counts into $out/$CDS_CG_NAME.cg.
 cat > "$out/cdsd" <<EOF
 #!/bin/sh
-exec valgrind --tool=callgrind --callgrind-out-file=$out/daemon.cg "${CDS_TEST_CDSD:-$build/store/daemon/cdsd}" "\$@" 2>/dev/null
+exec valgrind --tool=callgrind --callgrind-out-file=$out/\$CDS_CG_NAME.cg "${CDS_TEST_CDSD:-$build/store/daemon/cdsd}" "\$@" 2>/dev/null
 EOF
 chmod +x "$out/cdsd"
-CDS_TEST_CDSD=$out/cdsd valgrind --tool=callgrind --callgrind-out-file="$out/client.cg" \
-  "$build/bench/cds_bench" --benchmark_filter='^BM_DaemonGetChannelCValue' --benchmark_min_time=1 >/dev/null 2>&1
-for _ in $(seq 50); do [ -s "$out/daemon.cg" ] && break; sleep 0.2; done
+# One benchmark (NAME, filter, more arguments) and its cdsd under callgrind:
+# NAME-client.cg and NAME-daemon.cg.
+ours() {
+  local name=$1 filter=$2
+  shift 2
+  CDS_CG_NAME=$name-daemon CDS_TEST_CDSD=$out/cdsd valgrind --tool=callgrind \
+    --callgrind-out-file="$out/$name-client.cg" "$build/bench/cds_bench" --benchmark_filter="$filter" "$@" >/dev/null 2>&1
+  for _ in $(seq 50); do [ -s "$out/$name-daemon.cg" ] && break; sleep 0.2; done
+}
+ours read '^BM_DaemonGetChannelCValue' --benchmark_min_time=1
+ours write '^BM_WriteToCallbackLatency/daemon:1'
 
-peer=$build/bench/cds_peer_bench
-if [ -x "$peer" ] && command -v redis-server >/dev/null; then
-  valgrind --tool=callgrind --callgrind-out-file="$out/redis.cg" redis-server --port 0 \
-    --unixsocket "$out/redis.sock" --unixsocketperm 700 --save '' --appendonly no --dir "$out" >/dev/null 2>&1 &
+# redis-server under callgrind, counting into $out/NAME.cg, on $out/NAME.sock.
+start_redis() {
+  valgrind --tool=callgrind --callgrind-out-file="$out/$1.cg" redis-server --port 0 \
+    --unixsocket "$out/$1.sock" --unixsocketperm 700 --save '' --appendonly no --dir "$out" >/dev/null 2>&1 &
   redis_pid=$!
-  for _ in $(seq 100); do [ -S "$out/redis.sock" ] && break; sleep 0.1; done
-  CDS_PEER_SOCKET=$out/redis.sock valgrind --tool=callgrind --callgrind-out-file="$out/hiredis.cg" \
-    "$peer" --benchmark_filter='^BM_PeerGet' --benchmark_min_time=1 >/dev/null 2>&1
+  for _ in $(seq 100); do [ -S "$out/$1.sock" ] && break; sleep 0.1; done
+}
+stop_redis() {
   kill -INT "$redis_pid"
   wait "$redis_pid" 2>/dev/null || true
   redis_pid=
+}
+peer=$build/bench/cds_peer_bench
+if [ -x "$peer" ] && command -v redis-server >/dev/null; then
+  start_redis redis
+  CDS_PEER_SOCKET=$out/redis.sock valgrind --tool=callgrind --callgrind-out-file="$out/hiredis.cg" \
+    "$peer" --benchmark_filter='^BM_PeerGet' --benchmark_min_time=1 >/dev/null 2>&1
+  stop_redis
+  if command -v redis-cli >/dev/null; then
+    start_redis publish
+    CDS_PEER_SOCKET=$out/publish.sock "$peer" --benchmark_filter='^BM_PeerPublish' >/dev/null 2>&1 || true
+    redis-cli -s "$out/publish.sock" info commandstats | sed -n 's/^cmdstat_publish:calls=\([0-9]*\).*/\1/p' \
+      > "$out/publishes" || true
+    stop_redis
+  fi
 fi
 
 for f in "$out"/*.cg; do callgrind_annotate --inclusive=yes --tree=caller "$f" > "${f%.cg}.txt" 2>/dev/null; done
@@ -62,8 +92,8 @@ def inclusive(name, pattern):
             return int(re.match(r'^\s*([\d,]+)', line).group(1).replace(',', '')), calls
     return None
 rows = []
-client = inclusive('client', r'InBandAccessor::getChannelCValue\(')
-daemon = inclusive('daemon', r'scheduler::run\(')
+client = inclusive('read-client', r'InBandAccessor::getChannelCValue\(')
+daemon = inclusive('read-daemon', r'scheduler::run\(')
 if client and daemon:
     reads = client[1]
     rows.append(('this project over cdsd', client[0] / reads, daemon[0] / reads))
@@ -77,4 +107,21 @@ for name, c, s in rows:
     print(f"{name:28s} {c:8.0f} {s:8.0f} {c + s:8.0f}")
 if len(rows) == 2:
     print(f"ratio to the peer: {(rows[0][1] + rows[0][2]) / (rows[1][1] + rows[1][2]):.2f}")
+
+writer = inclusive('write-client', r'InBandAccessor::setChannelCValue\(')
+subscriber = inclusive('write-client', r'Connection::read_in_loop\(')
+daemon = inclusive('write-daemon', r'scheduler::run\(')
+print()
+print(f"{'per value write until its callback':38s} {'writer':>8s} {'subscr.':>8s} {'server':>8s}")
+if writer and subscriber and daemon:
+    writes = writer[1]
+    print(f"{'write: this project over cdsd':38s} {writer[0] / writes:8.0f} {subscriber[0] / writes:8.0f} "
+          f"{daemon[0] / writes:8.0f}")
+publish = inclusive('publish', r'\baeMain\b')
+try:
+    publishes = int(open(os.path.join(d, 'publishes')).read())
+except (OSError, ValueError):
+    publishes = 0
+if publish and publishes:
+    print(f"{'write: redis-server per PUBLISH':38s} {'':8s} {'':8s} {publish[0] / publishes:8.0f}")
 EOF
