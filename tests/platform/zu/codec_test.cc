@@ -350,10 +350,11 @@ std::string nested(std::uint32_t field, const std::string& m) { return varint(fi
 // The quick way reads only the very form protobuf writes; a value write in
 // any other form that protobuf still reads is left to the general way.
 TEST(CodecQuickTest, OnlyTheFormProtobufWritesIsReadTheQuickWay) {
-  const std::string header = nested(1, ""), value = nested(2, number(3, 10)), time = nested(3, number(1, 2));
+  const std::string header = nested(1, ""), time = nested(3, number(1, 2));
+  const std::string id = number(1, 5), value = nested(2, number(3, 10)), entry = nested(2, id + value);
   auto write = [](const std::string& body) { return number(1, 7) + nested(18, body); };
-  auto entry = [](const std::string& id, const std::string& v) { return nested(2, id + v); };
-  const std::string as_written = write(header + entry(number(1, 5), value) + time);
+  auto entry_of = [](const std::string& channel, const std::string& v) { return nested(2, channel + v); };
+  const std::string as_written = write(header + entry + time);
   std::uint64_t correlation = 0;
   auto read = std::dynamic_pointer_cast<zc::CUpdateChannelValue>(zw::decode_quick(as_written, &correlation));
   ASSERT_TRUE(read);
@@ -362,14 +363,15 @@ TEST(CodecQuickTest, OnlyTheFormProtobufWritesIsReadTheQuickWay) {
             std::make_tuple(std::uint64_t{7}, std::uint64_t{5}, CValue(5), 1));
 
   const std::pair<const char*, std::string> others[] = {
-      {"the time before the values", write(header + time + entry(number(1, 5), value))},
-      {"a channel id a byte longer than needed", write(header + entry(varint(1 << 3) + std::string("\x85\x00", 2), value) + time)},
-      {"a status of 0 sent", write(nested(1, number(1, 0)) + entry(number(1, 5), value) + time)},
-      {"a kind past 16 bits", write(nested(1, number(2, 70000)) + entry(number(1, 5), value) + time)},
-      {"an empty origin sent", write(nested(1, nested(5, "")) + entry(number(1, 5), value) + time)},
-      {"no header", write(entry(number(1, 5), value) + time)},
-      {"a value of no alternative", write(header + entry(number(1, 5), nested(2, "")) + time)},
-      {"a bool of 2", write(header + entry(number(1, 5), nested(2, number(2, 2))) + time)},
+      {"the time before the values", write(header + time + entry)},
+      {"a channel id a byte longer than needed",
+       write(header + entry_of(varint(1 << 3) + std::string("\x85\x00", 2), value) + time)},
+      {"a status of 0 sent", write(nested(1, number(1, 0)) + entry + time)},
+      {"a kind past 16 bits", write(nested(1, number(2, 70000)) + entry + time)},
+      {"an empty origin sent", write(nested(1, nested(5, "")) + entry + time)},
+      {"no header", write(entry + time)},
+      {"a value of no alternative", write(header + entry_of(id, nested(2, "")) + time)},
+      {"a bool of 2", write(header + entry_of(id, nested(2, number(2, 2))) + time)},
   };
   for (const auto& other : others) {
     SCOPED_TRACE(other.first);

@@ -399,15 +399,17 @@ bool read_value(Reader in, CValue* out) {
       case 3:
       case 4:
       case 5:
-      case 6:
-        // An alternative is sent at 0 too.
-        if (wire != kVarint || !in.varint(&v)) return false;
+      case 6: {
+        // An alternative is sent at 0 too. The widest of each: bool, sint32, sint64, uint32, uint64.
+        static constexpr std::uint64_t widest[] = {0, 0, 1, k32, k64, k32, k64};
+        if (wire != kVarint || !in.varint(&v) || v > widest[field]) return false;
         if (field == 2) *out = CValue(v != 0);
         else if (field == 3) *out = CValue(static_cast<int>(unzigzag32(v)));
         else if (field == 4) *out = CValue(static_cast<long long>(unzigzag64(v)));
         else if (field == 5) *out = CValue(static_cast<unsigned int>(v));
         else *out = CValue(static_cast<unsigned long long>(v));
-        return v <= (field == 2 ? 1 : field == 3 || field == 5 ? k32 : k64);
+        return true;
+      }
       case 7: {
         if (wire != kFixed32 || !in.fixed(4, &v)) return false;
         const auto bits = static_cast<std::uint32_t>(v);
