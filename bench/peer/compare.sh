@@ -59,23 +59,25 @@ done
 # hiredis), which counts the reads. A wake-up is counted by the thread that
 # makes it (sched_waking).
 events=raw_syscalls:sys_enter,sched:sched_waking,syscalls:sys_enter_sendto,syscalls:sys_enter_write
-count_mid() {  # label, client pid, server pid
-  perf stat -x, -e "$events" -p "$2" -o "$dir/perf-$1-client" -- sleep 1 &
+# Runs the client command in the background and counts it and its server
+# (a pid, or "" for the cdsd the client forks) over one second in its middle.
+count_during() {  # label, server pid, client command...
+  local label=$1 server=$2
+  shift 2
+  "$@" >/dev/null 2>&1 &
+  local client=$!
+  sleep 2
+  [ -n "$server" ] || server=$(pgrep -P "$client" cdsd)
+  perf stat -x, -e "$events" -p "$client" -o "$dir/perf-$label-client" -- sleep 1 &
   local client_perf=$!
-  perf stat -x, -e "$events" -p "$3" -o "$dir/perf-$1-server" -- sleep 1
-  wait "$client_perf"
+  perf stat -x, -e "$events" -p "$server" -o "$dir/perf-$label-server" -- sleep 1 || true
+  wait "$client_perf" || true
+  wait "$client" || true
 }
 if perf stat -x, -e "$events" true >/dev/null 2>&1; then
-  "$ours" --benchmark_filter='^BM_DaemonGetChannelCValue' --benchmark_min_time=4 >/dev/null 2>&1 &
-  client=$!
-  sleep 2
-  count_mid ours "$client" "$(pgrep -P "$client" cdsd)" || true
-  wait "$client" || true
-  CDS_PEER_SOCKET=$sock "$peer" --benchmark_filter='^BM_PeerGet' --benchmark_min_time=4 >/dev/null 2>&1 &
-  client=$!
-  sleep 2
-  count_mid peer "$client" "$redis_pid" || true
-  wait "$client" || true
+  count_during ours "" "$ours" --benchmark_filter='^BM_DaemonGetChannelCValue' --benchmark_min_time=4
+  count_during peer "$redis_pid" env CDS_PEER_SOCKET="$sock" "$peer" --benchmark_filter='^BM_PeerGet' \
+    --benchmark_min_time=4
 fi
 
 # Instructions per read, which this machine's load does not move (needs valgrind).
