@@ -19,12 +19,13 @@
 // the read turn, and hands the answers it meets to their callers and the
 // notifications to the sink; on leaving it passes the turn to one other
 // waiting caller). A single-threaded caller thus reads its own answer with no
-// thread hand-off. Each caller waits on a condition of its own, so an answer
+// thread hand-off. Each caller waits on a semaphore of its own, so an answer
 // wakes only the caller it is for. A handler's session is also read by its
 // event loop (read_on): when the socket has something and the turn is free,
 // the loop's thread reads and runs the notifications' callbacks itself, so a
 // notification wakes one thread of the subscriber, as an answer does.
 #include <poll.h>
+#include <semaphore.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <sys/un.h>
@@ -34,8 +35,8 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
-#include <condition_variable>
 #include <cstring>
+#include <ctime>
 #include <deque>
 #include <exception>
 #include <iostream>
@@ -177,7 +178,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
       return nullptr;
     }
     std::unique_lock<std::mutex> lock(mutex_);
-    while (!waiter->done) {
+    while (!waiter->done.load(std::memory_order_relaxed)) {
       if (!reading_) {
         reading_ = true;
         lock.unlock();
@@ -187,17 +188,21 @@ class Connection : public std::enable_shared_from_this<Connection> {
         break;
       }
       waiter->parked = true;
-      const bool woken = waiter->wake.wait_until(lock, deadline, [&] { return waiter->done || !reading_; });
+      lock.unlock();
+      const bool rung = waiter->sleep_until(deadline);
+      // An answer is taken without the lock, which its reader may already
+      // hold again to hand out the next one.
+      if (waiter->done.load(std::memory_order_acquire)) return answer(request, *waiter);
+      lock.lock();
       waiter->parked = false;
-      if (!woken) {
+      if (!rung && !waiter->done.load(std::memory_order_relaxed)) {
         waiters_.erase(correlation);
         if (!reading_) pass_read_turn();
         return nullptr;
       }
     }
-    if (waiter->response) return std::move(waiter->response);
-    if (waiter->error_status != 0) return refusal(request, waiter->error_status, waiter->error_message);
-    return nullptr;
+    lock.unlock();
+    return answer(request, *waiter);
   }
 
   bool send(const CRequestResponse& request) {
@@ -245,14 +250,45 @@ class Connection : public std::enable_shared_from_this<Connection> {
   }
 
  private:
+  // A caller waiting for its answer. It sleeps on a semaphore of its own
+  // rather than on a condition of mutex_: a caller woken by a condition
+  // takes mutex_ again, and leaves it marked as wanted, so that each answer
+  // would cost a futex call more, and a wait for the reader holding it.
   struct Waiter {
-    bool done = false;
+    Waiter() { ::sem_init(&bell, 0, 0); }
+    ~Waiter() { ::sem_destroy(&bell); }
+    Waiter(const Waiter&) = delete;
+    Waiter& operator=(const Waiter&) = delete;
+
+    void ring() { ::sem_post(&bell); }
+    // Sleeps until rung; false when `deadline` came first.
+    bool sleep_until(Clock::time_point deadline) {
+      const auto since = deadline.time_since_epoch();
+      const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(since);
+      timespec at{};
+      // A deadline past what time_t holds (a 32-bit one) is never reached.
+      at.tv_sec = static_cast<std::time_t>(std::min<long long>(seconds.count(), 0x7FFFFFFF));
+      at.tv_nsec = static_cast<long>(std::chrono::duration_cast<std::chrono::nanoseconds>(since - seconds).count());
+      while (::sem_clockwait(&bell, CLOCK_MONOTONIC, &at) != 0)
+        if (errno != EINTR) return false;
+      return true;
+    }
+
+    // Set under mutex_ after the three fields below; read without it once set.
+    std::atomic<bool> done{false};
     std::shared_ptr<CRequestResponse> response;
     std::uint32_t error_status = 0;
     std::string error_message;
-    std::condition_variable wake;  // its answer came, or the read turn is free
-    bool parked = false;           // asleep on `wake`, not still sending its request
+    bool parked = false;  // asleep on `bell`, not still sending its request (under mutex_)
+    sem_t bell;           // rung when its answer came, or the read turn is free
   };
+
+  // What a caller whose wait is over gets.
+  static std::shared_ptr<CRequestResponse> answer(const CRequestResponse& request, Waiter& waiter) {
+    if (waiter.response) return std::move(waiter.response);
+    if (waiter.error_status != 0) return refusal(request, waiter.error_status, waiter.error_message);
+    return nullptr;
+  }
 
   // Unanswered sends after which a sender reads what waits on the socket.
   static constexpr unsigned kReadUnansweredEvery = 32;
@@ -384,7 +420,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
   void pass_read_turn() {
     for (auto& entry : waiters_) {
       if (entry.second->parked) {
-        entry.second->wake.notify_one();
+        entry.second->ring();
         return;
       }
     }
@@ -541,8 +577,8 @@ class Connection : public std::enable_shared_from_this<Connection> {
       std::lock_guard<std::mutex> lock(mutex_);
       open_.store(false);
       for (auto& entry : waiters_) {
-        entry.second->done = true;
-        entry.second->wake.notify_one();
+        entry.second->done.store(true, std::memory_order_release);
+        entry.second->ring();
       }
       waiters_.clear();
     }
@@ -742,7 +778,8 @@ class Connection : public std::enable_shared_from_this<Connection> {
   // returns `correlation`, or 0 when nobody waits for it any more.
   std::uint64_t deliver(std::uint64_t correlation, std::shared_ptr<CRequestResponse> response,
                         std::uint32_t error_status, std::string error_message) {
-    std::shared_ptr<Waiter> waiter;  // keeps its condition alive past the lock
+    std::shared_ptr<Waiter> waiter;  // keeps its semaphore alive past the lock
+    bool asleep;
     {
       std::lock_guard<std::mutex> lock(mutex_);
       auto it = waiters_.find(correlation);
@@ -752,9 +789,11 @@ class Connection : public std::enable_shared_from_this<Connection> {
       waiter->response = std::move(response);
       waiter->error_status = error_status;
       waiter->error_message = std::move(error_message);
-      waiter->done = true;
+      waiter->done.store(true, std::memory_order_release);
+      asleep = waiter->parked;
     }
-    waiter->wake.notify_one();
+    // One not asleep sees `done` before it would sleep.
+    if (asleep) waiter->ring();
     return correlation;
   }
 
