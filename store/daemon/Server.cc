@@ -374,12 +374,11 @@ class Connection : public std::enable_shared_from_this<Connection> {
 
   // Serves the frames read, as long as their answers do not pile up.
   void serve_frames() {
-    std::string payload;
     for (;;) {
-      while (accepting() && queued_bytes_ <= kMaxQueuedAnswers && frames_.pop(&payload)) {
+      while (accepting() && queued_bytes_ <= kMaxQueuedAnswers && frames_.pop(&request_)) {
         ++frames_served_;
-        if (state_ == State::awaiting_hello) hello(payload);
-        else serve(payload);
+        if (state_ == State::awaiting_hello) hello(request_);
+        else serve(request_);
       }
       if (frames_.failed() && frames_.ready() == 0 && state_ != State::flushing && state_ != State::closed) {
         // The stream cannot be resynchronised after a bad length: explain, then close.
@@ -656,6 +655,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
 
   std::array<char, 65536> input_{};
   zu::wire::FrameReader frames_;
+  std::string request_;  // the frame being served
   bool reading_ = false;
   bool paused_ = false;  // reading stopped until answers are written
   std::uint64_t frames_served_ = 0;  // frames popped from frames_

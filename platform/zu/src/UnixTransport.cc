@@ -150,7 +150,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
     stop_loop_reading();
     if (!loop || !sink_ || !open_.load()) return;
     loop_ = loop;
-    in_loop_ = std::move(in_loop);
+    in_loop_ = std::make_shared<const NotificationSink>(std::move(in_loop));
     loop_fd_ = std::make_unique<boost::asio::posix::stream_descriptor>(*loop, in_fd_);
     ++loop_generation_;
     read_later();  // on the loop's thread: what waits already is read there
@@ -431,11 +431,10 @@ class Connection : public std::enable_shared_from_this<Connection> {
   // Every frame read is handed out at once, so that the other callers whose
   // answers came in the same read wake together.
   void read_until_answered(std::uint64_t correlation, Clock::time_point deadline) {
-    std::string payload;
     for (;;) {
       bool answered = false;
-      while (frames_.pop(&payload))
-        if (dispatch(payload) == correlation) answered = true;
+      while (frames_.pop(&payload_))
+        if (dispatch(payload_) == correlation) answered = true;
       if (answered || !open_.load()) return;
       const ssize_t n = receive(deadline);
       if (n == 0) return;  // the deadline passed
@@ -495,17 +494,16 @@ class Connection : public std::enable_shared_from_this<Connection> {
   // drained the socket (an event loop's armed wait says so if more came).
   // False when the session ended.
   bool read_waiting(std::vector<std::shared_ptr<CRequestResponse>>* notes) {
-    std::string payload;
     bool ok = true;
     for (int reads = 0; ok && reads < kReadsPerTurn; ++reads) {
-      while (frames_.pop(&payload)) dispatch(payload, notes);
+      while (frames_.pop(&payload_)) dispatch(payload_, notes);
       ssize_t n = ::recv(in_fd_, buffer_, sizeof buffer_, MSG_DONTWAIT);
       if (n < 0 && errno == EINTR) continue;
       if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
       ok = n > 0 && feed(static_cast<std::size_t>(n));
       if (static_cast<std::size_t>(n) < sizeof buffer_) break;
     }
-    while (ok && frames_.pop(&payload)) dispatch(payload, notes);
+    while (ok && frames_.pop(&payload_)) dispatch(payload_, notes);
     return ok;
   }
 
@@ -629,11 +627,13 @@ class Connection : public std::enable_shared_from_this<Connection> {
   // then runs the notifications outside the turn, so that their callbacks may
   // make requests on this session.
   void read_in_loop(std::uint64_t generation) {
-    NotificationSink in_loop;
+    std::shared_ptr<const NotificationSink> in_loop;
+    std::vector<std::shared_ptr<CRequestResponse>> notes;
     {
       std::lock_guard<std::mutex> lock(loop_mutex_);
       if (generation != loop_generation_) return;
       in_loop = in_loop_;
+      notes.swap(loop_notes_);
     }
     {
       std::lock_guard<std::mutex> lock(mutex_);
@@ -644,7 +644,6 @@ class Connection : public std::enable_shared_from_this<Connection> {
       }
       reading_ = true;
     }
-    std::vector<std::shared_ptr<CRequestResponse>> notes;
     // A read that throws (no memory, say) still gives the turn back and runs
     // what it read before; the loop then hears of the failure, and reads the
     // rest at once rather than when more comes.
@@ -667,7 +666,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
           note = std::move(notes[next++]);
         else if (!take_deferred(&note))
           break;
-        in_loop(std::move(note));
+        (*in_loop)(std::move(note));
       }
     } catch (...) {
       // The callback's exception goes to whoever runs the loop, as any
@@ -676,10 +675,10 @@ class Connection : public std::enable_shared_from_this<Connection> {
       // read meanwhile overtakes them.
       while (next < notes.size()) sink_(std::move(notes[next++]));
       while (take_deferred(&note)) sink_(std::move(note));
-      rearm(generation, failed != nullptr);
+      rearm(generation, failed != nullptr, &notes);
       throw;
     }
-    rearm(generation, failed != nullptr);
+    rearm(generation, failed != nullptr, &notes);
     if (failed) std::rethrow_exception(failed);
   }
 
@@ -698,9 +697,12 @@ class Connection : public std::enable_shared_from_this<Connection> {
   }
 
   // Has the loop wait for the socket again, or read at once when `now` (a
-  // failed read may have left frames read and not handed out).
-  void rearm(std::uint64_t generation, bool now) {
+  // failed read may have left frames read and not handed out). The loop's
+  // list of notifications, handed out, keeps its memory for the next read.
+  void rearm(std::uint64_t generation, bool now, std::vector<std::shared_ptr<CRequestResponse>>* notes) {
     std::lock_guard<std::mutex> lock(loop_mutex_);
+    notes->clear();
+    loop_notes_.swap(*notes);
     if (generation != loop_generation_) return;
     if (now) read_later();
     else arm();
@@ -814,6 +816,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
   std::deque<std::shared_ptr<CRequestResponse>> deferred_;  // ... and these, read meanwhile, next
   bool reading_ = false;       // someone holds the read turn: the fields below are its
   wire::FrameReader frames_;
+  std::string payload_;  // the frame being handed out
   char buffer_[65536];
   Clock::duration recv_timeout_{};  // in_fd_'s receive timeout; zero: none set
   std::atomic<Clock::rep> last_heard_{0};         // when bytes last came, on the steady clock
@@ -821,7 +824,8 @@ class Connection : public std::enable_shared_from_this<Connection> {
   std::mutex loop_mutex_;                         // guards the event loop's fields below
   boost::asio::io_context* loop_ = nullptr;
   std::unique_ptr<boost::asio::posix::stream_descriptor> loop_fd_;
-  NotificationSink in_loop_;
+  std::shared_ptr<const NotificationSink> in_loop_;  // shared, not copied, by each read of the loop
+  std::vector<std::shared_ptr<CRequestResponse>> loop_notes_;  // the loop's list, between its reads
   std::uint64_t loop_generation_ = 0;  // changes when the loop stops or changes: older waits do nothing
 };
 

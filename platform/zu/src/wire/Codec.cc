@@ -1338,6 +1338,10 @@ bool FrameReader::feed(const char* data, std::size_t size) {
     if (body_.size() == body_size_) {
       ready_.push_back(std::move(body_));
       body_ = std::string();
+      if (!spare_.empty()) {
+        body_.swap(spare_.back());
+        spare_.pop_back();
+      }
       expecting_body_ = false;
     }
   }
@@ -1346,6 +1350,14 @@ bool FrameReader::feed(const char* data, std::size_t size) {
 
 bool FrameReader::pop(std::string* payload) {
   if (ready_.empty()) return false;
+  // The caller's last payload, when it had memory of its own, becomes a later
+  // frame's body: a reader that keeps its payload string allocates nothing
+  // per frame. A large one is let go rather than held.
+  const std::size_t capacity = payload->capacity();
+  if (capacity > std::string().capacity() && capacity <= kSpareCapacity && spare_.size() < kSpares) {
+    payload->clear();
+    spare_.push_back(std::move(*payload));
+  }
   *payload = std::move(ready_.front());
   ready_.pop_front();
   return true;

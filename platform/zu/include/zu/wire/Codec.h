@@ -23,6 +23,7 @@
 #include <deque>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include <google/protobuf/arena.h>
 
@@ -153,7 +154,8 @@ class FrameReader {
   bool feed(const char* data, std::size_t size);
   bool feed(const std::string& bytes) { return feed(bytes.data(), bytes.size()); }
 
-  // Moves the oldest complete payload into `*payload`; false when there is none.
+  // Moves the oldest complete payload into `*payload`; false when there is
+  // none. Pass the same string each time: its memory serves a later frame.
   bool pop(std::string* payload);
 
   bool failed() const { return !error_.empty(); }
@@ -168,8 +170,11 @@ class FrameReader {
   std::size_t header_fill_ = 0;
   bool expecting_body_ = false;
   std::uint32_t body_size_ = 0;
+  static constexpr std::size_t kSpares = 4;
+  static constexpr std::size_t kSpareCapacity = 4096;
   std::string body_;
   std::deque<std::string> ready_;
+  std::vector<std::string> spare_;  // emptied payloads' memory, for the next bodies
   std::string error_;
 };
 
