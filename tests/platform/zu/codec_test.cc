@@ -413,6 +413,13 @@ TEST(FrameReaderTest, FramesArriveWholeHoweverTheyAreSplitAndAnOversizeLengthIsF
   }
   EXPECT_FALSE(reader.pop(&payload));
   EXPECT_FALSE(reader.partial());
+  // Read as it arrives, each payload's memory serving a later frame.
+  for (const std::string& expected : {std::string(100, 'c'), std::string(20, 'd'), std::string(5000, 'e'),
+                                      std::string(30, 'f'), std::string("g")}) {
+    ASSERT_TRUE(reader.feed(zw::frame(expected)));
+    ASSERT_TRUE(reader.pop(&payload));
+    EXPECT_EQ(payload, expected);
+  }
   ASSERT_TRUE(reader.feed(std::string("\x00\x40\x00\x00", 4)));  // exactly kMaxFrame: accepted, waits
   EXPECT_TRUE(reader.partial());
   EXPECT_FALSE(reader.failed());

@@ -1354,10 +1354,8 @@ bool FrameReader::pop(std::string* payload) {
   // frame's body: a reader that keeps its payload string allocates nothing
   // per frame. A large one is let go rather than held.
   const std::size_t capacity = payload->capacity();
-  if (capacity > std::string().capacity() && capacity <= kSpareCapacity && spare_.size() < kSpares) {
-    payload->clear();
-    spare_.push_back(std::move(*payload));
-  }
+  if (capacity > std::string().capacity() && capacity <= kSpareCapacity && spare_.size() < kSpares)
+    spare_.push_back(std::move(*payload));  // emptied when a frame begins in it
   *payload = std::move(ready_.front());
   ready_.pop_front();
   return true;
