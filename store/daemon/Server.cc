@@ -186,7 +186,14 @@ class Connection : public std::enable_shared_from_this<Connection> {
   // The engine's sink: may run on any thread, must not block.
   void on_notification(std::shared_ptr<zu::cds::CRequestResponse> message) {
     auto n = std::dynamic_pointer_cast<zu::cds::CSubscriberNotify>(message);
-    if (!n || !notes_.push(std::move(n))) return;
+    if (!n) return;
+    // Sent from here when the writer is another connection's thread and this
+    // one is idle with nothing queued: no queue, no wake-up of this
+    // connection's thread. The notifications of this connection's own
+    // request wait for its answer, which leaves first.
+    const bool own = holder_.load() == std::this_thread::get_id();
+    if (!own && write_now(n.get())) return;
+    if (!notes_.push(std::move(n))) return;
     auto self = shared_from_this();
     const std::size_t waiting = notes_.size();
     std::size_t peak = peak_notes_.load();
@@ -198,10 +205,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
       log_limited("alarm updates dropped", Level::warning,
                   who_any_thread() + ": does not read its notifications: alarm updates past twice the queue limit of " +
                       std::to_string(notes_.limit()) + " are dropped, and the subscriber is told so");
-    // Sent from here when the writer is another connection's thread and this
-    // one is idle: no wake-up of this connection's thread. The notifications
-    // of this connection's own request wait for its answer, which leaves first.
-    if (holder_.load() != std::this_thread::get_id() && write_now()) return;
+    if (!own && write_now()) return;
     if (!kicked_.exchange(true)) {
       asio::post(loop(), [self] {
         Held held(*self);
@@ -539,12 +543,15 @@ class Connection : public std::enable_shared_from_this<Connection> {
   }
 
   // Another thread's pump of the notifications, while the connection is idle
-  // and nothing else waits to be written. True when they are sent, or their
-  // rest handed to the connection's loop; false leaves them to it.
-  bool write_now() {
+  // and nothing else waits to be written; `alone`, when given, goes first
+  // and only when none is queued (it would overtake them). True when they
+  // are sent, or their rest handed to the connection's loop; false leaves
+  // them to it.
+  bool write_now(const zu::cds::CSubscriberNotify* alone = nullptr) {
     std::unique_lock<std::mutex> held(out_mutex_, std::try_to_lock);
     if (!held.owns_lock() || writing_ || !answers_.empty() || state_ != State::serving) return false;
-    while (fill_output()) {
+    if (alone && (notes_.size() != 0 || !zu::wire::encode_record_frame(*alone, 0, &output_, nullptr))) return false;
+    for (bool more = alone != nullptr || fill_output(); more; more = fill_output()) {
       const Sent sent = send_at_once();
       if (sent == Sent::all) continue;
       if (sent == Sent::failed) {
