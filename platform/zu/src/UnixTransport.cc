@@ -184,8 +184,8 @@ class Connection : public std::enable_shared_from_this<Connection> {
         lock.unlock();
         // Unanswered by now, it is forgotten: an answer arriving later is dropped.
         with_read_turn(correlation, [&] { read_until_answered(correlation, deadline); });
-        lock.lock();
-        break;
+        // Forgotten, the waiter is nobody else's now: no lock to read it.
+        return answer(request, *waiter);
       }
       waiter->parked = true;
       lock.unlock();
