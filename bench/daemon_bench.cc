@@ -12,6 +12,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sched.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
@@ -103,9 +104,16 @@ void BM_UnixSocketPingPongFloor(benchmark::State& state) {
     return;
   }
   std::vector<char> in_child(ask_frame.size());
+  // The echo stands where a run puts the servers, cdsd's place (bench/peer/compare.sh
+  // sets CDS_BENCH_SERVER_CPU when it pins them); otherwise it stays with this process.
+  cpu_set_t server_cpu;
+  CPU_ZERO(&server_cpu);
+  const char* pinned = std::getenv("CDS_BENCH_SERVER_CPU");
+  if (pinned) CPU_SET(std::atoi(pinned), &server_cpu);
   pid_t child = ::fork();
   if (child == 0) {
     // Only system calls from here: the echo answers each request frame.
+    if (pinned && ::sched_setaffinity(0, sizeof server_cpu, &server_cpu) != 0) ::_exit(1);
     ::close(fds[0]);
     while (read_all(fds[1], in_child.data(), in_child.size()) &&
            write_all(fds[1], answer_frame.data(), answer_frame.size())) {

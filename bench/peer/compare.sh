@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Side by side, in one run: this project over cdsd against a private Redis on
 # a Unix socket (the peer) and a raw Unix-socket ping-pong (the floor).
-#   bench/peer/compare.sh BUILD_DIR [ROUNDS]
+#   bench/peer/compare.sh BUILD_DIR [ROUNDS] [PLACEMENTS]
 # BUILD_DIR was configured with -DCDS_BUILD_BENCH=ON on a machine that has
 # redis-server, redis-benchmark and libhiredis-dev (cds_peer_bench is only
 # built with hiredis). Rounds (3 by default) interleave ours and the peer's
@@ -9,9 +9,16 @@
 # load average before each round. System calls and thread wake-ups per read
 # are counted with `perf stat` when it is allowed to count them, instructions
 # per read with bench/instructions_per_read.sh when valgrind is installed.
+#
+# Where the processes run decides most of a latency on a virtual machine
+# whose idle vCPUs halt, so the rounds run under each of PLACEMENTS (all three
+# by default): "free" leaves it to the kernel; "together" pins every process
+# to one CPU; "apart" pins the clients (and the subscribers they start) to one
+# CPU and the servers (cdsd, redis-server, the floor's echo) to another.
 set -euo pipefail
 build=${1:?usage: compare.sh BUILD_DIR [ROUNDS]}
 rounds=${2:-3}
+placements=${3:-free together apart}
 ours=$build/bench/cds_bench
 peer=$build/bench/cds_peer_bench
 for tool in "$ours" "$peer"; do
@@ -36,21 +43,61 @@ redis_pid=$!
 for _ in $(seq 100); do redis-cli -s "$sock" ping >/dev/null 2>&1 && break; sleep 0.1; done
 redis-cli -s "$sock" ping >/dev/null || { echo "compare: redis-server did not start" >&2; cat "$dir/redis.log" >&2; exit 1; }
 
+# The two CPUs pinned runs use: the first two this script may run on.
+read -r first_cpu second_cpu all_cpus < <(python3 -c 'import os; c = sorted(os.sched_getaffinity(0))
+print(c[0], c[1] if len(c) > 1 else "-", ",".join(map(str, c)))')
+for p in $placements; do
+  case $p in
+    free | together) ;;
+    apart) [ "$second_cpu" != - ] || { echo "compare: placement apart needs two CPUs" >&2; exit 2; } ;;
+    *) echo "compare: unknown placement $p (free, together, apart)" >&2; exit 2 ;;
+  esac
+done
+# cdsd as the benchmark starts it, on the servers' CPU when one is set.
+cdsd=${CDS_TEST_CDSD:-$build/store/daemon/cdsd}
+cat > "$dir/cdsd" <<EOF
+#!/bin/sh
+[ -z "\${CDS_BENCH_SERVER_CPU:-}" ] || exec taskset -c "\$CDS_BENCH_SERVER_CPU" "$cdsd" "\$@"
+exec "$cdsd" "\$@"
+EOF
+chmod +x "$dir/cdsd"
+export CDS_TEST_CDSD=$dir/cdsd
+client_cpu=
+# Pins what follows to placement $1: the clients' CPU (for on()), and the
+# servers' CPU of cdsd, the echo and redis-server.
+place() {
+  case $1 in
+    free) client_cpu= ; unset CDS_BENCH_SERVER_CPU ;;
+    together) client_cpu=$first_cpu; export CDS_BENCH_SERVER_CPU=$first_cpu ;;
+    apart) client_cpu=$first_cpu; export CDS_BENCH_SERVER_CPU=$second_cpu ;;
+  esac
+  taskset -a -p -c "${CDS_BENCH_SERVER_CPU:-$all_cpus}" "$redis_pid" >/dev/null
+}
+on() {  # runs a client command on the clients' CPU
+  if [ -n "$client_cpu" ]; then taskset -c "$client_cpu" "$@"; else "$@"; fi
+}
+
 latency='^BM_(DaemonGetChannelCValue|UnixSocketPingPongFloor|DaemonWriteToCallbackInAnotherProcess|DaemonClientThreads)'
 rps() {  # requests/s of redis-benchmark GET with $1 clients
-  redis-benchmark -s "$sock" -t get -n 100000 -c "$1" -q | tr '\r' '\n' | awk '/^GET:/ {print $2}' | tail -1
+  on redis-benchmark -s "$sock" -t get -n 100000 -c "$1" -q | tr '\r' '\n' | awk '/^GET:/ {print $2}' | tail -1
 }
-for r in $(seq "$rounds"); do
-  cut -d' ' -f1-3 /proc/loadavg > "$dir/load-$r"
-  echo "round $r of $rounds (load $(cat "$dir/load-$r"))" >&2
-  "$ours" --benchmark_filter="$latency" --benchmark_min_time=1 --benchmark_format=json > "$dir/ours-$r.json"
-  CDS_PEER_SOCKET=$sock "$peer" --benchmark_filter='^BM_Peer(Get|Publish)' --benchmark_min_time=1 \
-    --benchmark_format=json > "$dir/peer-$r.json"
-  echo "$(rps 1) $(rps 8)" > "$dir/rps-$r"
-  # Memory on a fresh cdsd each round (one benchmark per process), and on the peer after FLUSHALL.
-  "$ours" --benchmark_filter='^BM_DaemonMemoryPerChannel' --benchmark_format=json > "$dir/ours-mem-$r.json"
-  CDS_PEER_SOCKET=$sock "$peer" --benchmark_filter='^BM_PeerMemoryPerKey' --benchmark_format=json > "$dir/peer-mem-$r.json"
+first_placement=${placements%% *}
+for p in $placements; do
+  place "$p"
+  for r in $(seq "$rounds"); do
+    cut -d' ' -f1-3 /proc/loadavg > "$dir/$p-load-$r"
+    echo "placement $p, round $r of $rounds (load $(cat "$dir/$p-load-$r"))" >&2
+    on "$ours" --benchmark_filter="$latency" --benchmark_min_time=1 --benchmark_format=json > "$dir/$p-ours-$r.json"
+    CDS_PEER_SOCKET=$sock on "$peer" --benchmark_filter='^BM_Peer(Get|Publish)' --benchmark_min_time=1 \
+      --benchmark_format=json > "$dir/$p-peer-$r.json"
+    echo "$(rps 1) $(rps 8)" > "$dir/$p-rps-$r"
+    [ "$p" = "$first_placement" ] || continue
+    # Memory on a fresh cdsd each round (one benchmark per process), and on the peer after FLUSHALL.
+    "$ours" --benchmark_filter='^BM_DaemonMemoryPerChannel' --benchmark_format=json > "$dir/ours-mem-$r.json"
+    CDS_PEER_SOCKET=$sock "$peer" --benchmark_filter='^BM_PeerMemoryPerKey' --benchmark_format=json > "$dir/peer-mem-$r.json"
+  done
 done
+place free
 
 # Per read, counted over one second in the middle of a read benchmark, the
 # client and its server at once (as bench/syscalls_per_read.sh does): ours
@@ -82,12 +129,12 @@ fi
 
 # Instructions per read, which this machine's load does not move (needs valgrind).
 if command -v valgrind >/dev/null; then
-  bash "$(dirname "$0")/../instructions_per_read.sh" "$build" > "$dir/instructions" 2>/dev/null || true
+  CDS_TEST_CDSD=$cdsd bash "$(dirname "$0")/../instructions_per_read.sh" "$build" > "$dir/instructions" 2>/dev/null || true
 fi
 
-python3 - "$dir" "$rounds" <<'PY'
+python3 - "$dir" "$rounds" $placements <<'PY'
 import json, os, statistics, sys
-d, rounds = sys.argv[1], int(sys.argv[2])
+d, rounds, placements = sys.argv[1], int(sys.argv[2]), sys.argv[3:]
 def bench(path):
     try:
         return {b["name"]: b for b in json.load(open(path))["benchmarks"] if "error_message" not in b}
@@ -103,26 +150,17 @@ def field(kind, name, counter):
         hit = [v for k, v in b.items() if k.startswith(name)]
         out.append(hit[0].get(counter) if hit else None)
     return med(out)
-def rps(i):
+def rps(p, i):
     vals = []
     for r in range(1, rounds + 1):
-        try: vals.append(float(open(f"{d}/rps-{r}").read().split()[i]))
+        try: vals.append(float(open(f"{d}/{p}-rps-{r}").read().split()[i]))
         except (OSError, ValueError, IndexError): pass
     return med(vals)
 def f(v, unit="", digits=1):
     return "n/a" if v is None else f"{v:.{digits}f}{unit}"
 def ratio(a, b):
     return "n/a" if a is None or not b else f"{a / b:.2f}"
-
-get, get99 = field("ours", "BM_DaemonGetChannelCValue", "median_us"), field("ours", "BM_DaemonGetChannelCValue", "p99_us")
-floor, floor99 = field("ours", "BM_UnixSocketPingPongFloor", "median_us"), field("ours", "BM_UnixSocketPingPongFloor", "p99_us")
-pget, pget99 = field("peer", "BM_PeerGet", "median_us"), field("peer", "BM_PeerGet", "p99_us")
-cb, cb99 = field("ours", "BM_DaemonWriteToCallback", "median_us"), field("ours", "BM_DaemonWriteToCallback", "p99_us")
-pub, pub99 = field("peer", "BM_PeerPublish", "median_us"), field("peer", "BM_PeerPublish", "p99_us")
-t1 = field("ours", "BM_DaemonClientThreads/real_time/threads:1", "items_per_second")
-t8 = field("ours", "BM_DaemonClientThreads/real_time/threads:8", "items_per_second")
-r1, r8 = rps(0), rps(1)
-mem, pmem = field("ours-mem", "BM_DaemonMemoryPerChannel", "bytes_per_channel"), field("peer-mem", "BM_PeerMemoryPerKey", "bytes_per_key")
+k = lambda v: "n/a" if v is None else f"{v / 1000:.1f} k"
 
 def per_read(label):
     # (system calls, wake-ups) of client and server, per request the client sent
@@ -139,18 +177,6 @@ def per_read(label):
     if not reads: return None
     return tuple(sum(totals.get((side, e), 0) for side in ("client", "server")) / reads
                  for e in ("raw_syscalls:sys_enter", "sched:sched_waking"))
-cost, pcost = per_read("ours"), per_read("peer")
-
-print("| what | this project over cdsd | peer or floor | ratio |")
-print("|---|---|---|---|")
-print(f"| read one channel value | {f(get,' µs')} (p99 {f(get99)}) | hiredis GET {f(pget,' µs')} (p99 {f(pget99)}); "
-      f"Unix-socket ping-pong {f(floor,' µs')} (p99 {f(floor99)}) | {ratio(get, pget)} × the peer, {ratio(get, floor)} × the floor |")
-print(f"| value write → callback in another process | {f(cb,' µs')} (p99 {f(cb99)}) | PUBLISH → subscriber {f(pub,' µs')} (p99 {f(pub99)}) | {ratio(cb, pub)} × |")
-k = lambda v: "n/a" if v is None else f"{v / 1000:.1f} k"
-print(f"| requests/s, 1 thread / 8 threads | {k(t1)} / {k(t8)} | redis-benchmark GET `-c 1` {k(r1)} / `-c 8` {k(r8)} | {ratio(t1, r1)} / {ratio(t8, r8)} |")
-print(f"| memory per channel with a value | {f(mem,' B',0)} (cdsd RSS growth over 10 000) | {f(pmem,' B',0)} per key (redis RSS growth over 10 000) | {ratio(mem, pmem)} × |")
-sc = lambda c: "n/a" if c is None else f"{c[0]:.1f} / {c[1]:.1f}"
-print(f"| system calls / thread wake-ups per read (client + server) | {sc(cost)} | {sc(pcost)} | |")
 def instructions(label):
     try:
         for line in open(f"{d}/instructions"):
@@ -158,9 +184,39 @@ def instructions(label):
     except (OSError, ValueError):
         pass
     return None
-ins, pins = instructions("this project"), instructions("hiredis")
-print(f"| instructions per read (client + server, callgrind) | {f(ins,'',0)} | {f(pins,'',0)} | {ratio(ins, pins)} × |")
+
+where = {"free": "where the kernel puts each process",
+         "together": "every process on one CPU",
+         "apart": "clients and their subscribers on one CPU, cdsd, redis-server and the echo on another"}
+for n, p in enumerate(placements):
+    get, get99 = field(f"{p}-ours", "BM_DaemonGetChannelCValue", "median_us"), field(f"{p}-ours", "BM_DaemonGetChannelCValue", "p99_us")
+    floor, floor99 = field(f"{p}-ours", "BM_UnixSocketPingPongFloor", "median_us"), field(f"{p}-ours", "BM_UnixSocketPingPongFloor", "p99_us")
+    pget, pget99 = field(f"{p}-peer", "BM_PeerGet", "median_us"), field(f"{p}-peer", "BM_PeerGet", "p99_us")
+    cb, cb99 = field(f"{p}-ours", "BM_DaemonWriteToCallback", "median_us"), field(f"{p}-ours", "BM_DaemonWriteToCallback", "p99_us")
+    pub, pub99 = field(f"{p}-peer", "BM_PeerPublish", "median_us"), field(f"{p}-peer", "BM_PeerPublish", "p99_us")
+    t1 = field(f"{p}-ours", "BM_DaemonClientThreads/real_time/threads:1", "items_per_second")
+    t8 = field(f"{p}-ours", "BM_DaemonClientThreads/real_time/threads:8", "items_per_second")
+    r1, r8 = rps(p, 0), rps(p, 1)
+    if n: print()
+    print(f"placement {p} ({where[p]}):")
+    print()
+    print("| what | this project over cdsd | peer or floor | ratio |")
+    print("|---|---|---|---|")
+    print(f"| read one channel value | {f(get,' µs')} (p99 {f(get99)}) | hiredis GET {f(pget,' µs')} (p99 {f(pget99)}); "
+          f"Unix-socket ping-pong {f(floor,' µs')} (p99 {f(floor99)}) | {ratio(get, pget)} × the peer, {ratio(get, floor)} × the floor |")
+    print(f"| value write → callback in another process | {f(cb,' µs')} (p99 {f(cb99)}) | PUBLISH → subscriber {f(pub,' µs')} (p99 {f(pub99)}) | {ratio(cb, pub)} × |")
+    print(f"| requests/s, 1 thread / 8 threads | {k(t1)} / {k(t8)} | redis-benchmark GET `-c 1` {k(r1)} / `-c 8` {k(r8)} | {ratio(t1, r1)} / {ratio(t8, r8)} |")
+    if n: continue
+    # What does not depend on where the processes run, once.
+    mem, pmem = field("ours-mem", "BM_DaemonMemoryPerChannel", "bytes_per_channel"), field("peer-mem", "BM_PeerMemoryPerKey", "bytes_per_key")
+    print(f"| memory per channel with a value | {f(mem,' B',0)} (cdsd RSS growth over 10 000) | {f(pmem,' B',0)} per key (redis RSS growth over 10 000) | {ratio(mem, pmem)} × |")
+    cost, pcost = per_read("ours"), per_read("peer")
+    sc = lambda c: "n/a" if c is None else f"{c[0]:.1f} / {c[1]:.1f}"
+    print(f"| system calls / thread wake-ups per read (client + server) | {sc(cost)} | {sc(pcost)} | |")
+    ins, pins = instructions("this project"), instructions("hiredis")
+    print(f"| instructions per read (client + server, callgrind) | {f(ins,'',0)} | {f(pins,'',0)} | {ratio(ins, pins)} × |")
 print()
 print("load average (1, 5, 15 min) before each round: " +
-      "; ".join(open(f"{d}/load-{r}").read().strip() for r in range(1, rounds + 1)))
+      "; ".join(p + " " + ", ".join(open(f"{d}/{p}-load-{r}").read().strip() for r in range(1, rounds + 1))
+                for p in placements))
 PY
