@@ -1,5 +1,7 @@
 #include "Server.h"
 
+#include <fcntl.h>
+#include <pthread.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -9,6 +11,7 @@
 #include <atomic>
 #include <cerrno>
 #include <csignal>
+#include <condition_variable>
 #include <cstring>
 #include <deque>
 #include <map>
@@ -51,6 +54,10 @@ constexpr std::size_t kWriteBatch = 256 * 1024;
 // Answers waiting for the socket past which the connection's next requests
 // are not read: a client that sends without reading stalls only itself.
 constexpr std::size_t kMaxQueuedAnswers = 8 * 1024 * 1024;
+// The stack of a connection's own reader: serving a request recurses little
+// (trees are walked with lists of their own), and a 32-bit daemon with
+// hundreds of connections cannot reserve the default 8 MiB for each.
+constexpr std::size_t kReaderStack = 1024 * 1024;
 
 std::string errno_text(int e) { return std::strerror(e); }
 
@@ -105,6 +112,8 @@ struct Server::Impl {
     std::lock_guard<std::mutex> lock(mutex);
     connections.erase(number);
   }
+  // Runs `c`'s reader on a thread of its own; false when no thread can be made.
+  bool start_reader(std::shared_ptr<Connection> c);
 
   std::shared_ptr<cds::store::Engine> engine;
   ServerOptions options;
@@ -124,6 +133,12 @@ struct Server::Impl {
   std::map<std::uint64_t, std::weak_ptr<Connection>> connections;
   std::uint64_t next_number = 1;
   bool stopping = false;
+
+  // Connections' own readers still running, which run() waits for: each
+  // ends once its connection is closed.
+  std::mutex readers_mutex;
+  std::condition_variable readers_gone;
+  std::size_t readers = 0;
 };
 
 // One client connection: its socket, its engine session, its outbound frames.
@@ -136,6 +151,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
  public:
   Connection(Server::Impl& server, asio::io_context& io, stream::socket socket, std::uint64_t number)
       : server_(server),
+        io_(io),
         socket_(std::move(socket)),
         out_socket_(io),
         timer_(io),
@@ -144,6 +160,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
         notes_(server.options.notify_queue_limit) {}
   ~Connection() {
     if (passed_ >= 0) ::close(passed_);
+    if (request_fd_ >= 0) ::close(request_fd_);  // only now: its reader has ended
   }
 
   void start() {
@@ -252,6 +269,11 @@ class Connection : public std::enable_shared_from_this<Connection> {
       // gets its whole deadline from now.
       if (frames_.partial() && frame_watched_) arm_frame_timer(server_.options.frame_timeout);
     }
+    if (request_fd_ >= 0) {
+      reader_wanted_.notify_one();  // the own reader, if it waits for this
+      return;
+    }
+    if (state_ == State::serving && out_socket_.is_open() && start_own_reader()) return;
     auto self = shared_from_this();
     if (state_ == State::awaiting_hello) {
       // The hello may bring the socket to send on, which only recvmsg takes.
@@ -300,6 +322,57 @@ class Connection : public std::enable_shared_from_this<Connection> {
     return 0;
   }
 
+  // Once everything leaves by the socket the hello passed, the connection
+  // only brings requests: its reads move to a thread of its own, asleep in
+  // recv() on it, which the client's request wakes directly (the loop's
+  // thread would be woken by epoll first, then read, then read again to find
+  // the socket empty). The socket leaves the loop for good; the loop keeps
+  // the timers and the writes that must wait. False leaves the reads to the loop.
+  bool start_own_reader() {
+    error_code ec;
+    const int fd = socket_.release(ec);
+    if (ec) return false;
+    const int flags = ::fcntl(fd, F_GETFL);
+    request_fd_ = fd;
+    if (flags >= 0 && ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0 && server_.start_reader(shared_from_this()))
+      return true;
+    request_fd_ = -1;
+    socket_.assign(stream(), fd, ec);
+    if (ec) {
+      ::close(fd);
+      close_now("cannot read its socket: " + ec.message(), Level::warning);
+      return true;  // nothing more to read
+    }
+    return false;
+  }
+
+ public:
+  // The own reader's loop (see start_own_reader): it reads while reading_
+  // says the connection wants requests, serves them as the loop's handlers
+  // do, holding out_mutex_, and ends once the connection no longer accepts.
+  void read_on_own_thread() {
+    std::unique_lock<std::mutex> lock(out_mutex_);
+    while (accepting()) {
+      if (!reading_) {  // paused until answers are written
+        reader_wanted_.wait(lock);
+        continue;
+      }
+      lock.unlock();
+      ssize_t n;
+      do n = ::recv(request_fd_, input_.data(), input_.size(), 0);
+      while (n < 0 && errno == EINTR);
+      const int failure = n < 0 ? errno : 0;
+      lock.lock();
+      holder_.store(std::this_thread::get_id());
+      if (n > 0)
+        on_read(error_code(), static_cast<std::size_t>(n));
+      else
+        on_read(n == 0 ? error_code(asio::error::eof) : error_code(failure, boost::system::system_category()), 0);
+      holder_.store(std::thread::id());
+    }
+  }
+
+ private:
   // Sends from now on over the socket the client passed with its hello, if
   // it asked so and the descriptor is a Unix stream socket: the client then
   // waits for its answers there, not on the socket its requests leave by.
@@ -533,9 +606,17 @@ class Connection : public std::enable_shared_from_this<Connection> {
     return Sent::rest;
   }
 
-  // What the socket did not take at once, written when it can.
+  // What the socket did not take at once, written when it can, by the loop
+  // (from the own reader's thread, handed to it).
   void write_rest() {
     auto self = shared_from_this();
+    if (!io_.get_executor().running_in_this_thread()) {
+      asio::post(io_, [self] {
+        Held again(*self);
+        if (self->state_ != State::closed) self->write_rest();
+      });
+      return;
+    }
     asio::async_write(out(), asio::buffer(output_), [self](error_code ec, std::size_t) {
       Held held(*self);
       self->on_written(ec);
@@ -609,6 +690,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
     state_ = State::flushing;
     error_code ignored;
     socket_.shutdown(stream::socket::shutdown_receive, ignored);
+    stop_own_reader(SHUT_RD);
     timer_.cancel();
     timer_.expires_after(kFlushTimeout);
     auto self = shared_from_this();
@@ -634,6 +716,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
     frame_timer_.cancel();
     socket_.shutdown(stream::socket::shutdown_both, ignored);
     socket_.close(ignored);
+    stop_own_reader(SHUT_RDWR);
     out_socket_.shutdown(stream::socket::shutdown_both, ignored);
     out_socket_.close(ignored);
     if (passed_ >= 0) ::close(passed_);
@@ -648,7 +731,17 @@ class Connection : public std::enable_shared_from_this<Connection> {
 
   void warn(const std::string& what) { warning(who() + ": " + what); }
 
+  // Wakes the own reader, asleep in recv() or waiting to read, to find that
+  // the connection no longer accepts; its descriptor stays open until the
+  // connection goes, so that no other socket can take its number meanwhile.
+  void stop_own_reader(int how) {
+    if (request_fd_ < 0) return;
+    ::shutdown(request_fd_, how);
+    reader_wanted_.notify_one();
+  }
+
   Server::Impl& server_;
+  asio::io_context& io_;       // the connection's loop
   stream::socket socket_;      // the connection: requests come, and without out_socket_ everything goes
   stream::socket out_socket_;  // the socket the hello passed: answers and notifications go
   int passed_ = -1;            // a descriptor that came with the hello's bytes, until the hello is read
@@ -663,7 +756,9 @@ class Connection : public std::enable_shared_from_this<Connection> {
   std::array<char, 65536> input_{};
   zu::wire::FrameReader frames_;
   std::string request_;  // the frame being served
-  bool reading_ = false;
+  bool reading_ = false;  // requests are wanted: a read is pending, or the own reader reads
+  int request_fd_ = -1;   // the connection's socket once its own reader reads it (start_own_reader)
+  std::condition_variable reader_wanted_;  // the own reader waits on it, with out_mutex_, while not reading_
   bool paused_ = false;  // reading stopped until answers are written
   std::uint64_t frames_served_ = 0;  // frames popped from frames_
   bool frame_watched_ = false;       // a frame deadline was started ...
@@ -720,6 +815,47 @@ void Server::Impl::accept() {
     debug("connection " + std::to_string(number) + " accepted");
     connection->start();
   });
+}
+
+bool Server::Impl::start_reader(std::shared_ptr<Connection> c) {
+  struct Start {
+    Impl* impl;
+    std::shared_ptr<Connection> connection;
+  };
+  auto* start = new Start{this, std::move(c)};
+  pthread_attr_t attributes;
+  if (::pthread_attr_init(&attributes) != 0) {
+    delete start;
+    return false;
+  }
+  ::pthread_attr_setstacksize(&attributes, kReaderStack);
+  ::pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
+  {
+    std::lock_guard<std::mutex> lock(readers_mutex);
+    ++readers;
+  }
+  pthread_t thread;
+  const int failed = ::pthread_create(
+      &thread, &attributes,
+      [](void* p) -> void* {
+        std::unique_ptr<Start> started(static_cast<Start*>(p));
+        Impl* impl = started->impl;
+        started->connection->read_on_own_thread();
+        started.reset();  // the connection may end here, before run() may return
+        std::lock_guard<std::mutex> lock(impl->readers_mutex);
+        --impl->readers;
+        impl->readers_gone.notify_all();  // under the lock: once run() sees none, nothing here is touched
+        return nullptr;
+      },
+      start);
+  ::pthread_attr_destroy(&attributes);
+  if (failed == 0) return true;
+  delete start;
+  log_limited("reader", Level::warning,
+              "cannot start a thread to read a connection (" + errno_text(failed) + "); its event loop reads it");
+  std::lock_guard<std::mutex> lock(readers_mutex);
+  --readers;
+  return false;
 }
 
 std::shared_ptr<Connection> Server::Impl::take_silent() {
@@ -839,6 +975,11 @@ void Server::run() {
   for (std::size_t i = 1; i < impl.ios.size(); ++i) threads.emplace_back([&impl, i] { impl.ios[i]->run(); });
   impl.ios.front()->run();
   for (auto& t : threads) t.join();
+  {
+    // The loops closed every connection, which ends their own readers.
+    std::unique_lock<std::mutex> lock(impl.readers_mutex);
+    impl.readers_gone.wait(lock, [&impl] { return impl.readers == 0; });
+  }
 
   struct stat st {};
   const std::string& path = impl.options.socket_path;

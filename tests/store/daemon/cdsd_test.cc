@@ -79,9 +79,9 @@ TEST_F(SessionTest, BadInputEndsAtMostTheOffendingSessionWhileOthersAreServed) {
   }
 
   // After the hello, a frame that is no request is answered with status 5
-  // under its id, and the session goes on.
-  RawClient offender(socket_);
-  ASSERT_TRUE(offender.hello("offender").accepted);
+  // under its id, and the session goes on; the same whether the connection
+  // is read by its loop or (answers leaving by a socket of their own) by a
+  // reader of its own.
   zu::wire::encode_hello({}, 3, &second_hello, nullptr);
   zu::wire::encode_record(RootQuery(), 0, &correlation_zero, nullptr);
   const std::tuple<std::string, std::uint64_t, std::string> frames[] = {
@@ -90,18 +90,23 @@ TEST_F(SessionTest, BadInputEndsAtMostTheOffendingSessionWhileOthersAreServed) {
       {std::string("\x08\x05\x98\x06\x01", 5), 5, "unknown type (field 99)"},
       {"\xff\xff\xff\xff garbage \x01\x02", 0, "not a valid envelope"},
       {correlation_zero, 0, ""}};
-  std::uint64_t next = 100;
-  for (const auto& [payload, correlation, message] : frames) {
-    SCOPED_TRACE(correlation);
-    ASSERT_TRUE(offender.send_payload(payload));
-    ExpectError(offender, zu::cds::status_invalid, correlation, message);
-    ExpectServed(offender, next++);
-  }
+  for (bool answer_socket : {false, true}) {
+    SCOPED_TRACE(answer_socket ? "answers on a socket of their own" : "answers on the connection");
+    RawClient offender(socket_, answer_socket);
+    ASSERT_TRUE(offender.hello("offender").accepted);
+    std::uint64_t next = 100;
+    for (const auto& [payload, correlation, message] : frames) {
+      SCOPED_TRACE(correlation);
+      ASSERT_TRUE(offender.send_payload(payload));
+      ExpectError(offender, zu::cds::status_invalid, correlation, message);
+      ExpectServed(offender, next++);
+    }
 
-  // 4194305 bytes announced, one past the limit; nothing of them is ever sent.
-  ASSERT_TRUE(offender.send_bytes(std::string("\x00\x40\x00\x01", 4)));
-  ExpectError(offender, zu::cds::status_too_big, 0, "4194305");
-  EXPECT_TRUE(offender.closed_by_daemon());
+    // 4194305 bytes announced, one past the limit; nothing of them is ever sent.
+    ASSERT_TRUE(offender.send_bytes(std::string("\x00\x40\x00\x01", 4)));
+    ExpectError(offender, zu::cds::status_too_big, 0, "4194305");
+    EXPECT_TRUE(offender.closed_by_daemon());
+  }
 
   ExpectServed(bystander, 3);
 }
@@ -167,11 +172,12 @@ TEST_F(ProcessTest, OptionsTheSeedFileConnectionLimitsAndTheSocketFileFollowTheP
   zu::cds::CClient::get()->disconnect();
 
   // Silent connections make room for useful ones; past four useful ones the
-  // next is told why it is refused; a stalled frame is cut off.
+  // next is told why it is refused; a stalled frame is cut off (client 3's,
+  // whose answers leave by a socket of their own).
   std::vector<std::unique_ptr<RawClient>> silent, clients;
   for (int i = 0; i < 20; ++i) silent.push_back(std::make_unique<RawClient>(socket_));
   for (int i = 0; i < 4; ++i) {
-    clients.push_back(std::make_unique<RawClient>(socket_));
+    clients.push_back(std::make_unique<RawClient>(socket_, i % 2 == 1));
     ASSERT_TRUE(clients.back()->hello("client " + std::to_string(i)).accepted) << i << "\n" << Log();
   }
   EXPECT_TRUE(silent.front()->closed_by_daemon());
@@ -300,9 +306,10 @@ TEST_F(LoadTest, AReaderLeftByAnExceptionStillHandsOnTheReadTurn) {
 }
 
 // Two sessions that never read while the store is written: one subscribed to
-// large values, one to alarm updates. Neither stalls a third session, and
-// alarm updates past what the queue holds are counted in a notice (so they
-// wait in the bounded queue, not in a buffer that grows).
+// large values (and asking for them, without reading the answers), one to
+// alarm updates. Neither stalls a third session; the asker is answered in
+// full once it reads; alarm updates past what the queue holds are counted in
+// a notice (so they wait in the bounded queue, not in a buffer that grows).
 TEST_F(LoadTest, SubscribersThatNeverReadNeitherStallOthersNorLoseAlarmUpdatesUncounted) {
   ConnectClient();
   zu::cds::CSetAlarmConfig config;
@@ -312,7 +319,7 @@ TEST_F(LoadTest, SubscribersThatNeverReadNeitherStallOthersNorLoseAlarmUpdatesUn
   ASSERT_NE(Ask(config), nullptr);
 
   const std::vector<std::uint64_t> valued(channels_.begin() + 1, channels_.begin() + 5);
-  RawClient sleeper(socket_);
+  RawClient sleeper(socket_, true);
   ASSERT_TRUE(sleeper.hello("sleeper").accepted);
   ASSERT_NE(sleeper.subscribe(zu::sub::channel_value_written, valued, false), 0U);
   RawClient alarms(socket_);  // every alarm of the whole tree
@@ -325,11 +332,19 @@ TEST_F(LoadTest, SubscribersThatNeverReadNeitherStallOthersNorLoseAlarmUpdatesUn
   // Each alarm write raises the alarm or ends it: one update each, more than
   // twice the queue limit.
   const std::string payload(16 * 1024, 'x');
-  constexpr std::size_t kUpdates = 6000;
+  constexpr std::size_t kUpdates = 6000, kAsked = 160;
   for (std::size_t i = 0; i < kUpdates; ++i) {
     ASSERT_TRUE(Write(channels_[0], zu::CValue(i % 2 == 0 ? 20 : 0))) << i;
     if (i >= 1024) continue;
     ASSERT_TRUE(Write(valued[i % valued.size()], payload + std::to_string(i))) << "write " << i;
+    // 160 answers of 64 KiB are more than the daemon queues for a session
+    // (8 MiB): past that it stops reading the asker's requests.
+    if (i >= valued.size() && i < valued.size() + kAsked) {
+      zu::cds::CGetChannelValue ask;
+      ask.ids = valued;
+      std::string request;
+      ASSERT_TRUE(zu::wire::encode_record(ask, i, &request, nullptr) && sleeper.send_payload(request));
+    }
     if (i % 64 == 0) {
       zu::cds::CGetChannelValue read;
       read.ids = {valued[0]};
@@ -351,6 +366,23 @@ TEST_F(LoadTest, SubscribersThatNeverReadNeitherStallOthersNorLoseAlarmUpdatesUn
   }
   EXPECT_EQ(received + noticed, kUpdates) << Log();
   EXPECT_GT(noticed, 0U) << "the queue never overflowed: the test proves nothing";
+
+  // Reading, the asker gets every answer, in order: the daemon read its
+  // requests again once their answers had gone.
+  std::uint64_t next = valued.size();
+  while (next < valued.size() + kAsked && sleeper.read(&envelope, 5s)) {
+    if (envelope.correlation_id() == 0) continue;  // a notification
+    ASSERT_EQ(envelope.correlation_id(), next);
+    auto answer = Ok<zu::cds::CGetChannelValue>(zu::wire::decode_record(envelope, nullptr));
+    ASSERT_TRUE(answer && answer->values.size() == valued.size());
+    for (std::size_t k = 0; k < valued.size(); ++k) {  // channel k holds the value of a write i with i % 4 == k
+      const std::string value = answer->values[k].value.as_string();
+      ASSERT_EQ(value.compare(0, payload.size(), payload), 0);
+      EXPECT_EQ(std::stoul(value.substr(payload.size())) % valued.size(), k);
+    }
+    ++next;
+  }
+  EXPECT_EQ(next, valued.size() + kAsked) << Log();
 }
 
 // ---- a daemon killed and started again

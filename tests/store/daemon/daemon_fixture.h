@@ -53,13 +53,20 @@ std::uint64_t Subscribe(Ask ask, zu::sub::subscription_type type, const std::vec
 // A client that writes and reads the socket's bytes itself.
 class RawClient {
  public:
-  explicit RawClient(const std::string& path) : fd_(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+  // With `answer_socket`, the hello passes a socket for the daemon to send
+  // on, as the framework's transport does, and everything is read there; the
+  // connection then only brings requests.
+  explicit RawClient(const std::string& path, bool answer_socket = false)
+      : fd_(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0)), answer_socket_(answer_socket) {
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
     std::memcpy(address.sun_path, path.data(), path.size());
     EXPECT_EQ(::connect(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0) << path;
   }
-  ~RawClient() { ::close(fd_); }
+  ~RawClient() {
+    ::close(fd_);
+    if (in_ != fd_) ::close(in_);
+  }
   RawClient(const RawClient&) = delete;
   RawClient& operator=(const RawClient&) = delete;
 
@@ -78,9 +85,9 @@ class RawClient {
     std::string payload;
     while (!frames_.pop(&payload)) {
       char buffer[65536];
-      pollfd p{fd_, POLLIN, 0};
+      pollfd p{in_, POLLIN, 0};
       if (::poll(&p, 1, static_cast<int>(timeout.count())) <= 0) return false;
-      ssize_t n = ::recv(fd_, buffer, sizeof buffer, 0);
+      ssize_t n = ::recv(in_, buffer, sizeof buffer, 0);
       if (n <= 0 || !frames_.feed(buffer, static_cast<std::size_t>(n))) return false;
     }
     return zu::wire::parse_envelope(payload, envelope, nullptr);
@@ -91,8 +98,8 @@ class RawClient {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     char buffer[4096];
     while (std::chrono::steady_clock::now() < deadline) {
-      pollfd p{fd_, POLLIN, 0};
-      if (::poll(&p, 1, 50) > 0 && ::recv(fd_, buffer, sizeof buffer, 0) <= 0) return true;
+      pollfd p{in_, POLLIN, 0};
+      if (::poll(&p, 1, 50) > 0 && ::recv(in_, buffer, sizeof buffer, 0) <= 0) return true;
     }
     return false;
   }
@@ -100,8 +107,9 @@ class RawClient {
   // Sends a hello and returns the answer.
   zu::wire::HelloAckInfo hello(const std::string& name) {
     std::string payload;
-    zu::wire::encode_hello({name, zu::wire::kProtocolVersion, true}, 0, &payload, nullptr);
-    send_payload(payload);
+    zu::wire::encode_hello({name, zu::wire::kProtocolVersion, true, answer_socket_}, 0, &payload, nullptr);
+    if (answer_socket_) send_with_answer_socket(zu::wire::frame(payload));
+    else send_payload(payload);
     zu::wire::HelloAckInfo ack;
     zu::wire::Envelope envelope;
     if (!read(&envelope) || envelope.body_case() != zu::wire::Envelope::kHelloAck) ack.message = "no hello answer";
@@ -125,7 +133,31 @@ class RawClient {
   }
 
  private:
+  // Sends the hello's frame with one end of a new socket pair attached,
+  // and reads from the other end from now on.
+  void send_with_answer_socket(const std::string& frame) {
+    int pair[2];
+    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair), 0);
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
+    iovec part{const_cast<char*>(frame.data()), frame.size()};
+    msghdr message{};
+    message.msg_iov = &part;
+    message.msg_iovlen = 1;
+    message.msg_control = control;
+    message.msg_controllen = sizeof control;
+    cmsghdr* header = CMSG_FIRSTHDR(&message);
+    header->cmsg_level = SOL_SOCKET;
+    header->cmsg_type = SCM_RIGHTS;
+    header->cmsg_len = CMSG_LEN(sizeof(int));
+    std::memcpy(CMSG_DATA(header), &pair[1], sizeof(int));
+    EXPECT_EQ(::sendmsg(fd_, &message, MSG_NOSIGNAL), static_cast<ssize_t>(frame.size()));
+    ::close(pair[1]);  // the daemon's now: its close ends what this side reads
+    in_ = pair[0];
+  }
+
   int fd_;
+  bool answer_socket_;
+  int in_ = fd_;  // where answers and notifications are read
   zu::wire::FrameReader frames_;
 };
 
