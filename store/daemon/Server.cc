@@ -143,10 +143,11 @@ struct Server::Impl {
 
 // One client connection: its socket, its engine session, its outbound frames.
 // Everything but on_notification runs on the connection's loop (one thread
-// runs each loop, so its handlers never overlap), holding out_mutex_: another
-// connection's thread may then write a notification itself while the
-// connection is idle (write_now), and the lock keeps it off the socket while
-// the connection's own handlers are at work.
+// runs each loop, so its handlers never overlap) or on its own reader's
+// thread, holding out_mutex_ either way: another connection's thread may
+// then write a notification itself while the connection is idle
+// (write_now), and the lock keeps it off the socket while the connection's
+// own handlers are at work.
 class Connection : public std::enable_shared_from_this<Connection> {
  public:
   Connection(Server::Impl& server, asio::io_context& io, stream::socket socket, std::uint64_t number)
@@ -273,7 +274,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
       reader_wanted_.notify_one();  // the own reader, if it waits for this
       return;
     }
-    if (state_ == State::serving && out_socket_.is_open() && start_own_reader()) return;
+    if (state_ == State::serving && out_socket_.is_open() && !own_reader_tried_ && start_own_reader()) return;
     auto self = shared_from_this();
     if (state_ == State::awaiting_hello) {
       // The hello may bring the socket to send on, which only recvmsg takes.
@@ -329,6 +330,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
   // the socket empty). The socket leaves the loop for good; the loop keeps
   // the timers and the writes that must wait. False leaves the reads to the loop.
   bool start_own_reader() {
+    own_reader_tried_ = true;  // once: a thread refused now leaves the loop reading for good
     error_code ec;
     const int fd = socket_.release(ec);
     if (ec) return false;
@@ -758,6 +760,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
   std::string request_;  // the frame being served
   bool reading_ = false;  // requests are wanted: a read is pending, or the own reader reads
   int request_fd_ = -1;   // the connection's socket once its own reader reads it (start_own_reader)
+  bool own_reader_tried_ = false;
   std::condition_variable reader_wanted_;  // the own reader waits on it, with out_mutex_, while not reading_
   bool paused_ = false;  // reading stopped until answers are written
   std::uint64_t frames_served_ = 0;  // frames popped from frames_

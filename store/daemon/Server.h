@@ -10,9 +10,12 @@
 // daemon takes in a request it sent. A connection's requests are served one
 // after the other, in arrival order, so that its notifications can follow
 // the responses that caused them; separate connections are served in
-// parallel by a small pool of threads, and none waits for another's socket.
-// A connection stays on one thread, which reads, serves and answers its
-// requests without handing them to another.
+// parallel, and none waits for another's socket. A connection whose hello
+// passed a socket is read by a thread of its own, asleep in recv() until a
+// request comes; the others are read by a small pool of event loops, which
+// also keep every connection's deadlines and finish the writes a socket did
+// not take at once. Either way the thread that reads a request serves and
+// answers it, without handing it to another.
 //
 // What a connection may hold before it proves useful is bounded: the number
 // of connections is capped (at the cap, a new connection pushes out the
@@ -37,7 +40,7 @@ namespace cdsd {
 
 struct ServerOptions {
   std::string socket_path = "/run/cds/cds.sock";
-  // Threads that serve connections; each serves one request at a time.
+  // Event-loop threads, for the connections without a reader of their own.
   unsigned threads = 4;
   // Notifications a connection's queue holds before it merges new ones into them.
   std::size_t notify_queue_limit = 10000;
