@@ -6,8 +6,8 @@
 #
 # usage: bench/instructions_per_read.sh [BUILD_DIR]   (needs valgrind)
 # The client counts from the library's call to its return (the peer's from
-# hiredis' command to its reply); the daemon counts its whole event loop,
-# divided by the reads it served.
+# hiredis' command to its reply); the daemon counts its event loops and its
+# connections' own readers, divided by the reads it served.
 #
 # Then the same of a value write until its callback, in one process
 # (BM_WriteToCallbackLatency/daemon:1): the writer's call, the subscriber's
@@ -91,9 +91,14 @@ def inclusive(name, pattern):
                 j -= 1
             return int(re.match(r'^\s*([\d,]+)', line).group(1).replace(',', '')), calls
     return None
+def served(name):
+    """cdsd's work: its event loops and its connections' own readers (either may be idle)."""
+    parts = [inclusive(name, r'scheduler::run\('), inclusive(name, r'Connection::read_on_own_thread\(')]
+    parts = [p[0] for p in parts if p]
+    return (sum(parts), 0) if parts else None
 rows = []
 client = inclusive('read-client', r'InBandAccessor::getChannelCValue\(')
-daemon = inclusive('read-daemon', r'scheduler::run\(')
+daemon = served('read-daemon')
 if client and daemon:
     reads = client[1]
     rows.append(('this project over cdsd', client[0] / reads, daemon[0] / reads))
@@ -110,7 +115,7 @@ if len(rows) == 2:
 
 writer = inclusive('write-client', r'InBandAccessor::setChannelCValue\(')
 subscriber = inclusive('write-client', r'Connection::read_in_loop\(')
-daemon = inclusive('write-daemon', r'scheduler::run\(')
+daemon = served('write-daemon')
 print()
 print(f"{'per value write until its callback':38s} {'writer':>8s} {'subscr.':>8s} {'server':>8s}")
 if writer and subscriber and daemon:
