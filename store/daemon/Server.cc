@@ -14,6 +14,7 @@
 #include <condition_variable>
 #include <cstring>
 #include <deque>
+#include <exception>
 #include <map>
 #include <mutex>
 #include <new>
@@ -366,10 +367,15 @@ class Connection : public std::enable_shared_from_this<Connection> {
       const int failure = n < 0 ? errno : 0;
       lock.lock();
       holder_.store(std::this_thread::get_id());
-      if (n > 0)
-        on_read(error_code(), static_cast<std::size_t>(n));
-      else
-        on_read(n == 0 ? error_code(asio::error::eof) : error_code(failure, boost::system::system_category()), 0);
+      try {
+        if (n > 0)
+          on_read(error_code(), static_cast<std::size_t>(n));
+        else
+          on_read(n == 0 ? error_code(asio::error::eof) : error_code(failure, boost::system::system_category()), 0);
+      } catch (const std::exception& e) {
+        // Out of memory while serving, say: this connection ends, not the daemon.
+        close_now(std::string("serving it failed: ") + e.what(), Level::warning);
+      }
       holder_.store(std::thread::id());
     }
   }
