@@ -5,8 +5,8 @@
 # BUILD_DIR was configured with -DCDS_BUILD_BENCH=ON on a machine that has
 # redis-server, redis-benchmark and libhiredis-dev (cds_peer_bench is only
 # built with hiredis). Rounds (3 by default) interleave ours and the peer's
-# figures; the table shows the median over rounds of each figure, and the
-# load average before each round. System calls and thread wake-ups per read
+# figures; a table per placement shows the median over rounds of each figure,
+# and the load average before each round. System calls and wake-ups per read
 # are counted with `perf stat` when it is allowed to count them, instructions
 # per read with bench/instructions_per_read.sh when valgrind is installed.
 #
@@ -16,7 +16,7 @@
 # to one CPU; "apart" pins the clients (and the subscribers they start) to one
 # CPU and the servers (cdsd, redis-server, the floor's echo) to another.
 set -euo pipefail
-build=${1:?usage: compare.sh BUILD_DIR [ROUNDS]}
+build=${1:?usage: compare.sh BUILD_DIR [ROUNDS] [PLACEMENTS]}
 rounds=${2:-3}
 placements=${3:-free together apart}
 ours=$build/bench/cds_bench
