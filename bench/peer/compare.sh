@@ -189,11 +189,12 @@ where = {"free": "where the kernel puts each process",
          "together": "every process on one CPU",
          "apart": "clients and their subscribers on one CPU, cdsd, redis-server and the echo on another"}
 for n, p in enumerate(placements):
-    get, get99 = field(f"{p}-ours", "BM_DaemonGetChannelCValue", "median_us"), field(f"{p}-ours", "BM_DaemonGetChannelCValue", "p99_us")
-    floor, floor99 = field(f"{p}-ours", "BM_UnixSocketPingPongFloor", "median_us"), field(f"{p}-ours", "BM_UnixSocketPingPongFloor", "p99_us")
-    pget, pget99 = field(f"{p}-peer", "BM_PeerGet", "median_us"), field(f"{p}-peer", "BM_PeerGet", "p99_us")
-    cb, cb99 = field(f"{p}-ours", "BM_DaemonWriteToCallback", "median_us"), field(f"{p}-ours", "BM_DaemonWriteToCallback", "p99_us")
-    pub, pub99 = field(f"{p}-peer", "BM_PeerPublish", "median_us"), field(f"{p}-peer", "BM_PeerPublish", "p99_us")
+    latency = lambda side, name: (field(f"{p}-{side}", name, "median_us"), field(f"{p}-{side}", name, "p99_us"))
+    get, get99 = latency("ours", "BM_DaemonGetChannelCValue")
+    floor, floor99 = latency("ours", "BM_UnixSocketPingPongFloor")
+    pget, pget99 = latency("peer", "BM_PeerGet")
+    cb, cb99 = latency("ours", "BM_DaemonWriteToCallback")
+    pub, pub99 = latency("peer", "BM_PeerPublish")
     t1 = field(f"{p}-ours", "BM_DaemonClientThreads/real_time/threads:1", "items_per_second")
     t8 = field(f"{p}-ours", "BM_DaemonClientThreads/real_time/threads:8", "items_per_second")
     r1, r8 = rps(p, 0), rps(p, 1)

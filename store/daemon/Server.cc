@@ -647,11 +647,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
         close("write failed: " + errno_text(errno));  // on the connection's loop, which owns the socket's end
         return true;
       }
-      auto self = shared_from_this();
-      asio::post(loop(), [self] {
-        Held again(*self);
-        if (self->state_ != State::closed) self->write_rest();
-      });
+      write_rest();  // handed to the connection's loop, which owns the socket's end
       return true;
     }
     return true;
