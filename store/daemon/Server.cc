@@ -103,6 +103,9 @@ struct Server::Impl {
   }
 
   void accept();
+  // Serves or refuses an accepted connection; `*accepting` is set once the
+  // next accept() is under way (or must not be, the daemon stopping).
+  void take(asio::io_context& io, stream::socket socket, bool* accepting);
   void stop();
   // Removes from `connections` the oldest connection that has not sent its
   // hello, and returns it (null when every connection has). Call with `mutex` held.
@@ -168,24 +171,23 @@ class Connection : public std::enable_shared_from_this<Connection> {
   void start() {
     auto self = shared_from_this();
     asio::post(loop(), [self] {
-      Held held(*self);
-      self->timer_.expires_after(kHelloTimeout);
-      self->timer_.async_wait([self](error_code ec) {
-        Held held(*self);
-        if (!ec && self->state_ == State::awaiting_hello)
-          self->close_now("sent no hello in time", Level::warning, "no hello");
+      self->handle([&] {
+        self->timer_.expires_after(kHelloTimeout);
+        self->timer_.async_wait([self](error_code ec) {
+          self->handle([&] {
+            if (!ec && self->state_ == State::awaiting_hello)
+              self->close_now("sent no hello in time", Level::warning, "no hello");
+          });
+        });
+        self->read_more();
       });
-      self->read_more();
     });
   }
 
   // Closes the connection from any thread.
   void close(const std::string& why) {
     auto self = shared_from_this();
-    asio::post(loop(), [self, why] {
-      Held held(*self);
-      self->close_now(why, Level::debug);
-    });
+    asio::post(loop(), [self, why] { self->handle([&] { self->close_now(why, Level::debug); }); });
   }
 
   // Closes a connection that has not sent its hello to make room for a new
@@ -193,9 +195,10 @@ class Connection : public std::enable_shared_from_this<Connection> {
   void push_out() {
     auto self = shared_from_this();
     asio::post(loop(), [self] {
-      Held held(*self);
-      self->close_now("had sent no hello when the connections reached their maximum; closed to make room",
-                      Level::warning, "pushed out");
+      self->handle([&] {
+        self->close_now("had sent no hello when the connections reached their maximum; closed to make room",
+                        Level::warning, "pushed out");
+      });
     });
   }
 
@@ -227,28 +230,51 @@ class Connection : public std::enable_shared_from_this<Connection> {
     if (!own && write_now()) return;
     if (!kicked_.exchange(true)) {
       asio::post(loop(), [self] {
-        Held held(*self);
-        self->kicked_.store(false);
-        self->pump();
+        self->handle([&] {
+          self->kicked_.store(false);
+          self->pump();
+        });
       });
     }
   }
 
  private:
   enum class State { awaiting_hello, serving, flushing, closed };
-  // Holds out_mutex_ and marks the thread as the connection's own meanwhile:
-  // a notification its own request causes then waits for the answer.
-  class Held {
-   public:
-    explicit Held(Connection& c) : c_(c), lock_(c.out_mutex_) { c_.holder_.store(std::this_thread::get_id()); }
-    ~Held() { c_.holder_.store(std::thread::id()); }
-    Held(const Held&) = delete;
-    Held& operator=(const Held&) = delete;
+  // Runs `work` as one of the connection's handlers: holding out_mutex_, the
+  // thread marked as the connection's own meanwhile (a notification its own
+  // request causes then waits for the answer), and closing the connection
+  // should `work` throw (out of memory, say), rather than letting it end the
+  // loop and with it the daemon.
+  template <typename Work>
+  void handle(Work&& work) {
+    std::lock_guard<std::mutex> lock(out_mutex_);
+    holder_.store(std::this_thread::get_id());
+    guarded(work);
+    holder_.store(std::thread::id());
+  }
 
-   private:
-    Connection& c_;
-    std::lock_guard<std::mutex> lock_;
-  };
+  // Runs `work`; when it throws, the connection ends. With out_mutex_ held.
+  template <typename Work>
+  void guarded(Work& work) noexcept {
+    try {
+      work();
+    } catch (const std::exception& e) {
+      fail(e.what());
+    } catch (...) {
+      fail("an unknown error");
+    }
+  }
+
+  void fail(const char* what) noexcept {
+    try {
+      close_now(std::string("serving it failed: ") + what, Level::warning);
+    } catch (...) {
+    }
+    try {
+      close_now(std::string(), Level::warning);  // no memory even for the reason; a no-op once closed
+    } catch (...) {
+    }
+  }
 
   asio::any_io_executor loop() { return socket_.get_executor(); }
 
@@ -280,17 +306,16 @@ class Connection : public std::enable_shared_from_this<Connection> {
     if (state_ == State::awaiting_hello) {
       // The hello may bring the socket to send on, which only recvmsg takes.
       socket_.async_wait(stream::socket::wait_read, [self](error_code ec) {
-        Held held(*self);
-        std::size_t n = 0;
-        if (!ec) n = self->read_with_sockets(&ec);
-        self->on_read(ec, n);
+        self->handle([&] {
+          std::size_t n = 0;
+          if (!ec) n = self->read_with_sockets(&ec);
+          self->on_read(ec, n);
+        });
       });
       return;
     }
-    socket_.async_read_some(asio::buffer(input_), [self](error_code ec, std::size_t n) {
-      Held held(*self);
-      self->on_read(ec, n);
-    });
+    socket_.async_read_some(asio::buffer(input_),
+                            [self](error_code ec, std::size_t n) { self->handle([&] { self->on_read(ec, n); }); });
   }
 
   // One read into input_ that also takes the descriptors sent with the bytes:
@@ -367,15 +392,13 @@ class Connection : public std::enable_shared_from_this<Connection> {
       const int failure = n < 0 ? errno : 0;
       lock.lock();
       holder_.store(std::this_thread::get_id());
-      try {
+      auto read = [&] {
         if (n > 0)
           on_read(error_code(), static_cast<std::size_t>(n));
         else
           on_read(n == 0 ? error_code(asio::error::eof) : error_code(failure, boost::system::system_category()), 0);
-      } catch (const std::exception& e) {
-        // Out of memory while serving, say: this connection ends, not the daemon.
-        close_now(std::string("serving it failed: ") + e.what(), Level::warning);
-      }
+      };
+      guarded(read);
       holder_.store(std::thread::id());
     }
   }
@@ -440,8 +463,9 @@ class Connection : public std::enable_shared_from_this<Connection> {
     auto self = shared_from_this();
     const std::uint64_t mark = frame_mark_;
     frame_timer_.async_wait([self, mark](error_code ec) {
-      Held held(*self);
-      if (!ec) self->frame_deadline(mark);
+      self->handle([&] {
+        if (!ec) self->frame_deadline(mark);
+      });
     });
   }
 
@@ -620,15 +644,14 @@ class Connection : public std::enable_shared_from_this<Connection> {
     auto self = shared_from_this();
     if (!io_.get_executor().running_in_this_thread()) {
       asio::post(io_, [self] {
-        Held again(*self);
-        if (self->state_ != State::closed) self->write_rest();
+        self->handle([&] {
+          if (self->state_ != State::closed) self->write_rest();
+        });
       });
       return;
     }
-    asio::async_write(out(), asio::buffer(output_), [self](error_code ec, std::size_t) {
-      Held held(*self);
-      self->on_written(ec);
-    });
+    asio::async_write(out(), asio::buffer(output_),
+                      [self](error_code ec, std::size_t) { self->handle([&] { self->on_written(ec); }); });
   }
 
   // Another thread's pump of the notifications, while the connection is idle
@@ -699,8 +722,9 @@ class Connection : public std::enable_shared_from_this<Connection> {
     timer_.expires_after(kFlushTimeout);
     auto self = shared_from_this();
     timer_.async_wait([self](error_code ec) {
-      Held held(*self);
-      if (!ec) self->close_now("did not read the error answer in time", Level::debug);
+      self->handle([&] {
+        if (!ec) self->close_now("did not read the error answer in time", Level::debug);
+      });
     });
   }
 
@@ -709,12 +733,16 @@ class Connection : public std::enable_shared_from_this<Connection> {
   void close_now(const std::string& why, Level level, const char* topic = nullptr) {
     if (state_ == State::closed) return;
     state_ = State::closed;
-    if (topic) log_limited(topic, level, who() + ": " + why);
-    else log(level, who() + ": " + why);
-    if (peak_notes_.load() > 0)
-      debug(who() + ": notifications waiting at most: " + std::to_string(peak_notes_.load()) +
-            ", merged into waiting ones: " + std::to_string(notes_.merged()) +
-            ", alarm updates dropped: " + std::to_string(notes_.dropped()));
+    try {
+      if (topic) log_limited(topic, level, who() + ": " + why);
+      else log(level, who() + ": " + why);
+      if (peak_notes_.load() > 0)
+        debug(who() + ": notifications waiting at most: " + std::to_string(peak_notes_.load()) +
+              ", merged into waiting ones: " + std::to_string(notes_.merged()) +
+              ", alarm updates dropped: " + std::to_string(notes_.dropped()));
+    } catch (...) {
+      // Without memory for its line, the connection still closes.
+    }
     error_code ignored;
     timer_.cancel();
     frame_timer_.cancel();
@@ -775,7 +803,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
   std::string output_;   // the batch being written
   std::string payload_;  // scratch for encoding notifications
   bool writing_ = false;
-  std::mutex out_mutex_;  // held by the connection's handlers (Held), and by write_now
+  std::mutex out_mutex_;  // held by the connection's handlers (handle()), and by write_now
   std::atomic<std::thread::id> holder_{};  // the thread inside a handler of this connection, if any
 
   cds::store::NotificationQueue notes_;
@@ -783,6 +811,29 @@ class Connection : public std::enable_shared_from_this<Connection> {
   std::atomic<bool> dropping_{false};  // alarm updates were dropped (logged once)
   std::atomic<std::size_t> peak_notes_{0};  // the most notifications that waited at once
 };
+
+namespace {
+
+// Runs `io` until it stops. What a handler throws past the connections' own
+// guard (out of memory while accepting, say) is logged and the loop goes on:
+// the daemon holds the store, and ending it would lose what it holds.
+void run_loop(asio::io_context& io) {
+  for (;;) {
+    try {
+      io.run();
+      return;
+    } catch (const std::exception& e) {
+      try {
+        log_limited("loop", Level::error, std::string("a handler of an event loop failed: ") + e.what());
+      } catch (...) {
+      }
+    } catch (...) {
+      log_limited("loop", Level::error, "a handler of an event loop failed");
+    }
+  }
+}
+
+}  // namespace
 
 void Server::Impl::accept() {
   asio::io_context& io = *ios[next_io++ % ios.size()];
@@ -798,28 +849,43 @@ void Server::Impl::accept() {
       });
       return;
     }
-    std::shared_ptr<Connection> connection;
-    std::shared_ptr<Connection> pushed_out;
-    std::uint64_t number = 0;
-    {
-      std::lock_guard<std::mutex> lock(mutex);
-      if (stopping) return;
-      if (connections.size() >= options.max_connections) pushed_out = take_silent();
-      if (connections.size() < options.max_connections) {
-        number = next_number++;
-        connection = std::make_shared<Connection>(*this, io, std::move(socket), number);
-        connections.emplace(number, connection);
-      }
+    bool accepting = false;
+    try {
+      take(io, std::move(socket), &accepting);
+    } catch (const std::exception& e) {
+      // Out of memory, say: this connection is lost (its socket closes), not the next ones.
+      if (!accepting) accept();
+      log_limited("accept", Level::warning, std::string("taking a connection failed: ") + e.what());
     }
-    accept();
-    if (pushed_out) pushed_out->push_out();
-    if (!connection) {
-      refuse(std::move(socket));
+  });
+}
+
+void Server::Impl::take(asio::io_context& io, stream::socket socket, bool* accepting) {
+  std::shared_ptr<Connection> connection;
+  std::shared_ptr<Connection> pushed_out;
+  std::uint64_t number = 0;
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    if (stopping) {
+      *accepting = true;  // no more
       return;
     }
-    debug("connection " + std::to_string(number) + " accepted");
-    connection->start();
-  });
+    if (connections.size() >= options.max_connections) pushed_out = take_silent();
+    if (connections.size() < options.max_connections) {
+      number = next_number++;
+      connection = std::make_shared<Connection>(*this, io, std::move(socket), number);
+      connections.emplace(number, connection);
+    }
+  }
+  *accepting = true;
+  accept();
+  if (pushed_out) pushed_out->push_out();
+  if (!connection) {
+    refuse(std::move(socket));
+    return;
+  }
+  debug("connection " + std::to_string(number) + " accepted");
+  connection->start();
 }
 
 bool Server::Impl::start_reader(std::shared_ptr<Connection> c) {
@@ -977,8 +1043,8 @@ void Server::run() {
   info("listening on " + impl.options.socket_path);
 
   std::vector<std::thread> threads;
-  for (std::size_t i = 1; i < impl.ios.size(); ++i) threads.emplace_back([&impl, i] { impl.ios[i]->run(); });
-  impl.ios.front()->run();
+  for (std::size_t i = 1; i < impl.ios.size(); ++i) threads.emplace_back([&impl, i] { run_loop(*impl.ios[i]); });
+  run_loop(*impl.ios.front());
   for (auto& t : threads) t.join();
   {
     // The loops closed every connection, which ends their own readers.
