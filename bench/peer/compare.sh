@@ -122,7 +122,8 @@ count_during() {  # label, server pid, client command...
   wait "$client" || true
 }
 if perf stat -x, -e "$events" true >/dev/null 2>&1; then
-  count_during ours "" "$ours" --benchmark_filter='^BM_DaemonGetChannelCValue' --benchmark_min_time=4
+  count_during ours "" env CDS_BENCH_BIG_ANSWER_FIRST=1 "$ours" --benchmark_filter='^BM_DaemonGetChannelCValue' \
+    --benchmark_min_time=4
   count_during peer "$redis_pid" env CDS_PEER_SOCKET="$sock" "$peer" --benchmark_filter='^BM_PeerGet' \
     --benchmark_min_time=4
 fi

@@ -707,7 +707,23 @@ class Connection : public std::enable_shared_from_this<Connection> {
       close_now("write failed: " + ec.message(), Level::debug);
       return;
     }
+    if (!unwatch_writes()) return;
     serve_frames();  // resumes serving when answers had piled up; pumps again
+  }
+
+  // The loop keeps watching a socket for room to write once a write had to
+  // wait for it, and the client's every read of an answer then wakes the loop
+  // for nothing. The answer socket, which the loop never reads, is handed to
+  // the loop anew, which forgets that. False when the connection closed.
+  bool unwatch_writes() {
+    if (!out_socket_.is_open()) return true;  // the connection itself: its pending read stays
+    error_code ec;
+    const int fd = out_socket_.release(ec);
+    if (!ec) out_socket_.assign(stream(), fd, ec);
+    if (!ec) return true;
+    if (fd >= 0 && !out_socket_.is_open()) ::close(fd);
+    close_now("cannot keep its answer socket: " + ec.message(), Level::warning);
+    return false;
   }
 
   // Stops reading, sends what is queued (the explanation of the error), then
