@@ -5,7 +5,8 @@
 # BUILD_DIR was configured with -DCDS_BUILD_BENCH=ON on a machine that has
 # redis-server, redis-benchmark and libhiredis-dev (cds_peer_bench is only
 # built with hiredis). Rounds (3 by default) interleave ours and the peer's
-# figures; a table per placement shows the median over rounds of each figure,
+# figures, each latency and throughput figure taken in three short runs per
+# round; a table per placement shows the median over all runs of each figure,
 # and the load average before each round. System calls and wake-ups per read
 # are counted with `perf stat` when it is allowed to count them, instructions
 # per read with bench/instructions_per_read.sh when valgrind is installed.
@@ -78,6 +79,11 @@ on() {  # runs a client command on the clients' CPU
 }
 
 latency='^BM_(DaemonGetChannelCValue|UnixSocketPingPongFloor|DaemonWriteToCallbackInAnotherProcess|DaemonClientThreads)'
+# Each latency figure in three short runs per round: on one CPU the order in
+# which the scheduler runs a notification's writer and subscriber is settled
+# early in a run and kept, and each run of a notification benchmark starts its
+# subscriber anew. A figure is the median of all its runs.
+repeated='--benchmark_repetitions=3 --benchmark_min_time=0.4'
 rps() {  # requests/s of redis-benchmark GET with $1 clients
   on redis-benchmark -s "$sock" -t get -n 100000 -c "$1" -q | tr '\r' '\n' | awk '/^GET:/ {print $2}' | tail -1
 }
@@ -87,8 +93,8 @@ for p in $placements; do
   for r in $(seq "$rounds"); do
     cut -d' ' -f1-3 /proc/loadavg > "$dir/$p-load-$r"
     echo "placement $p, round $r of $rounds (load $(cat "$dir/$p-load-$r"))" >&2
-    on "$ours" --benchmark_filter="$latency" --benchmark_min_time=1 --benchmark_format=json > "$dir/$p-ours-$r.json"
-    CDS_PEER_SOCKET=$sock on "$peer" --benchmark_filter='^BM_Peer(Get|Publish)' --benchmark_min_time=1 \
+    on "$ours" --benchmark_filter="$latency" $repeated --benchmark_format=json > "$dir/$p-ours-$r.json"
+    CDS_PEER_SOCKET=$sock on "$peer" --benchmark_filter='^BM_Peer(Get|Publish)' $repeated \
       --benchmark_format=json > "$dir/$p-peer-$r.json"
     echo "$(rps 1) $(rps 8)" > "$dir/$p-rps-$r"
     [ "$p" = "$first_placement" ] || continue
@@ -136,21 +142,20 @@ fi
 python3 - "$dir" "$rounds" $placements <<'PY'
 import json, os, statistics, sys
 d, rounds, placements = sys.argv[1], int(sys.argv[2]), sys.argv[3:]
-def bench(path):
+def runs(path):
+    """The runs of a benchmark file, repetitions apart (their aggregates left out)."""
     try:
-        return {b["name"]: b for b in json.load(open(path))["benchmarks"] if "error_message" not in b}
+        return [b for b in json.load(open(path))["benchmarks"]
+                if "error_message" not in b and b.get("run_type", "iteration") == "iteration"]
     except (OSError, ValueError, KeyError):
-        return {}
+        return []
 def med(values):
     values = [v for v in values if v is not None]
     return statistics.median(values) if values else None
 def field(kind, name, counter):
-    out = []
-    for r in range(1, rounds + 1):
-        b = bench(f"{d}/{kind}-{r}.json")
-        hit = [v for k, v in b.items() if k.startswith(name)]
-        out.append(hit[0].get(counter) if hit else None)
-    return med(out)
+    """The median of `counter` over every run of `name` in every round."""
+    return med([b.get(counter) for r in range(1, rounds + 1)
+                for b in runs(f"{d}/{kind}-{r}.json") if b["name"].startswith(name)])
 def rps(p, i):
     vals = []
     for r in range(1, rounds + 1):
