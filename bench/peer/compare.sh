@@ -79,10 +79,11 @@ on() {  # runs a client command on the clients' CPU
 }
 
 latency='^BM_(DaemonGetChannelCValue|UnixSocketPingPongFloor|DaemonWriteToCallbackInAnotherProcess|DaemonClientThreads)'
-# Each latency figure in three short runs per round: on one CPU the order in
-# which the scheduler runs a notification's writer and subscriber is settled
-# early in a run and kept, and each run of a notification benchmark starts its
-# subscriber anew. A figure is the median of all its runs.
+# Each latency and throughput figure in three short runs per round: on one
+# CPU the order in which the scheduler runs a notification's writer and
+# subscriber is settled early in a run and kept, and each run of a
+# notification benchmark starts its subscriber anew. A figure is the median
+# of all its runs.
 repeated='--benchmark_repetitions=3 --benchmark_min_time=0.4'
 rps() {  # requests/s of redis-benchmark GET with $1 clients
   on redis-benchmark -s "$sock" -t get -n 100000 -c "$1" -q | tr '\r' '\n' | awk '/^GET:/ {print $2}' | tail -1
