@@ -141,8 +141,9 @@ if command -v valgrind >/dev/null; then
 fi
 
 python3 - "$dir" "$rounds" $placements <<'PY'
-import json, os, statistics, sys
+import functools, json, os, statistics, sys
 d, rounds, placements = sys.argv[1], int(sys.argv[2]), sys.argv[3:]
+@functools.lru_cache(maxsize=None)  # each file is read once, however many figures it holds
 def runs(path):
     """The runs of a benchmark file, repetitions apart (their aggregates left out)."""
     try:

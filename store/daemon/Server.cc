@@ -103,9 +103,8 @@ struct Server::Impl {
   }
 
   void accept();
-  // Serves or refuses an accepted connection; `*accepting` is set once the
-  // next accept() is under way (or must not be, the daemon stopping).
-  void take(asio::io_context& io, stream::socket socket, bool* accepting);
+  // Serves or refuses an accepted connection.
+  void take(asio::io_context& io, stream::socket socket);
   void stop();
   // Removes from `connections` the oldest connection that has not sent its
   // hello, and returns it (null when every connection has). Call with `mutex` held.
@@ -249,13 +248,13 @@ class Connection : public std::enable_shared_from_this<Connection> {
   void handle(Work&& work) {
     std::lock_guard<std::mutex> lock(out_mutex_);
     holder_.store(std::this_thread::get_id());
-    guarded(work);
+    guarded(std::forward<Work>(work));
     holder_.store(std::thread::id());
   }
 
   // Runs `work`; when it throws, the connection ends. With out_mutex_ held.
   template <typename Work>
-  void guarded(Work& work) noexcept {
+  void guarded(Work&& work) noexcept {
     try {
       work();
     } catch (const std::exception& e) {
@@ -266,12 +265,14 @@ class Connection : public std::enable_shared_from_this<Connection> {
   }
 
   void fail(const char* what) noexcept {
+    std::string why;
     try {
-      close_now(std::string("serving it failed: ") + what, Level::warning);
+      why = std::string("serving it failed: ") + what;
     } catch (...) {
+      // Without memory even for the reason, the connection still closes.
     }
     try {
-      close_now(std::string(), Level::warning);  // no memory even for the reason; a no-op once closed
+      close_now(why, Level::warning);
     } catch (...) {
     }
   }
@@ -392,13 +393,12 @@ class Connection : public std::enable_shared_from_this<Connection> {
       const int failure = n < 0 ? errno : 0;
       lock.lock();
       holder_.store(std::this_thread::get_id());
-      auto read = [&] {
+      guarded([&] {
         if (n > 0)
           on_read(error_code(), static_cast<std::size_t>(n));
         else
           on_read(n == 0 ? error_code(asio::error::eof) : error_code(failure, boost::system::system_category()), 0);
-      };
-      guarded(read);
+      });
       holder_.store(std::thread::id());
     }
   }
@@ -865,27 +865,27 @@ void Server::Impl::accept() {
       });
       return;
     }
-    bool accepting = false;
+    {
+      std::lock_guard<std::mutex> lock(mutex);
+      if (stopping) return;
+    }
+    accept();  // the next connection's, whatever becomes of this one
     try {
-      take(io, std::move(socket), &accepting);
+      take(io, std::move(socket));
     } catch (const std::exception& e) {
       // Out of memory, say: this connection is lost (its socket closes), not the next ones.
-      if (!accepting) accept();
       log_limited("accept", Level::warning, std::string("taking a connection failed: ") + e.what());
     }
   });
 }
 
-void Server::Impl::take(asio::io_context& io, stream::socket socket, bool* accepting) {
+void Server::Impl::take(asio::io_context& io, stream::socket socket) {
   std::shared_ptr<Connection> connection;
   std::shared_ptr<Connection> pushed_out;
   std::uint64_t number = 0;
   {
     std::lock_guard<std::mutex> lock(mutex);
-    if (stopping) {
-      *accepting = true;  // no more
-      return;
-    }
+    if (stopping) return;  // stop() closes only the connections it finds
     if (connections.size() >= options.max_connections) pushed_out = take_silent();
     if (connections.size() < options.max_connections) {
       number = next_number++;
@@ -893,8 +893,6 @@ void Server::Impl::take(asio::io_context& io, stream::socket socket, bool* accep
       connections.emplace(number, connection);
     }
   }
-  *accepting = true;
-  accept();
   if (pushed_out) pushed_out->push_out();
   if (!connection) {
     refuse(std::move(socket));
