@@ -801,7 +801,6 @@ class Connection : public std::enable_shared_from_this<Connection> {
   cds::store::SessionId session_ = 0;
   bool has_session_ = false;
 
-  std::array<char, 65536> input_{};
   zu::wire::FrameReader frames_;
   std::string request_;  // the frame being served
   bool reading_ = false;  // requests are wanted: a read is pending, or the own reader reads
@@ -826,6 +825,9 @@ class Connection : public std::enable_shared_from_this<Connection> {
   std::atomic<bool> kicked_{false};
   std::atomic<bool> dropping_{false};  // alarm updates were dropped (logged once)
   std::atomic<std::size_t> peak_notes_{0};  // the most notifications that waited at once
+  // Last: the fields above, which every request uses, then share cache lines
+  // and a page rather than lie on both sides of it.
+  std::array<char, 65536> input_{};
 };
 
 namespace {

@@ -49,6 +49,23 @@ inline void drop_request_inputs(zu::cds::CManageSubscriberIDs& r) {
   r.other_ids.clear();
 }
 
+// The start of an answer: a copy of the request without its inputs.
+template <typename R>
+std::shared_ptr<R> copy_without_inputs(const R& request) {
+  auto response = std::static_pointer_cast<R>(request.clone());
+  drop_request_inputs(*response);
+  return response;
+}
+// A value write, the request made most often, is not copied with its values
+// only to drop them.
+inline std::shared_ptr<zu::cds::CUpdateChannelValue> copy_without_inputs(const zu::cds::CUpdateChannelValue& request) {
+  auto response = std::make_shared<zu::cds::CUpdateChannelValue>();
+  static_cast<zu::cds::CRequestResponse&>(*response) = request;
+  response->time = request.time;
+  response->flag = request.flag;
+  return response;
+}
+
 }  // namespace detail
 }  // namespace store
 }  // namespace cds

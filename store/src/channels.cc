@@ -7,6 +7,8 @@
 #include <utility>
 #include <vector>
 
+#include <boost/container/small_vector.hpp>
+
 #include "answer_size.h"
 #include "store_data.h"
 
@@ -172,7 +174,7 @@ void update_channel_value(StoreData& data, const zu::cds::CUpdateChannelValue& r
   // Check every entry first. A first write fixes the channel's type for the
   // entries after it in the same request too.
   std::unordered_map<std::uint64_t, std::uint8_t> fixed_here;
-  std::vector<zu::CValue> stored;
+  boost::container::small_vector<zu::CValue, 4> stored;  // most writes are of one value: no allocation
   stored.reserve(request.values.size());
   for (const zu::cds::CUpdateSingleChannelValue& entry : request.values) {
     const ChannelNode* node = data.channel(entry.channel_id);

@@ -42,10 +42,9 @@ struct Engine::Impl {
 
   template <typename R>
   static std::shared_ptr<R> start_response(const R& request) {
-    auto response = std::static_pointer_cast<R>(request.clone());
+    auto response = detail::copy_without_inputs(request);
     response->status = zu::cds::status_none;
     response->message.clear();
-    detail::drop_request_inputs(*response);
     return response;
   }
 

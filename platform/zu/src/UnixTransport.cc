@@ -817,7 +817,6 @@ class Connection : public std::enable_shared_from_this<Connection> {
   bool reading_ = false;       // someone holds the read turn: the fields below are its
   wire::FrameReader frames_;
   std::string payload_;  // the frame being handed out
-  char buffer_[65536];
   Clock::duration recv_timeout_{};  // in_fd_'s receive timeout; zero: none set
   std::atomic<Clock::rep> last_heard_{0};         // when bytes last came, on the steady clock
   std::atomic<unsigned> unanswered_{0};           // sends since the socket was last drained
@@ -827,6 +826,9 @@ class Connection : public std::enable_shared_from_this<Connection> {
   std::shared_ptr<const NotificationSink> in_loop_;  // shared, not copied, by each read of the loop
   std::vector<std::shared_ptr<CRequestResponse>> loop_notes_;  // the loop's list, between its reads
   std::uint64_t loop_generation_ = 0;  // changes when the loop stops or changes: older waits do nothing
+  // The read turn holder's, last: the fields above, which every read uses,
+  // then share cache lines and a page rather than lie on both sides of it.
+  char buffer_[65536];
 };
 
 class UnixSession : public Session {

@@ -277,6 +277,10 @@ class Reader {
   bool done() const { return p_ == end_; }
   // At its shortest, within 64 bits.
   bool varint(std::uint64_t* v) {
+    if (p_ != end_ && *p_ < 0x80) {  // most are one byte: tags, lengths, small numbers
+      *v = *p_++;
+      return true;
+    }
     *v = 0;
     for (int shift = 0; shift < 64 && p_ != end_; shift += 7) {
       const unsigned char b = *p_++;
