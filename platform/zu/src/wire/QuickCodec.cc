@@ -130,9 +130,13 @@ class Writer {
     return static_cast<std::size_t>(p_ - reinterpret_cast<const unsigned char*>(from));
   }
 
+  // Through a local pointer: a byte stored through p_ could be p_ itself, for
+  // all the compiler knows, which would have it reload p_ after each byte.
   void varint(std::uint64_t v) {
-    for (; v >= 0x80; v >>= 7) *p_++ = static_cast<unsigned char>(v | 0x80);
-    *p_++ = static_cast<unsigned char>(v);
+    unsigned char* p = p_;
+    for (; v >= 0x80; v >>= 7) *p++ = static_cast<unsigned char>(v | 0x80);
+    *p++ = static_cast<unsigned char>(v);
+    p_ = p;
   }
   void tag(std::uint32_t field, Wire wire) { varint((field << 3) | wire); }
   void scalar(std::uint32_t field, std::uint64_t v) {
@@ -156,7 +160,9 @@ class Writer {
   // Little-endian, as protobuf's fixed32 and fixed64 are on any machine.
   void fixed(std::uint32_t field, Wire wire, std::uint64_t v, int n) {
     tag(field, wire);
-    for (int i = 0; i < n; ++i) *p_++ = static_cast<unsigned char>(v >> (8 * i));
+    unsigned char* p = p_;
+    for (int i = 0; i < n; ++i) *p++ = static_cast<unsigned char>(v >> (8 * i));
+    p_ = p;
   }
 
  private:
@@ -275,18 +281,27 @@ class Reader {
   Reader(const unsigned char* p, const unsigned char* end) : p_(p), end_(end) {}
 
   bool done() const { return p_ == end_; }
-  // At its shortest, within 64 bits.
+  // At its shortest, within 64 bits. In locals until the end: the compiler
+  // cannot keep p_ or *v in a register across reads through a byte pointer.
   bool varint(std::uint64_t* v) {
-    if (p_ != end_ && *p_ < 0x80) {  // most are one byte: tags, lengths, small numbers
-      *v = *p_++;
+    const unsigned char* p = p_;
+    if (p == end_) return false;
+    if (*p < 0x80) {  // most are one byte: tags, lengths, small numbers
+      *v = *p;
+      p_ = p + 1;
       return true;
     }
-    *v = 0;
-    for (int shift = 0; shift < 64 && p_ != end_; shift += 7) {
-      const unsigned char b = *p_++;
-      if (shift == 63 && b > 1) return false;
-      *v |= static_cast<std::uint64_t>(b & 0x7F) << shift;
-      if ((b & 0x80) == 0) return b != 0 || shift == 0;  // a last byte of 0 only lengthens it
+    std::uint64_t value = 0;
+    for (int shift = 0; shift < 64 && p != end_; shift += 7) {
+      const unsigned char b = *p++;
+      value |= static_cast<std::uint64_t>(b & 0x7F) << shift;
+      if (b < 0x80) {
+        // A last byte of 0 only lengthens it; the tenth holds one bit.
+        if (b == 0 || (shift == 63 && b > 1)) return false;
+        *v = value;
+        p_ = p;
+        return true;
+      }
     }
     return false;
   }
@@ -318,8 +333,10 @@ class Reader {
   }
   bool fixed(int n, std::uint64_t* v) {
     if (end_ - p_ < n) return false;
-    *v = 0;
-    for (int i = 0; i < n; ++i) *v |= static_cast<std::uint64_t>(*p_++) << (8 * i);
+    std::uint64_t value = 0;
+    for (int i = 0; i < n; ++i) value |= static_cast<std::uint64_t>(p_[i]) << (8 * i);
+    p_ += n;
+    *v = value;
     return true;
   }
 
