@@ -80,10 +80,10 @@ on() {  # runs a client command on the clients' CPU
 
 latency='^BM_(DaemonGetChannelCValue|UnixSocketPingPongFloor|DaemonWriteToCallbackInAnotherProcess|DaemonClientThreads)'
 # Each latency and throughput figure in three short runs per round: on one
-# CPU the order in which the scheduler runs a notification's writer and
-# subscriber is settled early in a run and kept, and each run of a
-# notification benchmark starts its subscriber anew. A figure is the median
-# of all its runs.
+# CPU a run of a notification benchmark keeps one of two levels from its
+# start to its end, on both sides, and each run starts its subscriber anew.
+# A figure is the median of all its runs; the lowest and highest run of each
+# latency are printed under each table.
 repeated='--benchmark_repetitions=3 --benchmark_min_time=0.4'
 rps() {  # requests/s of redis-benchmark GET with $1 clients
   on redis-benchmark -s "$sock" -t get -n 100000 -c "$1" -q | tr '\r' '\n' | awk '/^GET:/ {print $2}' | tail -1
@@ -154,10 +154,13 @@ def runs(path):
 def med(values):
     values = [v for v in values if v is not None]
     return statistics.median(values) if values else None
+def values(kind, name, counter):
+    """`counter` of every run of `name` in every round."""
+    return [b.get(counter) for r in range(1, rounds + 1)
+            for b in runs(f"{d}/{kind}-{r}.json") if b["name"].startswith(name) and b.get(counter) is not None]
 def field(kind, name, counter):
     """The median of `counter` over every run of `name` in every round."""
-    return med([b.get(counter) for r in range(1, rounds + 1)
-                for b in runs(f"{d}/{kind}-{r}.json") if b["name"].startswith(name)])
+    return med(values(kind, name, counter))
 def rps(p, i):
     vals = []
     for r in range(1, rounds + 1):
@@ -215,7 +218,16 @@ for n, p in enumerate(placements):
           f"Unix-socket ping-pong {f(floor,' µs')} (p99 {f(floor99)}) | {ratio(get, pget)} × the peer, {ratio(get, floor)} × the floor |")
     print(f"| value write → callback in another process | {f(cb,' µs')} (p99 {f(cb99)}) | PUBLISH → subscriber {f(pub,' µs')} (p99 {f(pub99)}) | {ratio(cb, pub)} × |")
     print(f"| requests/s, 1 thread / 8 threads | {k(t1)} / {k(t8)} | redis-benchmark GET `-c 1` {k(r1)} / `-c 8` {k(r8)} | {ratio(t1, r1)} / {ratio(t8, r8)} |")
-    if n: continue
+    def spread(side, name):
+        v = values(f"{p}-{side}", name, "median_us")
+        return f"{min(v):.1f}–{max(v):.1f}" if v else "n/a"
+    spreads = (f"(run medians, lowest–highest, µs: read {spread('ours', 'BM_DaemonGetChannelCValue')}, "
+               f"GET {spread('peer', 'BM_PeerGet')}; notification {spread('ours', 'BM_DaemonWriteToCallback')}, "
+               f"PUBLISH {spread('peer', 'BM_PeerPublish')})")
+    if n:
+        print()
+        print(spreads)
+        continue
     # What does not depend on where the processes run, once.
     mem, pmem = field("ours-mem", "BM_DaemonMemoryPerChannel", "bytes_per_channel"), field("peer-mem", "BM_PeerMemoryPerKey", "bytes_per_key")
     print(f"| memory per channel with a value | {f(mem,' B',0)} (cdsd RSS growth over 10 000) | {f(pmem,' B',0)} per key (redis RSS growth over 10 000) | {ratio(mem, pmem)} × |")
@@ -224,6 +236,8 @@ for n, p in enumerate(placements):
     print(f"| system calls / thread wake-ups per read (client + server) | {sc(cost)} | {sc(pcost)} | |")
     ins, pins = instructions("this project"), instructions("hiredis")
     print(f"| instructions per read (client + server, callgrind) | {f(ins,'',0)} | {f(pins,'',0)} | {ratio(ins, pins)} × |")
+    print()
+    print(spreads)
 print()
 print("load average (1, 5, 15 min) before each round: " +
       "; ".join(p + " " + ", ".join(open(f"{d}/{p}-load-{r}").read().strip() for r in range(1, rounds + 1))
