@@ -1,6 +1,9 @@
 // From change sets to notifications, and their way to each session's sink.
 #include <algorithm>
+#include <functional>
 #include <utility>
+
+#include <boost/container/flat_map.hpp>
 
 #include "subscriptions.h"
 
@@ -32,9 +35,11 @@ std::uint64_t device_of_alarm(const StoreData& data, const ChangeSet& changes, c
 
 }  // namespace
 
-std::vector<std::pair<SessionId, Notification>> Subscriptions::build(const StoreData& data,
-                                                                     const ChangeSet& changes) const {
-  std::map<std::uint64_t, Notification> notes;  // by subscription id: one each per change set
+Subscriptions::Built Subscriptions::build(const StoreData& data, const ChangeSet& changes) const {
+  // By subscription id: one each per change set, in the order of their ids.
+  boost::container::flat_map<std::uint64_t, Notification, std::less<std::uint64_t>,
+                             boost::container::small_vector<std::pair<std::uint64_t, Notification>, 4>>
+      notes;
   auto note = [&](std::uint64_t id) -> zu::cds::CSubscriberNotify& {
     Notification& n = notes[id];
     if (!n) {
@@ -118,7 +123,7 @@ std::vector<std::pair<SessionId, Notification>> Subscriptions::build(const Store
     if (!path.empty() && path.back() != '/') add(path + '/');
   }
 
-  std::vector<std::pair<SessionId, Notification>> out;
+  Built out;
   out.reserve(notes.size());
   for (auto& [id, n] : notes) out.emplace_back(subscriptions_.at(id).session, std::move(n));
   return out;

@@ -19,6 +19,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include <boost/container/small_vector.hpp>
+
 #include "store/ChangeSet.h"
 #include "store/Engine.h"
 #include "store/NotificationQueue.h"
@@ -67,8 +69,10 @@ class Subscriptions {
   void reserve_given(SessionId session, const std::vector<std::uint64_t>& wanted,
                      zu::cds::CManageSubscriberIDs& response);
   void release(std::uint64_t id);
-  std::vector<std::pair<SessionId, NotificationQueue::Notification>> build(const StoreData& data,
-                                                                           const ChangeSet& changes) const;
+  // A change set's notifications with the session each is for; most change
+  // sets make one or two, which stay out of the heap.
+  using Built = boost::container::small_vector<std::pair<SessionId, NotificationQueue::Notification>, 4>;
+  Built build(const StoreData& data, const ChangeSet& changes) const;
   void forget_removed(const ChangeSet& changes);
 
   std::uint64_t next_id_ = 1;  // the next id to assign; only assigning moves it, so none is assigned twice
