@@ -91,8 +91,10 @@ std::size_t ids_size(const cds::IdList& ids) {
   return n;
 }
 
-std::size_t body_size(const cds::CGetChannelValue& r) {
-  std::size_t n = nested_size(1, header_size(r));
+// The sizes of a body, given its header's (header_size(), worked out once
+// for the sizes and the writing).
+std::size_t body_size(const cds::CGetChannelValue& r, std::size_t header) {
+  std::size_t n = nested_size(1, header);
   if (!r.ids.empty()) n += nested_size(2, ids_size(r.ids));
   for (const auto& v : r.values) n += nested_size(3, result_size(v));
   return n;
@@ -103,14 +105,14 @@ std::size_t channel_value_size(std::uint64_t channel_id, const CValue& v) {
   return scalar_size(1, channel_id) + nested_size(2, value_size(v));
 }
 
-std::size_t body_size(const cds::CUpdateChannelValue& r) {
-  std::size_t n = nested_size(1, header_size(r));
+std::size_t body_size(const cds::CUpdateChannelValue& r, std::size_t header) {
+  std::size_t n = nested_size(1, header);
   for (const auto& v : r.values) n += nested_size(2, channel_value_size(v.channel_id, v.value));
   return n + nested_size(3, time_size(wire_time(r.time))) + scalar_size(4, r.flag ? 1 : 0);
 }
 
-std::size_t body_size(const cds::CSubscriberNotify& r) {
-  std::size_t n = nested_size(1, header_size(r)) + scalar_size(2, r.subscription_id) + scalar_size(3, r.type);
+std::size_t body_size(const cds::CSubscriberNotify& r, std::size_t header) {
+  std::size_t n = nested_size(1, header) + scalar_size(2, r.subscription_id) + scalar_size(3, r.type);
   for (const auto& v : r.values) n += nested_size(4, channel_value_size(v.first, v.second));
   return n;
 }
@@ -240,8 +242,8 @@ void write_channel_value(Writer& w, std::uint32_t field, std::uint64_t channel_i
   write_value(w, v);
 }
 
-void write_body(Writer& w, const cds::CGetChannelValue& r) {
-  w.nested(1, header_size(r));
+void write_body(Writer& w, const cds::CGetChannelValue& r, std::size_t header) {
+  w.nested(1, header);
   write_header(w, r);
   if (!r.ids.empty()) {
     w.nested(2, ids_size(r.ids));
@@ -253,16 +255,16 @@ void write_body(Writer& w, const cds::CGetChannelValue& r) {
   }
 }
 
-void write_body(Writer& w, const cds::CUpdateChannelValue& r) {
-  w.nested(1, header_size(r));
+void write_body(Writer& w, const cds::CUpdateChannelValue& r, std::size_t header) {
+  w.nested(1, header);
   write_header(w, r);
   for (const auto& v : r.values) write_channel_value(w, 2, v.channel_id, v.value);
   write_time(w, 3, wire_time(r.time));
   w.scalar(4, r.flag ? 1 : 0);
 }
 
-void write_body(Writer& w, const cds::CSubscriberNotify& r) {
-  w.nested(1, header_size(r));
+void write_body(Writer& w, const cds::CSubscriberNotify& r, std::size_t header) {
+  w.nested(1, header);
   write_header(w, r);
   w.scalar(2, r.subscription_id);
   w.scalar(3, r.type);
@@ -598,11 +600,11 @@ std::size_t envelope_size(std::uint32_t field, std::uint64_t correlation, std::s
 // Writes exactly `size` bytes at `at`, as envelope_size() says.
 template <typename R>
 void write_envelope(char* at, std::size_t size, std::uint32_t field, const R& r, std::uint64_t correlation,
-                    std::size_t body) {
+                    std::size_t header, std::size_t body) {
   Writer w(at);
   w.scalar(kEnvelopeCorrelation, correlation);
   w.nested(field, body);
-  write_body(w, r);
+  write_body(w, r, header);
   // Sizes and writing that disagree are a fault of this file, whatever the record: stop
   // rather than send or compare what was not meant.
   if (w.written(at) != size) std::abort();
@@ -612,18 +614,20 @@ template <typename R>
 bool encode_as(const cds::CRequestResponse& record, std::uint32_t field, std::uint64_t correlation, std::string* out,
                std::size_t room, std::size_t limit) {
   const auto& r = static_cast<const R&>(record);
-  const std::size_t body = body_size(r);
+  const std::size_t header = header_size(r);
+  const std::size_t body = body_size(r, header);
   const std::size_t size = envelope_size(field, correlation, body);
   if (size > limit) return false;
   out->resize(room + size);
-  write_envelope(&(*out)[room], size, field, r, correlation, body);
+  write_envelope(&(*out)[room], size, field, r, correlation, header, body);
   return true;
 }
 
 // Whether writing `r` again gives the very payload.
 template <typename R>
 bool writes_back(const R& r, std::uint32_t field, std::uint64_t correlation, const std::string& payload) {
-  const std::size_t body_bytes = body_size(r);
+  const std::size_t header = header_size(r);
+  const std::size_t body_bytes = body_size(r, header);
   if (envelope_size(field, correlation, body_bytes) != payload.size()) return false;
   char small[512];
   std::string large;
@@ -632,7 +636,7 @@ bool writes_back(const R& r, std::uint32_t field, std::uint64_t correlation, con
     large.resize(payload.size());
     again = &large[0];
   }
-  write_envelope(again, payload.size(), field, r, correlation, body_bytes);
+  write_envelope(again, payload.size(), field, r, correlation, header, body_bytes);
   return std::memcmp(again, payload.data(), payload.size()) == 0;
 }
 
