@@ -55,6 +55,8 @@ constexpr std::size_t kWriteBatch = 256 * 1024;
 // Answers waiting for the socket past which the connection's next requests
 // are not read: a client that sends without reading stalls only itself.
 constexpr std::size_t kMaxQueuedAnswers = 8 * 1024 * 1024;
+// The largest memory of a written answer kept for the next one.
+constexpr std::size_t kSpareAnswer = 4096;
 // The stack of a connection's own reader: serving a request recurses little
 // (trees are walked with lists of their own), and a 32-bit daemon with
 // hundreds of connections cannot reserve the default 8 MiB for each.
@@ -541,6 +543,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
     std::string error;
     auto response = server_.engine->handle(session_, *request);
     std::string frame;
+    frame.swap(spare_answer_);  // the memory of an answer already written, if any
     if (!zu::wire::encode_record_frame(*response, correlation, &frame, &error)) {
       // The answer cannot travel (too big, or a text it cannot carry): its
       // class and status still can.
@@ -681,8 +684,13 @@ class Connection : public std::enable_shared_from_this<Connection> {
   bool fill_output() {
     output_.clear();
     while (!answers_.empty() && output_.size() < kWriteBatch) {
-      output_ += answers_.front();
-      queued_bytes_ -= answers_.front().size();
+      std::string& answer = answers_.front();
+      queued_bytes_ -= answer.size();
+      // The first answer of a batch is taken whole rather than copied; the
+      // memory it leaves (or one copied from) serves the next answer.
+      if (output_.empty()) output_.swap(answer);
+      else output_ += answer;
+      if (answer.capacity() <= kSpareAnswer && answer.capacity() > spare_answer_.capacity()) spare_answer_.swap(answer);
       answers_.pop_front();
     }
     if (answers_.empty() && state_ == State::serving) {
@@ -814,6 +822,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
   std::atomic<bool> greeted_{false};
 
   std::deque<std::string> answers_;  // framed answers, hello answer and errors, in order
+  std::string spare_answer_;         // memory for the next answer, from one written
   std::size_t queued_bytes_ = 0;
   std::string output_;   // the batch being written
   std::string payload_;  // scratch for encoding notifications
