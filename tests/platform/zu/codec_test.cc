@@ -366,6 +366,8 @@ TEST(CodecQuickTest, OnlyTheFormProtobufWritesIsReadTheQuickWay) {
       {"the time before the values", write(header + time + entry)},
       {"a channel id a byte longer than needed",
        write(header + entry_of(varint(1 << 3) + std::string("\x85\x00", 2), value) + time)},
+      {"a channel id past 64 bits",
+       write(header + entry_of(varint(1 << 3) + std::string(9, '\xff') + "\x02", value) + time)},
       {"a status of 0 sent", write(nested(1, number(1, 0)) + entry + time)},
       {"a kind past 16 bits", write(nested(1, number(2, 70000)) + entry + time)},
       {"an empty origin sent", write(nested(1, nested(5, "")) + entry + time)},
