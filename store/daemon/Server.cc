@@ -685,11 +685,9 @@ class Connection : public std::enable_shared_from_this<Connection> {
     output_.clear();
     while (!answers_.empty() && output_.size() < kWriteBatch) {
       std::string& answer = answers_.front();
+      output_ += answer;
       queued_bytes_ -= answer.size();
-      // The first answer of a batch is taken whole rather than copied; the
-      // memory it leaves (or one copied from) serves the next answer.
-      if (output_.empty()) output_.swap(answer);
-      else output_ += answer;
+      // Its memory serves the next answer, which then allocates none.
       if (answer.capacity() <= kSpareAnswer && answer.capacity() > spare_answer_.capacity()) spare_answer_.swap(answer);
       answers_.pop_front();
     }
