@@ -91,8 +91,8 @@ std::size_t ids_size(const cds::IdList& ids) {
   return n;
 }
 
-// The sizes of a body, given its header's (header_size(), worked out once
-// for the sizes and the writing).
+// The size of a body, given its header's: header_size() is worked out once
+// per record, for both the sizes and the writing.
 std::size_t body_size(const cds::CGetChannelValue& r, std::size_t header) {
   std::size_t n = nested_size(1, header);
   if (!r.ids.empty()) n += nested_size(2, ids_size(r.ids));
