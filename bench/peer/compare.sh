@@ -224,18 +224,15 @@ for n, p in enumerate(placements):
     spreads = (f"(run medians, lowest–highest, µs: read {spread('ours', 'BM_DaemonGetChannelCValue')}, "
                f"GET {spread('peer', 'BM_PeerGet')}; notification {spread('ours', 'BM_DaemonWriteToCallback')}, "
                f"PUBLISH {spread('peer', 'BM_PeerPublish')})")
-    if n:
-        print()
-        print(spreads)
-        continue
-    # What does not depend on where the processes run, once.
-    mem, pmem = field("ours-mem", "BM_DaemonMemoryPerChannel", "bytes_per_channel"), field("peer-mem", "BM_PeerMemoryPerKey", "bytes_per_key")
-    print(f"| memory per channel with a value | {f(mem,' B',0)} (cdsd RSS growth over 10 000) | {f(pmem,' B',0)} per key (redis RSS growth over 10 000) | {ratio(mem, pmem)} × |")
-    cost, pcost = per_read("ours"), per_read("peer")
-    sc = lambda c: "n/a" if c is None else f"{c[0]:.1f} / {c[1]:.1f}"
-    print(f"| system calls / thread wake-ups per read (client + server) | {sc(cost)} | {sc(pcost)} | |")
-    ins, pins = instructions("this project"), instructions("hiredis")
-    print(f"| instructions per read (client + server, callgrind) | {f(ins,'',0)} | {f(pins,'',0)} | {ratio(ins, pins)} × |")
+    if not n:
+        # What does not depend on where the processes run, once.
+        mem, pmem = field("ours-mem", "BM_DaemonMemoryPerChannel", "bytes_per_channel"), field("peer-mem", "BM_PeerMemoryPerKey", "bytes_per_key")
+        print(f"| memory per channel with a value | {f(mem,' B',0)} (cdsd RSS growth over 10 000) | {f(pmem,' B',0)} per key (redis RSS growth over 10 000) | {ratio(mem, pmem)} × |")
+        cost, pcost = per_read("ours"), per_read("peer")
+        sc = lambda c: "n/a" if c is None else f"{c[0]:.1f} / {c[1]:.1f}"
+        print(f"| system calls / thread wake-ups per read (client + server) | {sc(cost)} | {sc(pcost)} | |")
+        ins, pins = instructions("this project"), instructions("hiredis")
+        print(f"| instructions per read (client + server, callgrind) | {f(ins,'',0)} | {f(pins,'',0)} | {ratio(ins, pins)} × |")
     print()
     print(spreads)
 print()

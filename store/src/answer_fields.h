@@ -4,7 +4,8 @@
 // response needs and nothing of the request's size (a thousand channel
 // requests are not sent back with the thousand channels created).
 // Containers the store answers in place (named fields, devices and settings
-// that are written back as stored) are kept: their handlers refill them.
+// that are written back as stored) are kept: their handlers refill them. A
+// value write's answer is not copied with its values at all (below).
 #include "zu/cds/Records.h"
 
 namespace cds {
@@ -22,7 +23,6 @@ inline void drop_request_inputs(zu::cds::CGetChannel& r) {
 }
 inline void drop_request_inputs(zu::cds::CDeleteChannel& r) { r.ids.clear(); }
 inline void drop_request_inputs(zu::cds::CGetChannelValue& r) { r.ids.clear(); }
-inline void drop_request_inputs(zu::cds::CUpdateChannelValue& r) { r.values.clear(); }
 inline void drop_request_inputs(zu::cds::CGetChannelSettings& r) { r.ids.clear(); }
 inline void drop_request_inputs(zu::cds::CUpdateChannelSettings& r) { r.values.clear(); }
 inline void drop_request_inputs(zu::cds::CGetAlarmConfig& r) {

@@ -1,12 +1,10 @@
 // The engine: sessions, locking and the dispatch of records to the areas.
-#include <atomic>
 #include <cstdio>
 #include <map>
 #include <mutex>
 #include <new>
 #include <shared_mutex>
 #include <string>
-#include <typeindex>
 #include <typeinfo>
 #include <unordered_map>
 #include <utility>
@@ -251,22 +249,17 @@ struct Engine::Impl {
   }
 
   std::shared_ptr<CRequestResponse> dispatch(SessionId session, const CRequestResponse& request) {
-    static const std::unordered_map<std::type_index, const Route*> by_class = [] {
-      std::unordered_map<std::type_index, const Route*> made;
-      for (const Route& route : routes()) made.emplace(*route.type, &route);
+    // By the address of the class's type_info, which the framework's library
+    // holds once per record class: hashing the class's name instead cost more
+    // than many a request's work. A copy of a type_info elsewhere, or a class
+    // derived from a record class, is found by the walk below.
+    static const std::unordered_map<const std::type_info*, const Route*> by_class = [] {
+      std::unordered_map<const std::type_info*, const Route*> made;
+      for (const Route& route : routes()) made.emplace(route.type, &route);
       return made;
     }();
-    // Requests mostly come in runs of one class: the route last found is
-    // tried first, by the address of its class's type_info, before the
-    // class's name is hashed to find one.
-    const std::type_info& type = typeid(request);
-    const Route* last = last_route.load(std::memory_order_relaxed);
-    if (last && last->type == &type) return last->handle(*this, session, request);
-    auto found = by_class.find(type);
-    if (found != by_class.end()) {
-      if (found->second != last) last_route.store(found->second, std::memory_order_relaxed);
-      return found->second->handle(*this, session, request);
-    }
+    auto found = by_class.find(&typeid(request));
+    if (found != by_class.end()) return found->second->handle(*this, session, request);
     for (const Route& route : routes())
       if (route.fits(request)) return route.handle(*this, session, request);
 
@@ -277,7 +270,6 @@ struct Engine::Impl {
   }
 
   EngineOptions options;
-  std::atomic<const Route*> last_route{nullptr};  // dispatch()'s last find, tried first
   std::unique_ptr<detail::Persistence> persistence = std::make_unique<detail::NullPersistence>();
   std::shared_mutex mutex;  // guards data and listener: reads shared, writes exclusive
   detail::StoreData data;
