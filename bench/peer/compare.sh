@@ -215,8 +215,9 @@ for n, p in enumerate(placements):
     print("| what | this project over cdsd | peer or floor | ratio |")
     print("|---|---|---|---|")
     print(f"| read one channel value | {f(get,' µs')} (p99 {f(get99)}) | hiredis GET {f(pget,' µs')} (p99 {f(pget99)}); "
-          f"Unix-socket ping-pong {f(floor,' µs')} (p99 {f(floor99)}) | {ratio(get, pget)} × the peer, {ratio(get, floor)} × the floor |")
-    print(f"| value write → callback in another process | {f(cb,' µs')} (p99 {f(cb99)}) | PUBLISH → subscriber {f(pub,' µs')} (p99 {f(pub99)}) | {ratio(cb, pub)} × |")
+          f"Unix-socket ping-pong {f(floor,' µs')} (p99 {f(floor99)}) | {ratio(get, pget)} × the peer (p99 {ratio(get99, pget99)} ×), "
+          f"{ratio(get, floor)} × the floor (p99 {ratio(get99, floor99)} ×) |")
+    print(f"| value write → callback in another process | {f(cb,' µs')} (p99 {f(cb99)}) | PUBLISH → subscriber {f(pub,' µs')} (p99 {f(pub99)}) | {ratio(cb, pub)} × (p99 {ratio(cb99, pub99)} ×) |")
     print(f"| requests/s, 1 thread / 8 threads | {k(t1)} / {k(t8)} | redis-benchmark GET `-c 1` {k(r1)} / `-c 8` {k(r8)} | {ratio(t1, r1)} / {ratio(t8, r8)} |")
     def spread(side, name):
         v = values(f"{p}-{side}", name, "median_us")

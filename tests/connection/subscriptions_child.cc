@@ -7,11 +7,18 @@
 //   subscriptions_child return            subscribes, gets a callback, returns from main
 //   subscriptions_child exit-in-callback  the callback itself calls std::exit
 //
-// Prints "callbacks: N" and "event threads: N"; exits 0 when every step worked.
+// Runs at nice 3. Prints "callbacks: N", "event threads: N" and "event
+// thread: nice N, slice shorter|not shorter|unreported" (its time slice
+// against the main thread's; unreported by kernels without fair slices);
+// exits 0 when every step worked.
 #include <dirent.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <condition_variable>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -49,7 +56,8 @@ bool wait_callbacks(int n) {
   return arrived.wait_for(lock, std::chrono::seconds(20), [&] { return callbacks >= n; });
 }
 
-int event_threads() {
+// The number of "Event CDS" threads; the last one's id in *tid.
+int event_threads(long* tid) {
   int n = 0;
   DIR* tasks = opendir("/proc/self/task");
   if (!tasks) return -1;
@@ -57,15 +65,38 @@ int event_threads() {
     if (entry->d_name[0] == '.') continue;
     std::ifstream comm(std::string("/proc/self/task/") + entry->d_name + "/comm");
     std::string name;
-    if (std::getline(comm, name) && name == "Event CDS") ++n;
+    if (std::getline(comm, name) && name == "Event CDS") {
+      ++n;
+      *tid = std::atol(entry->d_name);
+    }
   }
   closedir(tasks);
   return n;
 }
 
+long main_tid = 0;  // report() may run on the event thread itself
+
+// A thread's time slice, 0 where the kernel (or an emulator) reports none.
+std::uint64_t slice_of(long tid) {
+  struct {  // the kernel's struct sched_attr
+    std::uint32_t size, policy;
+    std::uint64_t flags;
+    std::int32_t nice;
+    std::uint32_t priority;
+    std::uint64_t runtime, deadline, period;
+    std::uint32_t util_min, util_max;
+  } attr{};
+  return ::syscall(SYS_sched_getattr, tid, &attr, sizeof attr, 0) == 0 ? attr.runtime : 0;
+}
+
 void report() {
   std::lock_guard<std::mutex> lock(mutex);
-  std::printf("callbacks: %d\nevent threads: %d\n", callbacks, event_threads());
+  long tid = 0;
+  const int threads = event_threads(&tid);
+  std::printf("callbacks: %d\nevent threads: %d\n", callbacks, threads);
+  const std::uint64_t slice = slice_of(tid), main_slice = slice_of(main_tid);
+  std::printf("event thread: nice %d, slice %s\n", getpriority(PRIO_PROCESS, static_cast<id_t>(tid)),
+              main_slice == 0 ? "unreported" : slice < main_slice ? "shorter" : "not shorter");
   std::fflush(stdout);
 }
 
@@ -92,6 +123,9 @@ int login_retry() {
 
 int main(int argc, char** argv) {
   const std::string scenario = argc > 1 ? argv[1] : "";
+  // The event thread, made later by this thread, starts at its nice value.
+  if (setpriority(PRIO_PROCESS, 0, 3) != 0) return 3;
+  main_tid = ::syscall(SYS_gettid);
   store = std::make_unique<zu::testing::EmbeddedStore>();
   client = std::make_unique<cdsapi::dataClient>("subscriptions-child");
   inband = std::make_unique<cdsapi::InBandAccessor>(*client, false);
