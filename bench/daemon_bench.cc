@@ -2,7 +2,7 @@
 // side by side, the latency (median and p99 counters, microseconds) of
 //   - getChannelCValue through the library over the daemon,
 //   - a bare ping-pong of frames of the same sizes between two processes,
-//   - a value written here reaching a handler's callback in another process,
+//   - a value written here reaching a subscription's callback in another process,
 // the aggregate throughput of 1 and of 8 client threads sharing one
 // connection, and the daemon's resident memory per channel with a value.
 //
