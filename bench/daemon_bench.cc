@@ -166,6 +166,7 @@ BENCHMARK(BM_UnixSocketPingPongFloor)->UseRealTime();
   // benchmark's report (JSON for compare.sh).
   const int null = ::open("/dev/null", O_WRONLY);
   if (null < 0 || ::dup2(null, STDOUT_FILENO) < 0) std::_Exit(6);
+  ::close(null);
   zu::cds::CClient::get()->set_endpoint(std::string("unix:") + socket);
   static cdsapi::dataClient client("bench-subscriber");
   static cdsapi::InBandAccessor inband(client, false);
