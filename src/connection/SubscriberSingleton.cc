@@ -15,11 +15,10 @@ namespace {
 constexpr std::uint32_t kIoIdleSeconds = 90;
 
 // A callback should run when its notification arrives, not after whatever
-// else the CPU was running. A thread that asks for a short time slice is run
-// first when it wakes, on kernels that honour a fair thread's own slice
-// (Linux 6.12 on); it gets no larger share of the CPU. The policy and the
-// nice value stay as they are, and a slice already shorter is kept. Older
-// kernels ignore the slice; a refusal changes nothing.
+// else the CPU was running. On kernels that honour a fair thread's own time
+// slice (Linux 6.12 on), a woken thread with a shorter slice can preempt the
+// running one; it gets no larger share of the CPU. Older kernels ignore the
+// slice, and a refusal changes nothing: the thread runs as before.
 constexpr std::uint64_t kEventSliceNs = 200 * 1000;
 
 // The kernel's struct sched_attr (its first extended size): the C library
@@ -38,6 +37,7 @@ struct SchedAttr {
 };
 static_assert(sizeof(SchedAttr) == 56, "the kernel's layout, on 32 and 64 bits alike");
 
+// Only the slice changes: the application chose the policy and nice value.
 void ask_for_short_slice() {
   SchedAttr attr{};
   if (::syscall(SYS_sched_getattr, 0, &attr, sizeof attr, 0) != 0 || attr.sched_policy != SCHED_OTHER) return;
