@@ -12,13 +12,11 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/prctl.h>
-#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdarg>
-#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -26,6 +24,7 @@
 #include <string>
 #include <vector>
 
+#include "connection/ThreadSlice.h"
 #include "support.h"
 
 namespace {
@@ -84,31 +83,16 @@ BENCHMARK(BM_PeerGet)->UseRealTime();
 
 // ---- PUBLISH here, the message there
 
-// With CDS_PEER_SUBSCRIBER_SLICE_US set, the subscriber asks for that time
-// slice, as our library's event thread does for itself: the peer with the
-// same scheduler hint.
-void ask_for_slice(const char* micros) {
-  struct {  // the kernel's struct sched_attr
-    std::uint32_t size, policy;
-    std::uint64_t flags;
-    std::int32_t nice;
-    std::uint32_t priority;
-    std::uint64_t runtime, deadline, period;
-    std::uint32_t util_min, util_max;
-  } attr{};
-  if (::syscall(SYS_sched_getattr, 0, &attr, sizeof attr, 0) != 0) std::_Exit(6);
-  attr.size = sizeof attr;
-  attr.runtime = std::strtoull(micros, nullptr, 10) * 1000;
-  if (::syscall(SYS_sched_setattr, 0, &attr, 0) != 0) std::_Exit(7);
-}
-
 // The subscriber process: each message is the publisher's clock at the
 // PUBLISH; it answers on the pipe with how long the message took.
 [[noreturn]] void run_subscriber(const char* request) {
   int pipe = -1;
   if (std::sscanf(request, "%d", &pipe) != 1) std::_Exit(2);
   ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-  if (const char* micros = std::getenv("CDS_PEER_SUBSCRIBER_SLICE_US")) ask_for_slice(micros);
+  // With CDS_PEER_SUBSCRIBER_SLICE_US set, the subscriber asks for that time
+  // slice as our library's event thread does: the peer with the same hint.
+  if (const char* micros = std::getenv("CDS_PEER_SUBSCRIBER_SLICE_US"))
+    if (!cdsapi::detail::setOwnSlice(std::strtoull(micros, nullptr, 10) * 1000)) std::_Exit(6);
   Context c = connect_peer();
   if (!c) std::_Exit(3);
   Reply subscribed = command(c.get(), "SUBSCRIBE bench");

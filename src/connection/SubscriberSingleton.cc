@@ -1,13 +1,11 @@
 #include <pthread.h>
 #include <sched.h>
-#include <sys/syscall.h>
-#include <unistd.h>
 
-#include <cstdint>
 #include <cstdio>
 #include <iostream>
 
 #include "cdsapi/dataHandler.h"
+#include "connection/ThreadSlice.h"
 #include "zu/asio/CIoManager.h"
 
 namespace cdsapi {
@@ -18,33 +16,13 @@ constexpr std::uint32_t kIoIdleSeconds = 90;
 // else the CPU was running. On kernels that honour a fair thread's own time
 // slice (Linux 6.12 on), a woken thread with a shorter slice can preempt the
 // running one; it gets no larger share of the CPU. Older kernels ignore the
-// slice, and a refusal changes nothing: the thread runs as before.
-constexpr std::uint64_t kEventSliceNs = 200 * 1000;
-
-// The kernel's struct sched_attr (its first extended size): the C library
-// declares none, and the kernel's header clashes with <sched.h>.
-struct SchedAttr {
-  std::uint32_t size;
-  std::uint32_t sched_policy;
-  std::uint64_t sched_flags;
-  std::int32_t sched_nice;
-  std::uint32_t sched_priority;
-  std::uint64_t sched_runtime;
-  std::uint64_t sched_deadline;
-  std::uint64_t sched_period;
-  std::uint32_t sched_util_min;
-  std::uint32_t sched_util_max;
-};
-static_assert(sizeof(SchedAttr) == 56, "the kernel's layout, on 32 and 64 bits alike");
-
-// Only the slice changes: the application chose the policy and nice value.
+// slice, and a refusal changes nothing: the thread runs as before. Only the
+// slice changes: the application chose the policy and the nice value.
 void ask_for_short_slice() {
-  SchedAttr attr{};
-  if (::syscall(SYS_sched_getattr, 0, &attr, sizeof attr, 0) != 0 || attr.sched_policy != SCHED_OTHER) return;
-  if (attr.sched_runtime != 0 && attr.sched_runtime <= kEventSliceNs) return;
-  attr.size = sizeof attr;
-  attr.sched_runtime = kEventSliceNs;
-  ::syscall(SYS_sched_setattr, 0, &attr, 0);
+  detail::ThreadScheduling own;
+  if (!detail::readScheduling(0, &own) || own.policy != SCHED_OTHER) return;
+  if (own.slice_ns != 0 && own.slice_ns <= detail::kEventSliceNs) return;
+  detail::setOwnSlice(detail::kEventSliceNs);
 }
 }  // namespace
 

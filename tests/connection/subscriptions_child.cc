@@ -22,7 +22,6 @@
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
-#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -32,6 +31,7 @@
 #include <thread>
 
 #include "cdsapi/InBandAccessor.h"
+#include "connection/ThreadSlice.h"
 #include "zu/testing/Harness.h"
 
 namespace {
@@ -80,31 +80,15 @@ int event_threads(long* tid) {
 
 long main_tid = 0;  // report() may run on the event thread itself
 
-struct Scheduling {
-  std::uint32_t policy = ~0u;
-  std::uint64_t slice = 0;  // 0 where the kernel (or an emulator) reports none
-};
-
-Scheduling scheduling_of(long tid) {
-  struct {  // the kernel's struct sched_attr
-    std::uint32_t size, policy;
-    std::uint64_t flags;
-    std::int32_t nice;
-    std::uint32_t priority;
-    std::uint64_t runtime, deadline, period;
-    std::uint32_t util_min, util_max;
-  } attr{};
-  if (::syscall(SYS_sched_getattr, tid, &attr, sizeof attr, 0) != 0) return {};
-  return {attr.policy, attr.runtime};
-}
-
 std::string event_thread(long tid) {
+  using cdsapi::detail::kEventSliceNs;
+  using cdsapi::detail::readScheduling;
   const auto nice = [](long t) { return getpriority(PRIO_PROCESS, static_cast<id_t>(t)); };
-  const Scheduling event = scheduling_of(tid), main = scheduling_of(main_tid);
-  constexpr std::uint64_t kShort = 200 * 1000;
-  const char* slice = main.policy != SCHED_OTHER || main.slice <= kShort ? "unreported"
-                      : event.slice != 0 && event.slice <= kShort    ? "short"
-                                                                      : "not short";
+  cdsapi::detail::ThreadScheduling event, main;
+  const char* slice = "unreported";
+  if (readScheduling(main_tid, &main) && main.policy == SCHED_OTHER && main.slice_ns > kEventSliceNs)
+    slice = readScheduling(tid, &event) && event.slice_ns != 0 && event.slice_ns <= kEventSliceNs ? "short"
+                                                                                                  : "not short";
   return std::string(nice(tid) == nice(main_tid) ? "nice kept" : "nice changed") + ", slice " + slice;
 }
 
